@@ -1,0 +1,62 @@
+/*
+ * ZAVN_Main: the host interface of the wireless motion-controller receiver.
+ *
+ * Calling order: ZAVNInit once; the callback registrations; ZAVNReset; ZAVNConnectRx;
+ * ZAVNRoutineFunc; then status queries and commands; ZAVNDisconnectRx for each player;
+ * ZAVNTerminate(0) last. No call waits for the receiver: link states are polled with
+ * ZAVNGetRxStatus and ZAVNGetTxStatus.
+ */
+#ifndef ZAVN_H
+#define ZAVN_H
+
+#include "zavn_defs.h"
+
+ZAVN_EXTERN_C_BEGIN
+
+/* Link states, as returned by ZAVNReset, ZAVNGetRxStatus and ZAVNGetTxStatus. */
+typedef enum ZAVNLinkState {
+  LINK_RESET_DONE = 3, /* ZAVNReset has run */
+  LINK_NOT_RESET = 4,  /* ZAVNReset has not run */
+  LINK_OK = 5,         /* slot open; reports arrive, or have been missing for at most 500 ms */
+  LINK_NO_DEVICE = 6,  /* no interface in the slot, none found, or the link was lost */
+  LINK_READ_ERROR = 7, /* the last read failed */
+  LINK_TIMEOUT = 8     /* no report for more than 500 ms */
+} ZAVNLinkState;
+
+/* Bytes that ZAVNGetProductString may write: a UTF-16LE string as the HID driver gives it. */
+#define ZAVN_PRODUCT_STRING_BYTES 255
+
+/* Registers device-change notifications for the host's active window; returns the
+   notification handle, or null when registration failed. */
+ZAVN_API void* ZAVN_CALL ZAVNInit(void);
+
+/* Closes every slot and puts all state to its defaults; returns LINK_RESET_DONE. */
+ZAVN_API int32_t ZAVN_CALL ZAVNReset(void);
+
+/* Opens the receiver's data interfaces into the four slots and starts the poll thread.
+   The outcome per slot is read afterwards with ZAVNGetRxStatus. */
+ZAVN_API void ZAVN_CALL ZAVNConnectRx(void);
+
+/* Switches polling on for all four slots; returns 1. */
+ZAVN_API int32_t ZAVN_CALL ZAVNRoutineFunc(void);
+
+/* Closes the slot of player 1..4; other values are ignored. */
+ZAVN_API void ZAVN_CALL ZAVNDisconnectRx(int32_t playerIndex);
+
+/* Unregisters the notification and ends the poll thread, waiting for it. The host passes 0.
+   Returns non-zero when the thread's handle was closed, 0 when there was none to close. */
+ZAVN_API int32_t ZAVN_CALL ZAVNTerminate(int32_t run);
+
+/* Copies the HID product string of player 1..4's interface into buffer (at least
+   ZAVN_PRODUCT_STRING_BYTES bytes). Returns 1 on success, 0 on failure. */
+ZAVN_API int32_t ZAVN_CALL ZAVNGetProductString(int32_t playerIndex, void* buffer);
+
+/* Link state of the slot of player 1..4 (any other value answers for player 1). */
+ZAVN_API int32_t ZAVN_CALL ZAVNGetRxStatus(int32_t playerIndex);
+
+/* Result of the slot's last read (LINK_OK, LINK_NO_DEVICE, LINK_READ_ERROR, LINK_TIMEOUT). */
+ZAVN_API int32_t ZAVN_CALL ZAVNGetTxStatus(int32_t playerIndex);
+
+ZAVN_EXTERN_C_END
+
+#endif /* ZAVN_H */

@@ -1,0 +1,29 @@
+#include "core/link_table.h"
+
+namespace zavn::core {
+namespace {
+LinkTable g_links;
+}
+
+LinkTable& Links() {
+  return g_links;
+}
+
+bool AnySlotConnected() {
+  for (const auto& state : g_links.openState) {
+    if (state == LINK_OK) return true;
+  }
+  return false;
+}
+
+void ResetLinks() {
+  for (int i = 0; i < transport::kSlotCount; ++i) {
+    g_links.openState[i] = 0;
+    g_links.rxStatus[i] = LINK_NO_DEVICE;
+    g_links.txStatus[i] = LINK_NO_DEVICE;
+    g_links.pollEnabled[i] = 0;
+  }
+  g_links.knownPaths = {};
+}
+
+}  // namespace zavn::core

@@ -1,0 +1,31 @@
+// Per-slot link state shared by the host's calls and the poll thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "transport/discovery.h"
+#include "transport/hid_device.h"
+
+namespace zavn::core {
+
+using SlotWords = std::atomic<std::int32_t>[transport::kSlotCount];
+
+struct LinkTable {
+  SlotWords openState{};    // last connect result: 0 never tried, LINK_OK, LINK_NO_DEVICE
+  SlotWords rxStatus{};     // link state shown by ZAVNGetRxStatus
+  SlotWords txStatus{};     // result of the slot's last read, shown by ZAVNGetTxStatus
+  SlotWords pollEnabled{};  // the poll pass reads the slot while non-zero
+  // Path keys of the interfaces the slots took. Written only under the poll lock, or by the
+  // reset once the poll thread has ended.
+  transport::KnownPaths knownPaths{};
+};
+
+LinkTable& Links();
+
+bool AnySlotConnected();  // some slot has openState LINK_OK
+
+// Every slot LINK_NO_DEVICE / LINK_NO_DEVICE, nothing polled, opened or known.
+void ResetLinks();
+
+}  // namespace zavn::core

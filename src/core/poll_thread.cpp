@@ -1,0 +1,112 @@
+#include "core/poll_thread.h"
+
+#include "core/link_table.h"
+#include "core/player_assignment.h"
+#include "core/run_state.h"
+#include "transport/report_reader.h"
+
+namespace zavn::core {
+namespace {
+
+using platform::LockGuard;
+
+bool KeepRunning(const RunState& run) {
+  return run.threadRunFlag == 1 && run.loopRunFlag == 1 && run.stopRequested == 0;
+}
+
+std::uint32_t PollThread(void*) {
+  RunState& run = Run();
+  for (;;) {
+    {
+      LockGuard guard(run.pollLock);
+      // The decision to end is taken under the poll lock, so a connect that holds the lock
+      // either sees the thread still running (and it then goes on) or sees it gone.
+      if (!KeepRunning(run)) {
+        run.threadExitCode = 0;
+        return 1;
+      }
+      PollCycle();
+    }
+    platform::ActiveSystem().SleepMs(kPollPeriodMs);
+  }
+}
+
+// A slot whose read found no device or failed has lost its link, unless the reset is under way.
+void UpdateLinkState(int i) {
+  LinkTable& links = Links();
+  const std::int32_t tx = links.txStatus[i];
+  if (tx == LINK_NO_DEVICE || tx == LINK_READ_ERROR) {
+    if (Run().resetState == LINK_NOT_RESET) {
+      links.rxStatus[i] = LINK_NOT_RESET;
+      return;
+    }
+    // The slot's handle stays open until the host disconnects or connects again.
+    links.rxStatus[i] = LINK_NO_DEVICE;
+    links.txStatus[i] = LINK_NO_DEVICE;
+    links.pollEnabled[i] = 0;
+    links.openState[i] = LINK_NO_DEVICE;
+    links.knownPaths[i] = {};
+  } else if (tx == LINK_OK || tx == LINK_TIMEOUT) {
+    // A timed-out link still counts as connected; the host sees the time-out in TxStatus.
+    links.rxStatus[i] = LINK_OK;
+  }
+}
+
+}  // namespace
+
+void PollPass() {
+  LinkTable& links = Links();
+  PlayerAssignment& players = Players();
+  for (int i = 0; i < transport::kSlotCount; ++i) {
+    if (links.pollEnabled[i] == 0) continue;
+    const std::int32_t slotNumber = i + 1;
+    const ZAVNLinkState tx = transport::ReadSlot(transport::InputBufferOf(i), i);
+    links.txStatus[i] = tx;
+    if (players.assignDone == 0) players.assignDone = AssignPlayers(slotNumber, tx);
+    AssignNextPlayer(slotNumber, tx);
+  }
+}
+
+void PollCycle() {
+  LinkTable& links = Links();
+  // Each enabled slot runs a whole pass over all enabled slots.
+  for (int i = 0; i < transport::kSlotCount; ++i) {
+    if (links.pollEnabled[i] == 0) continue;
+    PollPass();
+    UpdateLinkState(i);
+  }
+  if (!AnySlotConnected()) {
+    RunState& run = Run();
+    run.threadRunFlag = 0;
+    run.loopRunFlag = 0;
+  }
+}
+
+void StartPollThreadUnlessRunning() {
+  RunState& run = Run();
+  platform::System& system = platform::ActiveSystem();
+  if (run.threadExitCode == platform::kThreadStillActive) return;
+  // A thread that ended by itself has passed its last use of the lock: release its handle.
+  if (run.pollThreadHandle != nullptr) {
+    system.JoinThread(run.pollThreadHandle);
+    run.pollThreadHandle = nullptr;
+  }
+  run.stopRequested = 0;
+  run.pollThreadHandle = system.StartThread(PollThread, nullptr);
+  if (run.pollThreadHandle == nullptr) return;
+  system.RaiseThreadPriority(run.pollThreadHandle);
+  // The new thread cannot end before the caller releases the poll lock, so this reads
+  // kThreadStillActive.
+  run.threadExitCode = system.ThreadExitCode(run.pollThreadHandle);
+}
+
+bool StopPollThread() {
+  RunState& run = Run();
+  run.stopRequested = 1;
+  if (run.pollThreadHandle == nullptr) return false;
+  const bool released = platform::ActiveSystem().JoinThread(run.pollThreadHandle);
+  run.pollThreadHandle = nullptr;
+  return released;
+}
+
+}  // namespace zavn::core

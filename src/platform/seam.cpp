@@ -1,0 +1,33 @@
+// Selection of the HidPort and System in use.
+#include <atomic>
+
+#include "platform/hid_port.h"
+#include "platform/system.h"
+#include "platform/virtual/virtual_receiver.h"
+
+namespace zavn::platform {
+namespace {
+std::atomic<HidPort*> g_installedPort{nullptr};
+std::atomic<System*> g_installedSystem{nullptr};
+}  // namespace
+
+HidPort& ActiveHidPort() {
+  if (HidPort* port = g_installedPort.load(std::memory_order_acquire)) return *port;
+  if (virt::IsSelected()) return virt::Receiver();
+  return OsHidPort();
+}
+
+void InstallHidPort(HidPort* port) {
+  g_installedPort.store(port, std::memory_order_release);
+}
+
+System& ActiveSystem() {
+  if (System* system = g_installedSystem.load(std::memory_order_acquire)) return *system;
+  return OsSystem();
+}
+
+void InstallSystem(System* system) {
+  g_installedSystem.store(system, std::memory_order_release);
+}
+
+}  // namespace zavn::platform

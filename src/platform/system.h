@@ -1,0 +1,67 @@
+// The system seam: clock, sleep, the worker thread, locks and the OS version rule.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zavn::platform {
+
+using ThreadHandle = void*;
+using ThreadProc = std::uint32_t (*)(void* argument);
+
+// Exit code of a thread that has not ended yet (the system's still-active code).
+inline constexpr std::uint32_t kThreadStillActive = 259;
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // Milliseconds since some fixed point; 32 bits, wrapping.
+  virtual std::uint32_t TickMs() = 0;
+  virtual void SleepMs(std::uint32_t ms) = 0;
+  // The largest input-buffer count the running OS's HID driver allows (0 where no rule applies).
+  virtual std::uint32_t MaxInputBuffers() = 0;
+
+  // Starts a thread running proc(argument) at once; null on failure.
+  virtual ThreadHandle StartThread(ThreadProc proc, void* argument) = 0;
+  // Raises the thread's priority one step above normal.
+  virtual bool RaiseThreadPriority(ThreadHandle thread) = 0;
+  // kThreadStillActive while the thread runs, else its exit code.
+  virtual std::uint32_t ThreadExitCode(ThreadHandle thread) = 0;
+  // Waits until the thread has ended, then releases the handle; the result is the release's.
+  virtual bool JoinThread(ThreadHandle thread) = 0;
+};
+
+// The system in use: one installed by a test, else the OS backend.
+System& ActiveSystem();
+System& OsSystem();
+void InstallSystem(System* system);
+
+// A mutual-exclusion lock that needs no set-up beyond its constructor. Locks are members of
+// library-lifetime state, so any thread may take one at any time.
+class Lock {
+ public:
+  Lock() noexcept;
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+  void Enter() noexcept;
+  void Leave() noexcept;
+
+ private:
+  alignas(16) unsigned char storage_[64];
+};
+
+class LockGuard {
+ public:
+  explicit LockGuard(Lock& lock) noexcept : lock_(lock) { lock_.Enter(); }
+  ~LockGuard() { lock_.Leave(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  Lock& lock_;
+};
+
+}  // namespace zavn::platform

@@ -1,0 +1,56 @@
+// The exported control functions of the virtual receiver.
+#include "platform/virtual/virtual_receiver.h"
+#include "zavn/zavn_virtual.h"
+
+using zavn::platform::virt::Receiver;
+
+static_assert(ZAVN_VIRTUAL_MAX_INTERFACES == zavn::platform::virt::kMaxInterfaces);
+static_assert(ZAVN_VIRTUAL_MAX_REPORT_LENGTH == zavn::platform::virt::kMaxReportLength);
+static_assert(ZAVN_VIRTUAL_INPUT_QUEUE == zavn::platform::virt::kInputQueueReports);
+static_assert(ZAVN_VIRTUAL_OUTPUT_LOG == zavn::platform::virt::kOutputLogReports);
+static_assert(ZAVN_VIRTUAL_FAULT_OPEN == zavn::platform::virt::kFaultOpen &&
+              ZAVN_VIRTUAL_FAULT_ATTRIBUTES == zavn::platform::virt::kFaultAttributes &&
+              ZAVN_VIRTUAL_FAULT_CAPABILITIES == zavn::platform::virt::kFaultCapabilities &&
+              ZAVN_VIRTUAL_FAULT_READ == zavn::platform::virt::kFaultRead &&
+              ZAVN_VIRTUAL_FAULT_WRITE == zavn::platform::virt::kFaultWrite &&
+              ZAVN_VIRTUAL_FAULT_PRODUCT == zavn::platform::virt::kFaultProduct);
+
+extern "C" {
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSelect(int32_t on) {
+  return zavn::platform::virt::Select(on != 0) ? 1 : 0;
+}
+
+ZAVN_API void ZAVN_CALL ZAVNVirtualClear(void) {
+  Receiver().Clear();
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlug(int32_t vendorId, int32_t productId,
+                                           int32_t inputReportLength, int32_t outputReportLength,
+                                           const char* product) {
+  return Receiver().Plug(vendorId, productId, inputReportLength, outputReportLength, product);
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualUnplug(int32_t id) {
+  return Receiver().Unplug(id) ? 1 : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualQueueInput(int32_t id, const unsigned char* report,
+                                                 int32_t length) {
+  return Receiver().QueueInput(id, report, length) ? 1 : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualTakeOutput(int32_t id, unsigned char* buffer,
+                                                 int32_t capacity) {
+  return Receiver().TakeOutput(id, buffer, capacity);
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetProduct(int32_t id, const char* product) {
+  return Receiver().SetProduct(id, product) ? 1 : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetFaults(int32_t id, int32_t faults) {
+  return Receiver().SetFaults(id, faults) ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,338 @@
+#include "platform/virtual/virtual_receiver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace zavn::platform::virt {
+namespace {
+
+constexpr std::uint32_t kHandleIndexBits = 8;
+constexpr std::uint32_t kMinOutputEntry = 64;
+
+bool SelectedByEnvironment() {
+  const char* value = std::getenv("ZAVN_VIRTUAL_RX");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+std::atomic<bool> g_selected{SelectedByEnvironment()};
+
+}  // namespace
+
+bool IsSelected() {
+  return g_selected.load(std::memory_order_acquire);
+}
+bool Select(bool on) {
+  return g_selected.exchange(on, std::memory_order_acq_rel);
+}
+
+VirtualReceiver& Receiver() {
+  // Never destroyed: a host may still poll while the process exits.
+  alignas(VirtualReceiver) static unsigned char storage[sizeof(VirtualReceiver)];
+  static VirtualReceiver* receiver = new (storage) VirtualReceiver;
+  return *receiver;
+}
+
+VirtualReceiver::Interface* VirtualReceiver::Find(std::int32_t id) {
+  if (id <= 0) return nullptr;
+  for (Interface& record : interfaces_) {
+    if (record.id == id) return &record;
+  }
+  return nullptr;
+}
+
+VirtualReceiver::Interface* VirtualReceiver::Resolve(HidHandle handle) {
+  const std::uint32_t index = static_cast<std::uint32_t>(handle & 0xFFu);
+  if (index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)) return nullptr;
+  const HandleEntry& entry = handles_[index - 1];
+  if (!entry.inUse || entry.serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
+    return nullptr;
+  }
+  return Find(entry.interfaceId);
+}
+
+// A free record, else the unplugged one plugged longest ago that no handle holds open.
+VirtualReceiver::Interface* VirtualReceiver::FreeRecord() {
+  Interface* reusable = nullptr;
+  for (Interface& record : interfaces_) {
+    if (record.id == 0) return &record;
+    if (!record.plugged && record.openHandles == 0 &&
+        (reusable == nullptr || record.plugOrder < reusable->plugOrder)) {
+      reusable = &record;
+    }
+  }
+  return reusable;
+}
+
+bool VirtualReceiver::StoreProduct(Interface& record, const char* product) {
+  if (product == nullptr) {
+    record.hasProduct = false;
+    record.product[0] = '\0';
+    return true;
+  }
+  const std::size_t length = std::strlen(product);
+  if (length > static_cast<std::size_t>(kMaxProductChars)) return false;
+  std::memcpy(record.product, product, length + 1);
+  record.hasProduct = true;
+  return true;
+}
+
+void VirtualReceiver::Clear() {
+  LockGuard guard(lock_);
+  for (Interface& record : interfaces_) {
+    record.id = 0;
+    record.plugged = false;
+    record.openHandles = 0;
+  }
+  for (HandleEntry& entry : handles_) entry.inUse = false;
+}
+
+std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId,
+                                   std::int32_t inputLength, std::int32_t outputLength,
+                                   const char* product) {
+  if (inputLength < 0 || inputLength > kMaxReportLength || outputLength < 0 ||
+      outputLength > kMaxReportLength) {
+    return 0;
+  }
+  if (product != nullptr && std::strlen(product) > static_cast<std::size_t>(kMaxProductChars)) {
+    return 0;
+  }
+  LockGuard guard(lock_);
+  Interface* record = FreeRecord();
+  if (record == nullptr) return 0;
+
+  const auto entrySize =
+      std::max<std::uint32_t>(static_cast<std::uint32_t>(outputLength), kMinOutputEntry);
+  try {
+    record->inputs.assign(static_cast<std::size_t>(kInputQueueReports) * inputLength, 0);
+    record->outputs.assign(static_cast<std::size_t>(kOutputLogReports) * entrySize, 0);
+    record->outputLengths.assign(kOutputLogReports, 0);
+  } catch (const std::bad_alloc&) {
+    record->id = 0;
+    return 0;
+  }
+  record->id = nextId_++;
+  record->plugged = true;
+  record->plugOrder = nextPlugOrder_++;
+  record->attributes = {static_cast<std::uint16_t>(vendorId), static_cast<std::uint16_t>(productId),
+                        1};
+  record->caps = {static_cast<std::uint16_t>(inputLength), static_cast<std::uint16_t>(outputLength),
+                  0};
+  StoreProduct(*record, product);
+  record->faults = 0;
+  record->openHandles = 0;
+  record->inputHead = record->inputCount = 0;
+  record->outputEntrySize = entrySize;
+  record->outputHead = record->outputCount = 0;
+  std::snprintf(record->path, sizeof record->path,
+                "\\\\?\\hid#vid_%04x&pid_%04x#virtual&%d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                static_cast<unsigned>(record->attributes.vendorId),
+                static_cast<unsigned>(record->attributes.productId), record->id);
+  return record->id;
+}
+
+bool VirtualReceiver::Unplug(std::int32_t id) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  if (record == nullptr) return false;
+  record->plugged = false;
+  return true;
+}
+
+bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  if (record == nullptr || !record->plugged || report == nullptr || length <= 0 ||
+      length != record->caps.inputReportLength) {
+    return false;
+  }
+  const std::uint32_t size = record->caps.inputReportLength;
+  if (record->inputCount == kInputQueueReports) {  // the driver drops the oldest report
+    record->inputHead = (record->inputHead + 1) % kInputQueueReports;
+    --record->inputCount;
+  }
+  const std::uint32_t tail = (record->inputHead + record->inputCount) % kInputQueueReports;
+  std::memcpy(&record->inputs[tail * size], report, size);
+  ++record->inputCount;
+  return true;
+}
+
+std::int32_t VirtualReceiver::TakeOutput(std::int32_t id, std::uint8_t* buffer,
+                                         std::int32_t capacity) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  if (record == nullptr) return -1;
+  if (record->outputCount == 0) return 0;
+  const std::uint32_t head = record->outputHead;
+  const std::uint32_t length = record->outputLengths[head];
+  if (buffer != nullptr && capacity > 0) {
+    std::memcpy(buffer, &record->outputs[head * record->outputEntrySize],
+                std::min<std::uint32_t>(length, static_cast<std::uint32_t>(capacity)));
+  }
+  record->outputHead = (head + 1) % kOutputLogReports;
+  --record->outputCount;
+  return static_cast<std::int32_t>(length);
+}
+
+bool VirtualReceiver::SetProduct(std::int32_t id, const char* product) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  return record != nullptr && StoreProduct(*record, product);
+}
+
+bool VirtualReceiver::SetFaults(std::int32_t id, std::int32_t faults) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  if (record == nullptr) return false;
+  record->faults = faults;
+  return true;
+}
+
+std::int32_t VirtualReceiver::OpenHandleCount(std::int32_t id) {
+  LockGuard guard(lock_);
+  const Interface* record = Find(id);
+  return record == nullptr ? -1 : record->openHandles;
+}
+
+PathResult VirtualReceiver::InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) {
+  LockGuard guard(lock_);
+  // The n-th plugged interface in plug order.
+  std::uint64_t after = 0;
+  for (std::uint32_t k = 0;; ++k) {
+    const Interface* next = nullptr;
+    for (const Interface& record : interfaces_) {
+      if (record.id != 0 && record.plugged && record.plugOrder > after &&
+          (next == nullptr || record.plugOrder < next->plugOrder)) {
+        next = &record;
+      }
+    }
+    if (next == nullptr) return PathResult::kEnd;
+    if (k == n) {
+      std::memcpy(path, next->path, kDevicePathSize);
+      return PathResult::kFound;
+    }
+    after = next->plugOrder;
+  }
+}
+
+HidHandle VirtualReceiver::Open(const char* path) {
+  if (path == nullptr) return kInvalidHidHandle;
+  LockGuard guard(lock_);
+  Interface* target = nullptr;
+  for (Interface& record : interfaces_) {
+    if (record.id != 0 && record.plugged && std::strcmp(record.path, path) == 0) target = &record;
+  }
+  if (target == nullptr || (target->faults & kFaultOpen) != 0) return kInvalidHidHandle;
+  for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxHandles); ++index) {
+    HandleEntry& entry = handles_[index];
+    if (entry.inUse) continue;
+    entry = {true, nextSerial_++, target->id};
+    ++target->openHandles;
+    return (static_cast<HidHandle>(entry.serial) << kHandleIndexBits) | (index + 1);
+  }
+  return kInvalidHidHandle;
+}
+
+void VirtualReceiver::Close(HidHandle handle) {
+  LockGuard guard(lock_);
+  Interface* record = Resolve(handle);
+  const std::uint32_t index = static_cast<std::uint32_t>(handle & 0xFFu);
+  if (index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)) return;
+  HandleEntry& entry = handles_[index - 1];
+  if (!entry.inUse || entry.serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
+    return;
+  }
+  entry.inUse = false;
+  if (record != nullptr) --record->openHandles;
+}
+
+bool VirtualReceiver::Attributes(HidHandle handle, HidAttributes& out) {
+  LockGuard guard(lock_);
+  const Interface* record = Resolve(handle);
+  if (record == nullptr || !record->plugged || (record->faults & kFaultAttributes) != 0) {
+    return false;
+  }
+  out = record->attributes;
+  return true;
+}
+
+bool VirtualReceiver::Capabilities(HidHandle handle, HidCaps& out) {
+  LockGuard guard(lock_);
+  const Interface* record = Resolve(handle);
+  if (record == nullptr || !record->plugged || (record->faults & kFaultCapabilities) != 0) {
+    return false;
+  }
+  out = record->caps;
+  return true;
+}
+
+bool VirtualReceiver::NumInputBuffers(HidHandle handle, std::uint32_t& out) {
+  LockGuard guard(lock_);
+  const Interface* record = Resolve(handle);
+  if (record == nullptr || !record->plugged) return false;
+  out = kInputQueueReports;
+  return true;
+}
+
+bool VirtualReceiver::ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) {
+  LockGuard guard(lock_);
+  const Interface* record = Resolve(handle);
+  if (buffer == nullptr || record == nullptr || !record->plugged || !record->hasProduct ||
+      (record->faults & kFaultProduct) != 0) {
+    return false;
+  }
+  // UTF-16LE with its terminator, as much as fits whole characters.
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  const std::size_t length = std::strlen(record->product);
+  const std::size_t chars = std::min<std::size_t>(length + 1, bytes / 2);
+  for (std::size_t i = 0; i < chars; ++i) {
+    out[2 * i] = i < length ? static_cast<std::uint8_t>(record->product[i]) : 0;
+    out[2 * i + 1] = 0;
+  }
+  return true;
+}
+
+ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) {
+  LockGuard guard(lock_);
+  Interface* record = Resolve(handle);
+  if (record == nullptr || !record->plugged || (record->faults & kFaultRead) != 0) {
+    return {ReadOutcome::kError, 0};
+  }
+  const std::uint32_t size = record->caps.inputReportLength;
+  if (buffer == nullptr || size == 0 || bytes < size) return {ReadOutcome::kError, 0};
+  if (record->inputCount == 0) return {ReadOutcome::kNothingYet, 0};
+  const std::uint32_t taken = std::min(record->inputCount, bytes / size);
+  for (std::uint32_t k = 0; k < taken; ++k) {
+    std::memcpy(buffer + k * size, &record->inputs[record->inputHead * size], size);
+    record->inputHead = (record->inputHead + 1) % kInputQueueReports;
+  }
+  record->inputCount -= taken;
+  return {ReadOutcome::kDone, taken * size};
+}
+
+WriteOutcome VirtualReceiver::SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                                              std::uint32_t length) {
+  LockGuard guard(lock_);
+  Interface* record = Resolve(handle);
+  if (record == nullptr) return {false, kErrorInvalidHandle};
+  if (!record->plugged || (record->faults & kFaultWrite) != 0) {
+    return {false, kErrorDeviceNotConnected};
+  }
+  if (report == nullptr || length == 0 || length > record->outputEntrySize) {
+    return {false, kErrorInvalidParameter};
+  }
+  if (record->outputCount == kOutputLogReports) {  // keep the newest reports
+    record->outputHead = (record->outputHead + 1) % kOutputLogReports;
+    --record->outputCount;
+  }
+  const std::uint32_t tail = (record->outputHead + record->outputCount) % kOutputLogReports;
+  std::memcpy(&record->outputs[tail * record->outputEntrySize], report, length);
+  record->outputLengths[tail] = length;
+  ++record->outputCount;
+  return {true, 0};
+}
+
+}  // namespace zavn::platform::virt

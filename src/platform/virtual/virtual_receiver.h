@@ -1,0 +1,104 @@
+// The virtual receiver: HID interfaces modelled in software, behaving towards the library as
+// the Windows HID driver does (a 32-report input queue per interface that drops the oldest,
+// set-output-report requests, product strings in UTF-16LE). It allocates only when an
+// interface is plugged, never per report.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/hid_port.h"
+#include "platform/system.h"
+
+namespace zavn::platform::virt {
+
+inline constexpr int kMaxInterfaces = 32;
+inline constexpr int kMaxHandles = 64;
+inline constexpr int kMaxReportLength = 1024;
+inline constexpr int kInputQueueReports = 32;
+inline constexpr int kOutputLogReports = 4096;
+inline constexpr int kMaxProductChars = 126;  // a USB string descriptor's limit
+
+enum Fault : std::int32_t {
+  kFaultOpen = 1,
+  kFaultAttributes = 2,
+  kFaultCapabilities = 4,
+  kFaultRead = 8,
+  kFaultWrite = 16,
+  kFaultProduct = 32,
+};
+
+// Whether discovery and HID calls go to the virtual receiver (see ActiveHidPort).
+bool IsSelected();
+// Returns the previous setting.
+bool Select(bool on);
+
+class VirtualReceiver final : public HidPort {
+ public:
+  // Control, as the exported virtual-receiver functions give it.
+  void Clear();
+  std::int32_t Plug(std::int32_t vendorId, std::int32_t productId, std::int32_t inputLength,
+                    std::int32_t outputLength, const char* product);
+  bool Unplug(std::int32_t id);
+  bool QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length);
+  std::int32_t TakeOutput(std::int32_t id, std::uint8_t* buffer, std::int32_t capacity);
+  bool SetProduct(std::int32_t id, const char* product);
+  bool SetFaults(std::int32_t id, std::int32_t faults);
+  // Handles the library holds open to the interface; -1 for an unknown id.
+  std::int32_t OpenHandleCount(std::int32_t id);
+
+  PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override;
+  HidHandle Open(const char* path) override;
+  void Close(HidHandle handle) override;
+  bool Attributes(HidHandle handle, HidAttributes& out) override;
+  bool Capabilities(HidHandle handle, HidCaps& out) override;
+  bool NumInputBuffers(HidHandle handle, std::uint32_t& out) override;
+  bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) override;
+  ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override;
+  WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                               std::uint32_t length) override;
+
+ private:
+  struct Interface {
+    std::int32_t id = 0;  // 0: the record is free
+    bool plugged = false;
+    std::uint64_t plugOrder = 0;
+    HidAttributes attributes;
+    HidCaps caps;
+    bool hasProduct = false;
+    char product[kMaxProductChars + 1] = {};
+    std::int32_t faults = 0;
+    char path[kDevicePathSize] = {};
+    std::int32_t openHandles = 0;
+    // Input queue: a ring of kInputQueueReports reports of caps.inputReportLength bytes.
+    std::vector<std::uint8_t> inputs;
+    std::uint32_t inputHead = 0, inputCount = 0;
+    // Output log: a ring of kOutputLogReports entries of outputEntrySize bytes each.
+    std::vector<std::uint8_t> outputs;
+    std::vector<std::uint32_t> outputLengths;
+    std::uint32_t outputEntrySize = 0, outputHead = 0, outputCount = 0;
+  };
+  struct HandleEntry {
+    bool inUse = false;
+    std::uint32_t serial = 0;
+    std::int32_t interfaceId = 0;
+  };
+
+  Interface* Find(std::int32_t id);
+  // The interface a handle is open to while it is still known, else null.
+  Interface* Resolve(HidHandle handle);
+  Interface* FreeRecord();
+  static bool StoreProduct(Interface& record, const char* product);
+
+  Lock lock_;
+  Interface interfaces_[kMaxInterfaces];
+  HandleEntry handles_[kMaxHandles];
+  std::int32_t nextId_ = 1;
+  std::uint64_t nextPlugOrder_ = 1;
+  std::uint32_t nextSerial_ = 1;
+};
+
+// The one virtual receiver of the library; it lives as long as the process.
+VirtualReceiver& Receiver();
+
+}  // namespace zavn::platform::virt

@@ -1,0 +1,72 @@
+// CHIDDevice: one device slot, holding at most one opened HID interface of the receiver.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/hid_port.h"
+#include "platform/system.h"
+#include "transport/input_buffer.h"
+#include "zavn/zavn.h"
+
+namespace zavn::transport {
+
+// Every operation takes the slot's own lock, so a handle is never used by one thread while
+// another closes it, and a slot is never half open.
+class CHIDDevice {
+ public:
+  CHIDDevice();
+  virtual ~CHIDDevice();
+  CHIDDevice(const CHIDDevice&) = delete;
+  CHIDDevice& operator=(const CHIDDevice&) = delete;
+
+  // Puts the slot in the closed state. Closes no handle: callers close a usable one first.
+  void Init();
+  // True when the slot is marked open and its handle is usable; a slot marked open without a
+  // usable handle is put back to closed.
+  bool IsOpen();
+  // Closes the handle when usable and puts the slot in the closed state; nothing happens to a
+  // slot that is not marked open.
+  void Close();
+
+  // Takes an opened interface into the slot: marks it open with the handle (on `port`), keeps
+  // the device path when one is given, and reads the report lengths and the driver's
+  // input-buffer count.
+  void Take(platform::HidPort& port, platform::HidHandle handle, const char* devicePath);
+
+  // One read of the queued input reports into the buffer, never waiting.
+  ZAVNLinkState ReadReports(InputBuffer& buffer, std::uint32_t& count);
+  // One output report under the write convention: a slot not open gets nothing, one marked
+  // open without a usable handle is closed and gets nothing. `written` false with error 0
+  // means nothing was sent.
+  platform::WriteOutcome WriteOutputReport(const std::uint8_t* report, std::uint32_t length);
+  // The interface's product string; false on a closed slot or a failed query.
+  bool ProductString(void* buffer, std::uint32_t bytes);
+
+  // Observers, each one consistent reading of the slot.
+  bool MarkedOpen();
+  platform::HidHandle Handle();
+  platform::HidCaps ReportLengths();
+  std::uint32_t NumInputBuffers();
+  void DevicePath(char (&path)[platform::kDevicePathSize]);
+
+ private:
+  void InitLocked();
+  bool UsableLocked() const { return platform::IsUsable(handle_); }
+  void CloseLocked();
+
+  platform::Lock lock_;
+  platform::HidPort* port_ = nullptr;  // the backend the handle belongs to
+  platform::HidHandle handle_ = platform::kInvalidHidHandle;
+  std::int32_t isOpen_ = 0;
+  platform::HidCaps lengths_;
+  std::uint32_t numInputBuffers_ = 0;
+  char devicePath_[platform::kDevicePathSize] = {};
+};
+
+inline constexpr int kSlotCount = 4;
+
+// The four device slots, index PlayerIndex - 1. They live as long as the library; unloading it
+// closes any slot still open.
+CHIDDevice& Slot(int index);
+
+}  // namespace zavn::transport

@@ -1,0 +1,23 @@
+// The per-slot buffer that one read fills with consecutive input reports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace zavn::transport {
+
+inline constexpr std::uint32_t kInputBufferSize = 4096;
+// One read asks for up to this many queued input reports.
+inline constexpr std::uint32_t kReportsPerRead = 100;
+
+using InputBuffer = std::array<std::uint8_t, kInputBufferSize>;
+
+// Bytes one read requests: kReportsPerRead reports, limited to the whole reports that fit the
+// buffer.
+constexpr std::uint32_t ReadRequestBytes(std::uint32_t inputReportLength) {
+  if (inputReportLength == 0) return 0;
+  const std::uint32_t fit = kInputBufferSize / inputReportLength;
+  return (fit < kReportsPerRead ? fit : kReportsPerRead) * inputReportLength;
+}
+
+}  // namespace zavn::transport

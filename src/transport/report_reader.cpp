@@ -1,0 +1,58 @@
+#include "transport/report_reader.h"
+
+#include <atomic>
+
+#include "platform/system.h"
+#include "transport/hid_device.h"
+
+namespace zavn::transport {
+namespace {
+
+// The current run of empty reads of one slot; all zero outside a run.
+struct TimeoutRun {
+  std::atomic<std::uint32_t> count{0};  // 0, 1 or 2: the count stops at 2
+  std::atomic<std::uint32_t> firstTick{0};
+  std::atomic<std::uint32_t> lastTick{0};
+};
+
+InputBuffer g_inputBuffers[kSlotCount];
+TimeoutRun g_timeouts[kSlotCount];
+
+}  // namespace
+
+InputBuffer& InputBufferOf(int slot) {
+  return g_inputBuffers[slot];
+}
+
+ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot) {
+  std::uint32_t bytes = 0;  // the decoder always looks at the whole buffer
+  const ZAVNLinkState result = Slot(slot).ReadReports(buffer, bytes);
+  TimeoutRun& run = g_timeouts[slot];
+  if (result != LINK_TIMEOUT) {
+    run.count = 0;
+    run.firstTick = 0;
+    run.lastTick = 0;
+    return result;
+  }
+  const std::uint32_t now = platform::ActiveSystem().TickMs();
+  if (run.count == 0) {
+    run.count = 1;
+    run.firstTick = now;
+  } else {
+    run.count = 2;
+  }
+  run.lastTick = now;
+  // Unsigned difference: correct across the tick's wrap-around.
+  return run.lastTick - run.firstTick > kTimeoutGraceMs ? LINK_TIMEOUT : LINK_OK;
+}
+
+void ResetReportReader() {
+  for (InputBuffer& buffer : g_inputBuffers) buffer.fill(0);
+  for (TimeoutRun& run : g_timeouts) {
+    run.count = 0;
+    run.firstTick = 0;
+    run.lastTick = 0;
+  }
+}
+
+}  // namespace zavn::transport

@@ -1,0 +1,24 @@
+// Reading a slot's queued input reports, with the time-out debounce: a run of empty reads
+// counts as LINK_OK for its first 500 ms.
+#pragma once
+
+#include <cstdint>
+
+#include "transport/input_buffer.h"
+#include "zavn/zavn.h"
+
+namespace zavn::transport {
+
+inline constexpr std::uint32_t kTimeoutGraceMs = 500;
+
+// The slot's input buffer (index 0..3). The decoder reads all of it and clears it after use.
+InputBuffer& InputBufferOf(int slot);
+
+// One read of slot 0..3 into its buffer: LINK_OK, LINK_NO_DEVICE, LINK_READ_ERROR, or
+// LINK_TIMEOUT once empty reads have lasted more than kTimeoutGraceMs.
+ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot);
+
+// Zeroes the input buffers and the time-out runs.
+void ResetReportReader();
+
+}  // namespace zavn::transport
