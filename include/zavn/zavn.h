@@ -5,11 +5,21 @@
  * ZAVNRoutineFunc; then status queries and commands; ZAVNDisconnectRx for each player;
  * ZAVNTerminate(0) last. No call waits for the receiver: link states are polled with
  * ZAVNGetRxStatus and ZAVNGetTxStatus.
+ *
+ * Threads: the library runs one worker thread of its own, the poll thread, which reads the
+ * receiver every 10 ms and calls the raw-data callback and game plug-ins. Every function here
+ * may be called from any host thread at any time; ZAVNConnectRx, ZAVNReset and ZAVNTerminate
+ * are serialised against each other, and ZAVNReset and ZAVNTerminate wait for the poll thread
+ * to end. Players are numbered 1 to 4 (the receiver's slots); other numbers are refused or, where
+ * a function says so, answered for player 1.
  */
 #ifndef ZAVN_H
 #define ZAVN_H
 
+#include "zavn_commands.h"
 #include "zavn_defs.h"
+#include "zavn_firmware.h"
+#include "zavn_status.h"
 
 ZAVN_EXTERN_C_BEGIN
 
@@ -56,6 +66,34 @@ ZAVN_API int32_t ZAVN_CALL ZAVNGetRxStatus(int32_t playerIndex);
 
 /* Result of the slot's last read (LINK_OK, LINK_NO_DEVICE, LINK_READ_ERROR, LINK_TIMEOUT). */
 ZAVN_API int32_t ZAVN_CALL ZAVNGetTxStatus(int32_t playerIndex);
+
+/* Copies player 1..4's decoded status into *out (a whole record). The sample histories and their
+   counts are handed over and emptied in the library: each sample is delivered by exactly one
+   snapshot. Any other player value is served from player 1, without the secondary fields. Fields
+   that are not copied (SecondaryRecordCount, BootBlock[0..1], RawRecord, the padding) keep what
+   the caller's record held; so does the history part until a first decode after ZAVNReset.
+   A null out does nothing. */
+ZAVN_API void ZAVN_CALL ZAVNGetStatus(int32_t playerIndex, PlayerStatus* out);
+
+/* Records per second of each player: rates[p - 1] points at four words that receive counted
+   records/s, secondary motion records/s, 0, 0. A null array or entry is skipped. Returns 1. */
+ZAVN_API int32_t ZAVN_CALL ZAVNGetRawdataFPS(int32_t unused, uint32_t** rates);
+
+/* The joystick-loop flag of the periodic output report; a change restarts its clock. Returns 1. */
+ZAVN_API int32_t ZAVN_CALL ZAVNTurnONJoystickAPILoop(uint32_t on);
+
+/* Called on the poll thread after every motion record with kind 1 and the library's own, live
+   record of the player (valid during the call only). It may call ZAVNGetStatus, which then hands
+   over no history until the decode under way has finished. */
+typedef void(ZAVN_CALL* ZAVNRawDataCallback)(int32_t kind, PlayerStatus* status);
+/* Stored for hosts that register them; the library never calls them. */
+typedef void(ZAVN_CALL* ZAVNFingerCallback)(void);
+typedef void(ZAVN_CALL* ZAVNScrResolCallback)(void);
+
+/* Registrations; null switches a callback off. They take effect from the next record on. */
+ZAVN_API void ZAVN_CALL ZAVNInitGetRawDataCallBack(ZAVNRawDataCallback callback);
+ZAVN_API void ZAVN_CALL ZAVNInitGetFingerCallBack(ZAVNFingerCallback callback);
+ZAVN_API void ZAVN_CALL ZAVNInitSendScrResolMSXYPosCallBack(ZAVNScrResolCallback callback);
 
 ZAVN_EXTERN_C_END
 

@@ -34,12 +34,21 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSelect(int32_t on);
 ZAVN_API void ZAVN_CALL ZAVNVirtualClear(void);
 
 /* Plugs one HID interface at the end of the enumeration order. product is ASCII (at most
-   126 characters); null makes the product-string query fail. Report lengths are 1 to
+   126 characters); null makes the product-string query fail. The input report length is 1
+   to ZAVN_VIRTUAL_MAX_REPORT_LENGTH, the output report length 0 (no output reports) to
    ZAVN_VIRTUAL_MAX_REPORT_LENGTH. Returns its id (>= 1), or 0 when there is no room or an
    argument is out of range. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlug(int32_t vendorId, int32_t productId,
                                            int32_t inputReportLength, int32_t outputReportLength,
                                            const char* product);
+
+/* Plugs a whole receiver: an interface of 4-byte and one of 14-byte input reports (which carry no
+   data), then `transmitters` (1..4) data interfaces (0xFFFF/0x0008, 32-byte input reports,
+   product "NOLTADongle"). Each data interface streams motion records at rateHz (1..1000), produced
+   when the library reads, from the library's clock: smooth motion distinct per player with
+   occasional button presses. Returns the id of the first data interface (the others follow in
+   order), or 0 when there is no room or an argument is out of range. */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz);
 
 /* Removes the interface from the enumeration; reads and writes on handles already open to it
    fail. Returns 1, or 0 for an unknown id. */
@@ -61,6 +70,34 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetProduct(int32_t id, const char* product
 
 /* Sets the bit set of injected faults (ZAVN_VIRTUAL_FAULT_*). Returns 1, or 0 for an unknown id. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetFaults(int32_t id, int32_t faults);
+
+/* What a transmitter of ZAVNVirtualPlugReceiver keeps of the host's commands, and its identity.
+   Its data interface answers as a receiver would, with input reports that the next read takes:
+   a serial-number query with a serial-number record of `serial`; serial-number data of
+   sub-command 2 replaces `serial`; a version-number report with a version record of `version`
+   (operation 1 first writes the report's 12 bytes into it); an account-data report stores its 25
+   digits in the page its first control byte selects (0x00..0x0F, or '0'..'7' for pages 0..7) and
+   answers with an account-data record of that page and status 1 (status 0 and no page stored
+   for any other selector). */
+#define ZAVN_VIRTUAL_VERSION_WRITE 1
+typedef struct ZAVNVirtualTransmitterState {
+  uint8_t modes[6];     /* last values of the switches 01..06 (browser .. G-sensitivity) */
+  uint8_t playerNumber; /* of the 4-byte report 04 */
+  uint8_t antenna;      /* of the 4-byte report 06 */
+  uint8_t motor[8];     /* the last motor bytes; the erase form is kept as sent */
+  uint8_t keyboardMouse[12];
+  uint8_t joystick[15];
+  uint8_t appInfo[2];
+  uint16_t screenWidth, screenHeight, mouseX, mouseY;
+  uint8_t serial[16];
+  uint8_t version[12];
+  uint8_t accountPages[16][25];
+  uint32_t reportsReceived; /* output reports the interface accepted */
+} ZAVNVirtualTransmitterState;
+
+/* Copies the state of the transmitter behind data interface id into *out. Returns 1, or 0 for an
+   id that is not a data interface of ZAVNVirtualPlugReceiver or a null out. */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTransmitterState* out);
 
 ZAVN_EXTERN_C_END
 

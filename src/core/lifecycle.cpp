@@ -6,6 +6,7 @@
 #include "core/poll_thread.h"
 #include "core/run_state.h"
 #include "core/status_reset.h"
+#include "games/game_dispatch.h"
 #include "input/slot_report_mode.h"
 #include "transport/discovery.h"
 #include "transport/hid_device.h"
@@ -137,6 +138,7 @@ ZAVN_API void ZAVN_CALL ZAVNDisconnectRx(int32_t playerIndex) {
 ZAVN_API int32_t ZAVN_CALL ZAVNTerminate(int32_t run) {
   RunState& state = Run();
   LockGuard lifecycle(state.lifecycleLock);
+  zavn::games::ReleaseGamePlugin();
   if (zavn::platform::NotifyHandle handle = state.deviceNotifyHandle.exchange(nullptr)) {
     zavn::platform::UnregisterHidNotifications(handle);
   }

@@ -1,8 +1,13 @@
 #include "core/poll_thread.h"
 
+#include "commands/periodic_clock.h"
+#include "commands/periodic_report.h"
 #include "core/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
+#include "firmware/update_control.h"
+#include "input/decoder.h"
+#include "input/input_report.h"
 #include "transport/report_reader.h"
 
 namespace zavn::core {
@@ -52,6 +57,17 @@ void UpdateLinkState(int i) {
   }
 }
 
+// Whether the pass hands the buffer to the decoder. Before the players are assigned only the
+// receiver's replies are decoded; bytes 3 and 4 "An" open it whatever the read gave.
+bool DecoderGateOpen(const transport::InputBuffer& b, ZAVNLinkState tx, bool assigned) {
+  namespace r = input::report;
+  if (b[r::kLetterPosition] == r::kMotion && b[r::kLetterPosition + 1] == r::kForcedDecodeMark)
+    return true;
+  if (tx != LINK_OK) return false;
+  return assigned || (b[0] == r::kReportId && b[1] == r::kBoot) ||
+         b[r::kLetterPosition] == r::kSerial;
+}
+
 }  // namespace
 
 void PollPass() {
@@ -60,10 +76,13 @@ void PollPass() {
   for (int i = 0; i < transport::kSlotCount; ++i) {
     if (links.pollEnabled[i] == 0) continue;
     const std::int32_t slotNumber = i + 1;
-    const ZAVNLinkState tx = transport::ReadSlot(transport::InputBufferOf(i), i);
+    transport::InputBuffer& buffer = transport::InputBufferOf(i);
+    const ZAVNLinkState tx = transport::ReadSlot(buffer, i);
     links.txStatus[i] = tx;
+    if (DecoderGateOpen(buffer, tx, players.assignDone == 1)) input::Decode(buffer, slotNumber);
     if (players.assignDone == 0) players.assignDone = AssignPlayers(slotNumber, tx);
     AssignNextPlayer(slotNumber, tx);
+    commands::SendPeriodicReport(commands::Periodic().joystickLoop != 0 ? 1 : 0);
   }
 }
 
@@ -80,6 +99,8 @@ void PollCycle() {
     run.threadRunFlag = 0;
     run.loopRunFlag = 0;
   }
+  // Every cycle, whether or not the slots are polled.
+  firmware::RunUpdateMachines();
 }
 
 void StartPollThreadUnlessRunning() {

@@ -1,9 +1,12 @@
 #include "core/status_reset.h"
 
+#include "commands/commands_reset.h"
 #include "core/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
-#include "input/slot_report_mode.h"
+#include "firmware/firmware_reset.h"
+#include "games/game_dispatch.h"
+#include "input/input_reset.h"
 #include "transport/report_reader.h"
 
 namespace zavn::core {
@@ -13,7 +16,10 @@ int ResetLibraryState() {
   ResetLinks();
   ResetPlayerAssignment();
   ResetRunFlags();
-  input::ResetSlotReportModes();
+  commands::ResetCommandState();
+  firmware::ResetFirmwareState();
+  games::ResetGameDispatch();
+  input::ResetInputState();
   return 1;
 }
 

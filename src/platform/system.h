@@ -12,6 +12,12 @@ using ThreadProc = std::uint32_t (*)(void* argument);
 // Exit code of a thread that has not ended yet (the system's still-active code).
 inline constexpr std::uint32_t kThreadStillActive = 259;
 
+// A file path as the library handles them: at most this many bytes with the terminating NUL.
+inline constexpr std::size_t kMaxPath = 260;
+
+// The system's folder separator: a backslash on Windows, '/' elsewhere.
+char PathSeparator();
+
 class System {
  public:
   virtual ~System() = default;
@@ -30,6 +36,10 @@ class System {
   virtual std::uint32_t ThreadExitCode(ThreadHandle thread) = 0;
   // Waits until the thread has ended, then releases the handle; the result is the release's.
   virtual bool JoinThread(ThreadHandle thread) = 0;
+
+  // The full path of the host process's executable, NUL-terminated; false when it cannot be
+  // learnt or does not fit.
+  virtual bool ExecutablePath(char (&path)[kMaxPath]) = 0;
 };
 
 // The system in use: one installed by a test, else the OS backend.
@@ -37,8 +47,9 @@ System& ActiveSystem();
 System& OsSystem();
 void InstallSystem(System* system);
 
-// A mutual-exclusion lock that needs no set-up beyond its constructor. Locks are members of
-// library-lifetime state, so any thread may take one at any time.
+// A mutual-exclusion lock that needs no set-up beyond its constructor. The thread holding it may
+// enter it again (a host callback run under a lock may call back into the library). Locks are
+// members of library-lifetime state, so any thread may take one at any time.
 class Lock {
  public:
   Lock() noexcept;

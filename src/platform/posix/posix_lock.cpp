@@ -1,5 +1,5 @@
-// Lock on POSIX: a pthread mutex. It is never destroyed: at process exit other threads may
-// still hold it while static destructors run.
+// Lock on POSIX: a recursive pthread mutex, as a critical section is. It is never destroyed: at
+// process exit other threads may still hold it while static destructors run.
 #include <pthread.h>
 
 #include <new>
@@ -17,7 +17,11 @@ pthread_mutex_t* Mutex(unsigned char* storage) {
 }  // namespace
 
 Lock::Lock() noexcept {
-  pthread_mutex_init(new (storage_) pthread_mutex_t, nullptr);
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(new (storage_) pthread_mutex_t, &attributes);
+  pthread_mutexattr_destroy(&attributes);
 }
 Lock::~Lock() = default;
 void Lock::Enter() noexcept {

@@ -1,6 +1,7 @@
 // System backend on POSIX: monotonic clock, nanosleep and pthreads.
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -71,9 +72,20 @@ class PosixSystem final : public System {
     delete self;
     return joined;
   }
+
+  bool ExecutablePath(char (&path)[kMaxPath]) override {
+    const ssize_t length = readlink("/proc/self/exe", path, kMaxPath);
+    if (length <= 0 || static_cast<std::size_t>(length) >= kMaxPath) return false;
+    path[length] = '\0';
+    return true;
+  }
 };
 
 }  // namespace
+
+char PathSeparator() {
+  return '/';
+}
 
 System& OsSystem() {
   static PosixSystem system;

@@ -35,6 +35,10 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualUnplug(int32_t id) {
   return Receiver().Unplug(id) ? 1 : 0;
 }
 
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz) {
+  return Receiver().PlugReceiver(transmitters, rateHz);
+}
+
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualQueueInput(int32_t id, const unsigned char* report,
                                                  int32_t length) {
   return Receiver().QueueInput(id, report, length) ? 1 : 0;
@@ -51,6 +55,10 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetProduct(int32_t id, const char* product
 
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetFaults(int32_t id, int32_t faults) {
   return Receiver().SetFaults(id, faults) ? 1 : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTransmitterState* out) {
+  return out != nullptr && Receiver().TransmitterState(id, *out) ? 1 : 0;
 }
 
 }  // extern "C"

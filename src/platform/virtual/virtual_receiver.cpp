@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::uint32_t kHandleIndexBits = 8;
 constexpr std::uint32_t kMinOutputEntry = 64;
+// A data interface's queue takes stream reports and answers alike.
+static_assert(kReplyReportLength == kStreamReportLength);
 
 bool SelectedByEnvironment() {
   const char* value = std::getenv("ZAVN_VIRTUAL_RX");
@@ -44,14 +46,76 @@ VirtualReceiver::Interface* VirtualReceiver::Find(std::int32_t id) {
   return nullptr;
 }
 
-VirtualReceiver::Interface* VirtualReceiver::Resolve(HidHandle handle) {
+VirtualReceiver::HandleEntry* VirtualReceiver::Entry(HidHandle handle) {
   const std::uint32_t index = static_cast<std::uint32_t>(handle & 0xFFu);
-  if (index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)) return nullptr;
-  const HandleEntry& entry = handles_[index - 1];
-  if (!entry.inUse || entry.serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
+  HandleEntry* entry = index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)
+                           ? nullptr
+                           : &handles_[index - 1];
+  if (entry == nullptr || !entry->inUse ||
+      entry->serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
+    ++staleHandleUses_;
     return nullptr;
   }
-  return Find(entry.interfaceId);
+  return entry;
+}
+
+VirtualReceiver::Interface* VirtualReceiver::Live(const HandleEntry& entry) {
+  Interface* record = Find(entry.interfaceId);
+  if (record == nullptr) return nullptr;
+  ApplyDue(*record);
+  return record->plugged && record->generation == entry.generation ? record : nullptr;
+}
+
+VirtualReceiver::Interface* VirtualReceiver::Live(HidHandle handle) {
+  const HandleEntry* entry = Entry(handle);
+  return entry == nullptr ? nullptr : Live(*entry);
+}
+
+void VirtualReceiver::WritePath(Interface& record) {
+  char instance[24];
+  if (record.generation == 0) {
+    std::snprintf(instance, sizeof instance, "%d", record.id);
+  } else {
+    std::snprintf(instance, sizeof instance, "%d&%u", record.id, record.generation);
+  }
+  std::snprintf(record.path, sizeof record.path,
+                "\\\\?\\hid#vid_%04x&pid_%04x#virtual&%s#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                static_cast<unsigned>(record.attributes.vendorId),
+                static_cast<unsigned>(record.attributes.productId), instance);
+}
+
+void VirtualReceiver::Reenumerate(Interface& record, const char* product) {
+  ++record.generation;
+  record.plugOrder = nextPlugOrder_++;
+  StoreProduct(record, product);
+  WritePath(record);
+  record.inputHead = record.inputCount = 0;
+  record.pending = {};
+  record.update.Start(product);
+}
+
+void VirtualReceiver::ApplyDue(Interface& record) {
+  if (record.pending.product == nullptr || !record.plugged) return;
+  if (static_cast<std::int32_t>(ActiveSystem().TickMs() - record.pendingTick) < 0) return;
+  Reenumerate(record, record.pending.product);
+}
+
+void VirtualReceiver::Answer(Interface& record, const std::uint8_t* report, std::uint32_t length) {
+  // The answers follow the motion the transmitter sent before the command arrived.
+  PushDueStream(record);
+  TransmitterModel::Reply replies[kMaxReplies];
+  int count = record.model.Accept(report, length, replies);
+  for (int k = 0; k < count; ++k) PushInput(record, replies[k]);
+  Reenumeration next;
+  count = record.update.Accept(record.product, report, length, replies, next);
+  for (int k = 0; k < count; ++k) PushInput(record, replies[k]);
+  if (next.product == nullptr) return;
+  if (next.afterMs == 0) {
+    Reenumerate(record, next.product);
+  } else {
+    record.pending = next;
+    record.pendingTick = ActiveSystem().TickMs() + next.afterMs;
+  }
 }
 
 // A free record, else the unplugged one plugged longest ago that no handle holds open.
@@ -93,7 +157,7 @@ void VirtualReceiver::Clear() {
 std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId,
                                    std::int32_t inputLength, std::int32_t outputLength,
                                    const char* product) {
-  if (inputLength < 0 || inputLength > kMaxReportLength || outputLength < 0 ||
+  if (inputLength < 1 || inputLength > kMaxReportLength || outputLength < 0 ||
       outputLength > kMaxReportLength) {
     return 0;
   }
@@ -127,10 +191,11 @@ std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId
   record->inputHead = record->inputCount = 0;
   record->outputEntrySize = entrySize;
   record->outputHead = record->outputCount = 0;
-  std::snprintf(record->path, sizeof record->path,
-                "\\\\?\\hid#vid_%04x&pid_%04x#virtual&%d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                static_cast<unsigned>(record->attributes.vendorId),
-                static_cast<unsigned>(record->attributes.productId), record->id);
+  record->hasTransmitter = false;
+  record->transmitter = {};
+  record->generation = 0;
+  record->pending = {};
+  WritePath(*record);
   return record->id;
 }
 
@@ -142,6 +207,25 @@ bool VirtualReceiver::Unplug(std::int32_t id) {
   return true;
 }
 
+void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
+  const std::uint32_t size = record.caps.inputReportLength;
+  if (record.inputCount == kInputQueueReports) {  // the driver drops the oldest report
+    record.inputHead = (record.inputHead + 1) % kInputQueueReports;
+    --record.inputCount;
+  }
+  const std::uint32_t tail = (record.inputHead + record.inputCount) % kInputQueueReports;
+  std::memcpy(&record.inputs[tail * size], report, size);
+  ++record.inputCount;
+}
+
+void VirtualReceiver::PushDueStream(Interface& record) {
+  // Only the receiver's normal firmware streams motion.
+  if (!record.hasTransmitter || std::strcmp(record.product, kDongleProduct) != 0) return;
+  VirtualTransmitter::Report due[kInputQueueReports];
+  const int count = record.transmitter.ProduceDue(ActiveSystem().TickMs(), due, kInputQueueReports);
+  for (int k = 0; k < count; ++k) PushInput(record, due[k]);
+}
+
 bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length) {
   LockGuard guard(lock_);
   Interface* record = Find(id);
@@ -149,15 +233,41 @@ bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, st
       length != record->caps.inputReportLength) {
     return false;
   }
-  const std::uint32_t size = record->caps.inputReportLength;
-  if (record->inputCount == kInputQueueReports) {  // the driver drops the oldest report
-    record->inputHead = (record->inputHead + 1) % kInputQueueReports;
-    --record->inputCount;
-  }
-  const std::uint32_t tail = (record->inputHead + record->inputCount) % kInputQueueReports;
-  std::memcpy(&record->inputs[tail * size], report, size);
-  ++record->inputCount;
+  PushInput(*record, report);
   return true;
+}
+
+std::int32_t VirtualReceiver::PlugReceiver(std::int32_t transmitters, std::int32_t rateHz) {
+  if (transmitters < 1 || transmitters > kMaxTransmitters || rateHz < 1 ||
+      rateHz > kMaxStreamRateHz) {
+    return 0;
+  }
+  std::int32_t plugged[2 + kMaxTransmitters] = {};
+  int count = 0;
+  bool complete = true;
+  for (std::int32_t length : kUnusedInputLengths) {
+    complete = complete && (plugged[count++] = Plug(kReceiverVendor, kReceiverProduct, length, 0,
+                                                    kReceiverProductString)) != 0;
+  }
+  for (std::int32_t t = 0; t < transmitters && complete; ++t) {
+    complete = (plugged[count++] = Plug(kReceiverVendor, kReceiverProduct, kStreamReportLength,
+                                        kDataOutputLength, kReceiverProductString)) != 0;
+  }
+  LockGuard guard(lock_);
+  if (!complete) {
+    for (int k = 0; k < count; ++k) {
+      if (Interface* record = Find(plugged[k])) record->plugged = false;
+    }
+    return 0;
+  }
+  for (std::int32_t t = 0; t < transmitters; ++t) {
+    Interface& data = *Find(plugged[2 + t]);
+    data.hasTransmitter = true;
+    data.transmitter.Start(t, rateHz);
+    data.model.Start(t);
+    data.update.Start(kReceiverProductString);
+  }
+  return plugged[2];
 }
 
 std::int32_t VirtualReceiver::TakeOutput(std::int32_t id, std::uint8_t* buffer,
@@ -175,6 +285,14 @@ std::int32_t VirtualReceiver::TakeOutput(std::int32_t id, std::uint8_t* buffer,
   record->outputHead = (head + 1) % kOutputLogReports;
   --record->outputCount;
   return static_cast<std::int32_t>(length);
+}
+
+bool VirtualReceiver::TransmitterState(std::int32_t id, ZAVNVirtualTransmitterState& out) {
+  LockGuard guard(lock_);
+  const Interface* record = Find(id);
+  if (record == nullptr || !record->hasTransmitter) return false;
+  out = record->model.State();
+  return true;
 }
 
 bool VirtualReceiver::SetProduct(std::int32_t id, const char* product) {
@@ -197,8 +315,16 @@ std::int32_t VirtualReceiver::OpenHandleCount(std::int32_t id) {
   return record == nullptr ? -1 : record->openHandles;
 }
 
+std::uint32_t VirtualReceiver::StaleHandleUses() {
+  LockGuard guard(lock_);
+  return staleHandleUses_;
+}
+
 PathResult VirtualReceiver::InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) {
   LockGuard guard(lock_);
+  for (Interface& record : interfaces_) {
+    if (record.id != 0) ApplyDue(record);
+  }
   // The n-th plugged interface in plug order.
   std::uint64_t after = 0;
   for (std::uint32_t k = 0;; ++k) {
@@ -229,7 +355,7 @@ HidHandle VirtualReceiver::Open(const char* path) {
   for (std::uint32_t index = 0; index < static_cast<std::uint32_t>(kMaxHandles); ++index) {
     HandleEntry& entry = handles_[index];
     if (entry.inUse) continue;
-    entry = {true, nextSerial_++, target->id};
+    entry = {true, nextSerial_++, target->id, target->generation};
     ++target->openHandles;
     return (static_cast<HidHandle>(entry.serial) << kHandleIndexBits) | (index + 1);
   }
@@ -238,21 +364,16 @@ HidHandle VirtualReceiver::Open(const char* path) {
 
 void VirtualReceiver::Close(HidHandle handle) {
   LockGuard guard(lock_);
-  Interface* record = Resolve(handle);
-  const std::uint32_t index = static_cast<std::uint32_t>(handle & 0xFFu);
-  if (index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)) return;
-  HandleEntry& entry = handles_[index - 1];
-  if (!entry.inUse || entry.serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
-    return;
-  }
-  entry.inUse = false;
-  if (record != nullptr) --record->openHandles;
+  HandleEntry* entry = Entry(handle);
+  if (entry == nullptr) return;
+  entry->inUse = false;
+  if (Interface* record = Find(entry->interfaceId)) --record->openHandles;
 }
 
 bool VirtualReceiver::Attributes(HidHandle handle, HidAttributes& out) {
   LockGuard guard(lock_);
-  const Interface* record = Resolve(handle);
-  if (record == nullptr || !record->plugged || (record->faults & kFaultAttributes) != 0) {
+  const Interface* record = Live(handle);
+  if (record == nullptr || (record->faults & kFaultAttributes) != 0) {
     return false;
   }
   out = record->attributes;
@@ -261,8 +382,8 @@ bool VirtualReceiver::Attributes(HidHandle handle, HidAttributes& out) {
 
 bool VirtualReceiver::Capabilities(HidHandle handle, HidCaps& out) {
   LockGuard guard(lock_);
-  const Interface* record = Resolve(handle);
-  if (record == nullptr || !record->plugged || (record->faults & kFaultCapabilities) != 0) {
+  const Interface* record = Live(handle);
+  if (record == nullptr || (record->faults & kFaultCapabilities) != 0) {
     return false;
   }
   out = record->caps;
@@ -271,16 +392,16 @@ bool VirtualReceiver::Capabilities(HidHandle handle, HidCaps& out) {
 
 bool VirtualReceiver::NumInputBuffers(HidHandle handle, std::uint32_t& out) {
   LockGuard guard(lock_);
-  const Interface* record = Resolve(handle);
-  if (record == nullptr || !record->plugged) return false;
+  const Interface* record = Live(handle);
+  if (record == nullptr) return false;
   out = kInputQueueReports;
   return true;
 }
 
 bool VirtualReceiver::ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) {
   LockGuard guard(lock_);
-  const Interface* record = Resolve(handle);
-  if (buffer == nullptr || record == nullptr || !record->plugged || !record->hasProduct ||
+  const Interface* record = Live(handle);
+  if (buffer == nullptr || record == nullptr || !record->hasProduct ||
       (record->faults & kFaultProduct) != 0) {
     return false;
   }
@@ -297,12 +418,13 @@ bool VirtualReceiver::ProductString(HidHandle handle, void* buffer, std::uint32_
 
 ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) {
   LockGuard guard(lock_);
-  Interface* record = Resolve(handle);
-  if (record == nullptr || !record->plugged || (record->faults & kFaultRead) != 0) {
+  Interface* record = Live(handle);
+  if (record == nullptr || (record->faults & kFaultRead) != 0) {
     return {ReadOutcome::kError, 0};
   }
   const std::uint32_t size = record->caps.inputReportLength;
   if (buffer == nullptr || size == 0 || bytes < size) return {ReadOutcome::kError, 0};
+  PushDueStream(*record);
   if (record->inputCount == 0) return {ReadOutcome::kNothingYet, 0};
   const std::uint32_t taken = std::min(record->inputCount, bytes / size);
   for (std::uint32_t k = 0; k < taken; ++k) {
@@ -316,9 +438,10 @@ ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::u
 WriteOutcome VirtualReceiver::SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                               std::uint32_t length) {
   LockGuard guard(lock_);
-  Interface* record = Resolve(handle);
-  if (record == nullptr) return {false, kErrorInvalidHandle};
-  if (!record->plugged || (record->faults & kFaultWrite) != 0) {
+  const HandleEntry* entry = Entry(handle);
+  if (entry == nullptr) return {false, kErrorInvalidHandle};
+  Interface* record = Live(*entry);
+  if (record == nullptr || (record->faults & kFaultWrite) != 0) {
     return {false, kErrorDeviceNotConnected};
   }
   if (report == nullptr || length == 0 || length > record->outputEntrySize) {
@@ -332,6 +455,7 @@ WriteOutcome VirtualReceiver::SetOutputReport(HidHandle handle, const std::uint8
   std::memcpy(&record->outputs[tail * record->outputEntrySize], report, length);
   record->outputLengths[tail] = length;
   ++record->outputCount;
+  if (record->hasTransmitter) Answer(*record, report, length);
   return {true, 0};
 }
 

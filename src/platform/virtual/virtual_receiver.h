@@ -9,6 +9,9 @@
 
 #include "platform/hid_port.h"
 #include "platform/system.h"
+#include "platform/virtual/transmitter_model.h"
+#include "platform/virtual/update_model.h"
+#include "platform/virtual/virtual_transmitter.h"
 
 namespace zavn::platform::virt {
 
@@ -18,6 +21,15 @@ inline constexpr int kMaxReportLength = 1024;
 inline constexpr int kInputQueueReports = 32;
 inline constexpr int kOutputLogReports = 4096;
 inline constexpr int kMaxProductChars = 126;  // a USB string descriptor's limit
+
+// What PlugReceiver plugs: the receiver's identity, its two interfaces that carry no data, and
+// one data interface per transmitter.
+inline constexpr std::int32_t kReceiverVendor = 0xFFFF;
+inline constexpr std::int32_t kReceiverProduct = 0x0008;
+inline constexpr const char* kReceiverProductString = "NOLTADongle";
+inline constexpr std::int32_t kUnusedInputLengths[] = {4, 14};
+inline constexpr std::int32_t kDataOutputLength = 33;
+inline constexpr std::int32_t kMaxTransmitters = 4;
 
 enum Fault : std::int32_t {
   kFaultOpen = 1,
@@ -41,11 +53,18 @@ class VirtualReceiver final : public HidPort {
                     std::int32_t outputLength, const char* product);
   bool Unplug(std::int32_t id);
   bool QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length);
+  // A whole receiver whose transmitters stream at rateHz; the first data interface's id, or 0.
+  std::int32_t PlugReceiver(std::int32_t transmitters, std::int32_t rateHz);
   std::int32_t TakeOutput(std::int32_t id, std::uint8_t* buffer, std::int32_t capacity);
+  // The state of the transmitter behind a data interface of PlugReceiver; false for other ids.
+  bool TransmitterState(std::int32_t id, ZAVNVirtualTransmitterState& out);
   bool SetProduct(std::int32_t id, const char* product);
   bool SetFaults(std::int32_t id, std::int32_t faults);
   // Handles the library holds open to the interface; -1 for an unknown id.
   std::int32_t OpenHandleCount(std::int32_t id);
+  // Calls made with a handle that was closed or never opened: always 0 while every slot keeps
+  // its handle to itself.
+  std::uint32_t StaleHandleUses();
 
   PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override;
   HidHandle Open(const char* path) override;
@@ -63,6 +82,8 @@ class VirtualReceiver final : public HidPort {
     std::int32_t id = 0;  // 0: the record is free
     bool plugged = false;
     std::uint64_t plugOrder = 0;
+    // Counts re-enumerations: a handle opened to an earlier one is dead.
+    std::uint32_t generation = 0;
     HidAttributes attributes;
     HidCaps caps;
     bool hasProduct = false;
@@ -77,18 +98,40 @@ class VirtualReceiver final : public HidPort {
     std::vector<std::uint8_t> outputs;
     std::vector<std::uint32_t> outputLengths;
     std::uint32_t outputEntrySize = 0, outputHead = 0, outputCount = 0;
+    // A data interface of PlugReceiver streams motion and answers the host's commands.
+    bool hasTransmitter = false;
+    VirtualTransmitter transmitter;
+    TransmitterModel model;
+    UpdateModel update;
+    // A re-enumeration due at pendingTick.
+    Reenumeration pending;
+    std::uint32_t pendingTick = 0;
   };
   struct HandleEntry {
     bool inUse = false;
     std::uint32_t serial = 0;
     std::int32_t interfaceId = 0;
+    std::uint32_t generation = 0;  // of the interface when the handle was opened
   };
 
   Interface* Find(std::int32_t id);
-  // The interface a handle is open to while it is still known, else null.
-  Interface* Resolve(HidHandle handle);
+  // The entry of an open handle, else null (and the call is counted as a stale use).
+  HandleEntry* Entry(HidHandle handle);
+  // The interface a handle is open to while that very device is plugged, else null.
+  Interface* Live(HidHandle handle);
+  Interface* Live(const HandleEntry& entry);
   Interface* FreeRecord();
   static bool StoreProduct(Interface& record, const char* product);
+  static void PushInput(Interface& record, const std::uint8_t* report);
+  // Queues the transmitter's motion reports that are due by now.
+  static void PushDueStream(Interface& record);
+  static void WritePath(Interface& record);
+  // The device drops off and comes back at once as `product`, with a new path.
+  void Reenumerate(Interface& record, const char* product);
+  // Carries out a re-enumeration that has come due.
+  void ApplyDue(Interface& record);
+  // Hands an accepted output report to the transmitter behind a data interface.
+  void Answer(Interface& record, const std::uint8_t* report, std::uint32_t length);
 
   Lock lock_;
   Interface interfaces_[kMaxInterfaces];
@@ -96,6 +139,7 @@ class VirtualReceiver final : public HidPort {
   std::int32_t nextId_ = 1;
   std::uint64_t nextPlugOrder_ = 1;
   std::uint32_t nextSerial_ = 1;
+  std::uint32_t staleHandleUses_ = 0;
 };
 
 // The one virtual receiver of the library; it lives as long as the process.

@@ -1,0 +1,26 @@
+# cmake --install: the library, its headers, a CMake package (find_package(ZAVN) gives
+# ZAVN::ZAVN_Main), a pkg-config file (zavn.pc) and, on Linux, the receiver's udev rule.
+include(CMakePackageConfigHelpers)
+set(zavn_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ZAVN)
+
+install(TARGETS ZAVN_Main EXPORT ZAVNTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zavn DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT ZAVNTargets NAMESPACE ZAVN:: DESTINATION ${zavn_package_dir})
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ZAVNConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/ZAVNConfig.cmake INSTALL_DESTINATION ${zavn_package_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZAVNConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/ZAVNConfig.cmake ${PROJECT_BINARY_DIR}/ZAVNConfigVersion.cmake
+  DESTINATION ${zavn_package_dir})
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zavn.pc.in ${PROJECT_BINARY_DIR}/zavn.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zavn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-zavn-receiver.rules
+    DESTINATION lib/udev/rules.d)  # where udev looks, whatever the library folder
+endif()

@@ -1,0 +1,4 @@
+# Cross build for Windows x86.
+set(ZAVN_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

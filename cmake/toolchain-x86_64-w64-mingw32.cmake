@@ -1,0 +1,4 @@
+# Cross build for Windows x64.
+set(ZAVN_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

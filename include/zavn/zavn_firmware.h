@@ -1,0 +1,63 @@
+/*
+ * ZAVN_Main firmware update: the per-slot update machine the poll thread runs, and the two image
+ * writers it uses, which hosts may also call with lines of their own.
+ */
+#ifndef ZAVN_FIRMWARE_H
+#define ZAVN_FIRMWARE_H
+
+#include "zavn_defs.h"
+
+ZAVN_EXTERN_C_BEGIN
+
+/* Bytes of a line or row given to the writers, and of their scratch buffer. */
+#define ZAVN_IMAGE_LINE_BYTES 64
+
+/* ZAVNBootLoaderFSM modes. */
+#define ZAVN_UPDATE_STOP 0    /* the slot's machine stays where it is */
+#define ZAVN_UPDATE_RUN 1     /* the poll thread runs the slot's machine every cycle */
+#define ZAVN_UPDATE_RESET 100 /* every slot's machine is put back to its start, every cycle */
+
+/* Progress that ZAVNGetBootloaderStatus reports at each step of an update. The phases that send
+   an image creep upwards from their start value as the receiver answers. */
+#define ZAVN_UPDATE_IDENTIFIED 7
+#define ZAVN_UPDATE_READING_SERIAL 14
+#define ZAVN_UPDATE_SERIAL_READ 21
+#define ZAVN_UPDATE_ERASED 28
+#define ZAVN_UPDATE_SENDING_TABLE_IMAGE 30
+#define ZAVN_UPDATE_BOOT_STARTED 42
+#define ZAVN_UPDATE_BOOT_STEP1 49
+#define ZAVN_UPDATE_BOOT_STEP2 56 /* also where sending the HEX image starts */
+#define ZAVN_UPDATE_CHECKSUM_SENT 70
+#define ZAVN_UPDATE_BOOT_FINISHED 77
+#define ZAVN_UPDATE_WRITING_SERIAL 84
+#define ZAVN_UPDATE_SERIAL_WRITTEN 91
+#define ZAVN_UPDATE_DONE 100
+
+/* Sets slot 1..4's update mode. Returns 1, or 0 (and changes nothing) for another slot. */
+ZAVN_API int32_t ZAVN_CALL ZAVNBootLoaderFSM(int32_t slot, int32_t mode);
+
+/* The progress of slot 1..4's machine after its last pass (0 for another slot). */
+ZAVN_API int32_t ZAVN_CALL ZAVNGetBootloaderStatus(int32_t slot);
+
+/* Read and clear slot 1..4's grant to send the next table row / HEX line (0 for another slot).
+   Every boot-loader record the receiver sends grants one of each. */
+ZAVN_API int32_t ZAVN_CALL ZAVNCheckHarlonCHKAK(int32_t slot);
+ZAVN_API int32_t ZAVN_CALL ZAVNCheckVUKCHKAK(int32_t slot);
+
+/* Sends one Intel HEX record (the NUL-terminated text in the 64 bytes at line, from its ':') as
+   report 0x10 to player 1..4, and adds its data bytes other than 0xFF to the image checksum.
+   scratch (64 bytes) receives a copy of the line. A line without NUL in its 64 bytes, or with
+   more data bytes than the report holds (27), is refused: nothing is sent or summed. The data
+   of a record that could not be sent is summed all the same. */
+ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* scratch, const char* line);
+
+/* The sum of the data bytes ZAVNWriteVUKHex has been given since ZAVNReset (modulo 2^32). */
+ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void);
+
+/* Sends the 32-byte report written as the 64 hex digits at row to player 1..4; scratch (64
+   bytes) receives a copy. A row with a NUL among its 64 characters is refused. */
+ZAVN_API void ZAVN_CALL ZAVNWriteHarlonHex(int32_t playerIndex, char* scratch, const char* row);
+
+ZAVN_EXTERN_C_END
+
+#endif /* ZAVN_FIRMWARE_H */

@@ -1,0 +1,16 @@
+#include "firmware/image_checksum.h"
+
+namespace zavn::firmware {
+namespace {
+std::atomic<std::uint32_t> g_vukChecksum{0};
+}
+
+std::atomic<std::uint32_t>& VUKChecksum() {
+  return g_vukChecksum;
+}
+
+void ResetImageChecksum() {
+  g_vukChecksum = 0;
+}
+
+}  // namespace zavn::firmware

@@ -1,0 +1,52 @@
+#include "firmware/update_control.h"
+
+#include <atomic>
+
+#include "core/link_table.h"
+#include "firmware/update_machine.h"
+#include "input/status_records.h"
+#include "zavn/zavn_firmware.h"
+
+namespace zavn::firmware {
+namespace {
+
+using SlotWords = std::atomic<std::int32_t>[kUpdateSlots];
+SlotWords g_updateMode{};
+SlotWords g_bootloaderStatus{};
+
+bool InRange(std::int32_t slot) {
+  return slot >= 1 && slot <= kUpdateSlots;
+}
+
+}  // namespace
+
+void RunUpdateMachines() {
+  for (std::int32_t slot = 1; slot <= kUpdateSlots; ++slot) {
+    const std::int32_t mode = g_updateMode[slot - 1];
+    if (mode != ZAVN_UPDATE_RUN && mode != ZAVN_UPDATE_RESET) continue;
+    const std::int32_t link = core::Links().rxStatus[slot - 1];
+    const std::int32_t machine = mode == ZAVN_UPDATE_RUN ? slot : kResetAllSlots;
+    g_bootloaderStatus[slot - 1] = UpdateMachine(link, machine, input::LibraryStatus(slot));
+  }
+}
+
+void ResetUpdateControl() {
+  for (int k = 0; k < kUpdateSlots; ++k) {
+    g_updateMode[k] = 0;
+    g_bootloaderStatus[k] = 0;
+  }
+}
+
+}  // namespace zavn::firmware
+
+extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNBootLoaderFSM(int32_t slot, int32_t mode) {
+  using namespace zavn::firmware;
+  if (!InRange(slot)) return 0;
+  g_updateMode[slot - 1] = mode;
+  return 1;
+}
+
+extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNGetBootloaderStatus(int32_t slot) {
+  using namespace zavn::firmware;
+  return InRange(slot) ? g_bootloaderStatus[slot - 1].load() : 0;
+}

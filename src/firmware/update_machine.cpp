@@ -1,0 +1,242 @@
+#include "firmware/update_machine.h"
+
+#include <cstring>
+
+#include "commands/output_reports.h"
+#include "commands/senders.h"
+#include "firmware/image_checksum.h"
+#include "firmware/images.h"
+#include "platform/system.h"
+#include "transport/product_string.h"
+#include "zavn/zavn.h"
+
+namespace zavn::firmware {
+namespace {
+
+// Pauses after a step, for the receiver to act on it.
+constexpr std::uint32_t kRowPauseMs = 1;
+constexpr std::uint32_t kCommandPauseMs = 300;
+constexpr std::uint32_t kErasePauseMs = 500;
+constexpr std::uint32_t kFinishPauseMs = 1000;
+
+// Serial-number sub-commands and boot-command selectors of the update.
+constexpr std::int32_t kSerialRead = 3;
+constexpr std::int32_t kSerialEnd = 0;
+constexpr std::int32_t kSerialWrite = 2;
+constexpr int kBootStep1 = 0, kBootStep2 = 1, kBootFinish = 2, kBootChecksum = 3;
+// The first 15 serial bytes must all be non-zero before the serial number counts as read.
+constexpr int kSerialBytesChecked = 15;
+// What the receiver answers in BootBlock[6], [7] once it has accepted the checksum.
+constexpr std::uint8_t kConfirmation[2] = {0x79, 0x85};
+constexpr int kConfirmationByte = 6;
+constexpr std::int32_t kMaxChecksumTries = 100;
+constexpr std::uint8_t kEraseCommand[commands::kMotorBytes] = {commands::kMotorEraseTrigger};
+constexpr std::uint32_t kProgressRecords = 150;
+
+UpdateSlotState g_slots[kUpdateSlots];
+// Scratch copies of the row or line being written, shared by all slots.
+char g_harlonLineBuffer[ZAVN_IMAGE_LINE_BYTES];
+char g_vukLineBuffer[ZAVN_IMAGE_LINE_BYTES];
+
+void Pause(std::uint32_t ms) {
+  platform::ActiveSystem().SleepMs(ms);
+}
+
+void SendBoot(std::int32_t slot, int selector) {
+  commands::Send(slot, commands::BuildBootCommand(selector, VUKChecksum()));
+}
+
+bool SerialComplete(const PlayerStatus& status) {
+  for (int k = 0; k < kSerialBytesChecked; ++k) {
+    if (status.SerialBlock[k] == 0) return false;
+  }
+  return true;
+}
+
+bool Confirmed(const PlayerStatus& status) {
+  return status.BootBlock[kConfirmationByte] == kConfirmation[0] &&
+         status.BootBlock[kConfirmationByte + 1] == kConfirmation[1];
+}
+
+UpdateState Identify(std::int32_t slot) {
+  switch (transport::ClassifyProductString(slot)) {
+    case transport::PRODUCT_DONGLE:
+      return UPD_READ_SERIAL;
+    case transport::PRODUCT_NRF_DONGLE:
+      return UPD_SEND_HARLON;
+    case transport::PRODUCT_BOOTLOADER:
+      return UPD_BOOT_START;
+    case transport::PRODUCT_Z:
+      return UPD_WRITE_SERIAL;
+    default:
+      return UPD_IDLE;
+  }
+}
+
+bool IsEndRow(int row) {
+  return HarlonImage[row][0] == 'e';
+}
+bool IsLine(int line) {
+  return VUKImage[line][0] == ':';
+}
+
+// Sends rows while the receiver grants them, one grant per row.
+UpdateState SendHarlonRows(std::int32_t slot, UpdateSlotState& s) {
+  while (!IsEndRow(s.harlonRow) && TakeHarlonAck(slot) != 0) {
+    Pause(kRowPauseMs);
+    ZAVNWriteHarlonHex(slot, g_harlonLineBuffer, HarlonImage[s.harlonRow]);
+    ++s.harlonRow;
+  }
+  return s.harlonRow == kHarlonRows ? UPD_IDLE : UPD_SEND_HARLON;
+}
+
+// Sends lines while they begin with ':' and the receiver grants them, one grant per line.
+UpdateState SendVUKLines(std::int32_t slot, UpdateSlotState& s) {
+  while (IsLine(s.vukLine) && TakeVUKAck(slot) != 0) {
+    // The writer reads 64 bytes: give it the line in a copy of that size.
+    char line[ZAVN_IMAGE_LINE_BYTES] = {};
+    std::memcpy(line, VUKImage[s.vukLine], kVUKLineSlot);
+    Pause(kRowPauseMs);
+    ZAVNWriteVUKHex(slot, g_vukLineBuffer, line);
+    ++s.vukLine;
+  }
+  return s.vukLine == kVUKLines ? UPD_SEND_CHECKSUM : UPD_SEND_VUK;
+}
+
+UpdateState SendChecksum(std::int32_t slot, UpdateSlotState& s, const PlayerStatus& status) {
+  SendBoot(slot, kBootChecksum);
+  const bool confirmed = Confirmed(status);
+  const std::int32_t tries = s.checksumTries++;
+  Pause(kCommandPauseMs);
+  if (confirmed) return UPD_BOOT_FINISH;
+  return tries > kMaxChecksumTries ? UPD_BOOT_STEP1 : UPD_SEND_CHECKSUM;
+}
+
+// Runs the handler of the slot's state and returns the next state; sets the flags it reaches.
+UpdateState RunHandler(std::int32_t link, std::int32_t slot, UpdateSlotState& s,
+                       const PlayerStatus& status) {
+  const auto state = static_cast<UpdateState>(s.state);
+  const bool linkUp = link == LINK_OK;
+  UpdateState next = state;
+  bool reached = true;
+  switch (state) {
+    case UPD_IDLE:
+      next = linkUp ? UPD_IDENTIFY : UPD_IDLE;
+      break;
+    case UPD_IDENTIFY:
+      next = Identify(slot);
+      s.reachedFlags[UPD_READ_SERIAL] = 1;
+      break;
+    case UPD_READ_SERIAL:
+      commands::SendSerialQuery(slot, kSerialRead);
+      Pause(kCommandPauseMs);
+      next = SerialComplete(status) ? UPD_END_SERIAL_READ : UPD_READ_SERIAL;
+      break;
+    case UPD_END_SERIAL_READ:
+      commands::SendSerialQuery(slot, kSerialEnd);
+      Pause(kCommandPauseMs);
+      next = UPD_ERASE;
+      break;
+    case UPD_ERASE:
+      commands::SendMotorAction(slot, kEraseCommand);
+      Pause(kErasePauseMs);
+      next = UPD_IDLE;
+      break;
+    case UPD_SEND_HARLON:
+      next = SendHarlonRows(slot, s);
+      break;
+    case UPD_BOOT_START:
+      next = UPD_BOOT_STEP1;
+      break;
+    case UPD_BOOT_STEP1:
+      SendBoot(slot, kBootStep1);
+      s.checksumTries = 0;
+      Pause(kCommandPauseMs);
+      next = UPD_BOOT_STEP2;
+      break;
+    case UPD_BOOT_STEP2:
+      SendBoot(slot, kBootStep2);
+      Pause(kCommandPauseMs);
+      next = UPD_SEND_VUK;
+      break;
+    case UPD_SEND_VUK:
+      next = SendVUKLines(slot, s);
+      break;
+    case UPD_SEND_CHECKSUM:
+      next = SendChecksum(slot, s, status);
+      break;
+    case UPD_BOOT_FINISH:
+      SendBoot(slot, kBootFinish);
+      Pause(kFinishPauseMs);
+      next = UPD_IDLE;
+      break;
+    case UPD_WRITE_SERIAL:
+      commands::SendSerialData(kSerialWrite, slot, status.SerialBlock);
+      Pause(kCommandPauseMs);
+      next = UPD_END_SERIAL_WRITE;
+      break;
+    case UPD_END_SERIAL_WRITE:
+      commands::SendSerialData(kSerialEnd, slot, nullptr);
+      Pause(kCommandPauseMs);
+      next = linkUp ? UPD_DONE : UPD_IDLE;
+      reached = linkUp;
+      break;
+    case UPD_DONE:
+      next = linkUp ? UPD_DONE : UPD_IDLE;
+      reached = linkUp;
+      break;
+    default:  // not a state: start again
+      return UPD_IDLE;
+  }
+  if (reached) s.reachedFlags[state] = 1;
+  return next;
+}
+
+// Adds 1 when the slot has decoded more than 150 records since the last step.
+std::int32_t Creep(std::int32_t& progress, std::uint32_t& mark, const PlayerStatus& status) {
+  const auto records = static_cast<std::uint32_t>(status.RecordCount);
+  if (records - mark > kProgressRecords) {
+    ++progress;
+    mark = records;
+  }
+  return progress;
+}
+
+// The percentage of the highest state reached (the idle state's flag does not count).
+std::int32_t UpdateProgress(UpdateSlotState& s, const PlayerStatus& status) {
+  static constexpr std::int32_t kStepPercent[kUpdateStateCount] = {0,  7,  14, 21, 28, -1, 42, 49,
+                                                                   56, -1, 70, 77, 84, 91, 100};
+  for (int state = UPD_DONE; state > UPD_IDLE; --state) {
+    if (s.reachedFlags[state] == 0) continue;
+    if (state == UPD_SEND_VUK) return Creep(s.vukProgress, s.vukProgressMark, status);
+    if (state == UPD_SEND_HARLON) return Creep(s.harlonProgress, s.harlonProgressMark, status);
+    return kStepPercent[state];
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::int32_t UpdateMachine(std::int32_t link, std::int32_t slot, const PlayerStatus& status) {
+  if (slot == kResetAllSlots) {
+    ResetAllUpdateSlots();
+    return 0;
+  }
+  if (slot < 1 || slot > kUpdateSlots) return 0;
+  UpdateSlotState& s = g_slots[slot - 1];
+  s.state = RunHandler(link, slot, s, status);
+  return UpdateProgress(s, status);
+}
+
+void ResetAllUpdateSlots() {
+  for (UpdateSlotState& s : g_slots) s = {};
+  transport::ResetProductStringBuffers();
+  std::memset(g_harlonLineBuffer, 0, sizeof g_harlonLineBuffer);
+  std::memset(g_vukLineBuffer, 0, sizeof g_vukLineBuffer);
+}
+
+const UpdateSlotState& UpdateSlot(std::int32_t slot) {
+  return g_slots[slot - 1];
+}
+
+}  // namespace zavn::firmware

@@ -1,0 +1,265 @@
+#include "input/decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/player_assignment.h"
+#include "firmware/acknowledgements.h"
+#include "games/game_dispatch.h"
+#include "input/callbacks.h"
+#include "input/input_report.h"
+#include "input/rate_meter.h"
+#include "input/slot_report_mode.h"
+#include "input/status_records.h"
+
+namespace zavn::input {
+namespace {
+
+namespace r = report;
+using transport::kInputBufferSize;
+
+constexpr std::int32_t kRawDataKind = 1;
+constexpr int kHistory = ZAVN_HISTORY_LENGTH;
+
+// Decoder state outside the records; written only under the status lock.
+struct DecoderState {
+  std::int32_t heldExtension[4][ZAVN_EXTENSION_CHANNELS] = {};
+  std::int32_t lastMotionPosition = 0;  // of the last motion record, of any player
+};
+DecoderState g_state;
+
+std::int32_t U16(const std::uint8_t* bytes) {
+  return (std::int32_t{bytes[0]} << 8) | bytes[1];
+}
+
+// The letters that open a record; branchless so that the count runs at memory speed.
+int CountLetters(const transport::InputBuffer& buffer) {
+  int letters = 0;
+  for (const std::uint8_t byte : buffer) {
+    letters += static_cast<int>(byte == r::kMotion) + static_cast<int>(byte == r::kSerial) +
+               static_cast<int>(byte == r::kAccount) + static_cast<int>(byte == r::kVersion) +
+               static_cast<int>(byte == r::kBoot);
+  }
+  return letters;
+}
+
+// A ring position: the next write position, back to 0 when the ring is full.
+std::int32_t RingPosition(std::int32_t count) {
+  return count >= 0 && count < kHistory ? count : 0;
+}
+
+void CountRecord(std::int32_t& counter) {
+  if (++counter > kMaxRecordCount) counter = 0;
+}
+
+void ReadMotionValues(const std::uint8_t* letter, std::int32_t (&values)[ZAVN_MOTION_CHANNELS]) {
+  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
+    values[r::kMotionChannelOrder[k]] = U16(letter + r::kMotionValues + 2 * k);
+  }
+}
+
+void DecodeButtons(const std::uint8_t* letter, PlayerStatus& status) {
+  for (int k = 0; k < 12; ++k)
+    status.ButtonBytes[r::kButtonByteOrder[k]] = letter[r::kButtonArea + k];
+  for (int button = 0; button < ZAVN_BUTTON_COUNT; ++button) {
+    const std::uint8_t byte = letter[r::kButtonBitBytes[button / 8]];
+    status.Buttons[button] = static_cast<std::uint8_t>((byte >> (button % 8)) & 1);
+  }
+}
+
+void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status) {
+  const std::int32_t position = RingPosition(status.MotionCount);
+  status.MotionCount = position;
+  g_state.lastMotionPosition = position;
+
+  std::int32_t values[ZAVN_MOTION_CHANNELS];
+  ReadMotionValues(letter, values);
+  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
+    status.MotionHistory[k][position] = values[k];
+    status.Motion[k] = values[k];
+  }
+  for (int k = 0; k < 3; ++k) {
+    status.ReservedBHistory[k][position] = 0;
+    status.ReservedB[k] = 0;
+  }
+  DecodeButtons(letter, status);
+
+  // The rate meter and the callback see the count before its wrap.
+  ++status.RecordCount;
+  RunRateMeter(player, status);
+  std::memcpy(status.RawRecord, r::kRawRecordHeader, sizeof r::kRawRecordHeader);
+  std::memcpy(status.RawRecord + sizeof r::kRawRecordHeader, letter, r::kMotionExtent + 1);
+  if (ZAVNRawDataCallback callback = RawDataCallback()) callback(kRawDataKind, &status);
+  status.MotionCount = position + 1;
+  if (status.RecordCount > kMaxRecordCount) status.RecordCount = 0;
+  if (player == 1 && core::Players().assignDone == 1) {
+    games::DispatchGamePlugin(player, &status);
+  }
+}
+
+void DecodeSecondaryMotion(const std::uint8_t* letter, PlayerStatus& status) {
+  ReadMotionValues(letter, status.SecondaryMotion);
+  const std::int32_t position = RingPosition(status.SecondaryCount);
+  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
+    status.SecondaryHistory[k][position] = status.SecondaryMotion[k];
+  }
+  CountRecord(status.SecondaryRecordCount);
+  status.SecondaryCount = position + 1;
+}
+
+void DecodeExtension(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status) {
+  std::int32_t(&held)[ZAVN_EXTENSION_CHANNELS] = g_state.heldExtension[player - 1];
+  const std::uint8_t flags = letter[r::kExtensionFlagByte];
+  // Sample and hold: an invalid triple repeats the last valid one.
+  if ((flags & r::kExtensionValid) != 0) {
+    for (int k = 0; k < ZAVN_EXTENSION_CHANNELS; ++k) {
+      held[k] = U16(letter + r::kExtensionTriple + 2 * k);
+    }
+  }
+  for (int k = 0; k < ZAVN_EXTENSION_CHANNELS; ++k) {
+    status.Extension[k] = held[k];
+    status.ExtensionHistory[k][g_state.lastMotionPosition] = held[k];
+  }
+  status.ExtensionBytes[0] = letter[r::kExtensionBytes];
+  status.ExtensionBytes[1] = letter[r::kExtensionBytes + 1];
+  for (int k = 0; k < 4; ++k)
+    status.ExtensionFlags[k] = static_cast<std::uint8_t>((flags >> k) & 1);
+}
+
+void DecodeAccount(const std::uint8_t* letter, PlayerStatus& status) {
+  const std::uint8_t selector = letter[r::kAccountSelector];
+  int page = -1;
+  if (selector <= r::kPageSelectorLast) {
+    page = selector;
+  } else if (selector >= r::kDigitSelectorFirst && selector <= r::kDigitSelectorLast) {
+    page = selector - r::kDigitSelectorFirst;
+  }
+  if (page >= 0) {
+    std::memcpy(status.AccountPages[page], letter + r::kAccountPage, ZAVN_ACCOUNT_PAGE_BYTES);
+  }
+  status.AccountStatus = letter[r::kAccountStatus];
+}
+
+void DecodeBoot(const std::uint8_t* letter, PlayerStatus& status) {
+  for (int k = 0; k < 12; ++k) status.BootBlock[r::kBootByteOrder[k]] = letter[r::kBootPayload + k];
+}
+
+// A boot-loader record stands one byte before the letter position, so the first report's record
+// has its "B" at byte 1; no other rule can match that early.
+constexpr int kWalkStart = 1;
+
+class Walk {
+ public:
+  Walk(const transport::InputBuffer& buffer, std::int32_t player, PlayerStatus& status, int stride)
+      : b_(buffer), player_(player), status_(status), stride_(stride) {}
+
+  // Visits, in order, only the positions where a rule can match: the expected letter position,
+  // the extension position 35 before it, and every "B". Other positions match no rule.
+  void Run() {
+    constexpr int kEnd = static_cast<int>(kInputBufferSize);
+    for (int i = kWalkStart; i < kEnd;) {
+      int next = kEnd;
+      if (expected_ - r::kExtensionBeforeExpected >= i) {
+        next = std::min(expected_ - r::kExtensionBeforeExpected, kEnd);
+      } else if (expected_ >= i) {
+        next = std::min(expected_, kEnd);
+      }
+      if (const void* boot = std::memchr(&b_[i], r::kBoot, static_cast<std::size_t>(next - i))) {
+        next = static_cast<int>(static_cast<const std::uint8_t*>(boot) - b_.data());
+      }
+      if (next >= kEnd) return;
+      Visit(next);
+      i = next + 1;
+    }
+  }
+
+ private:
+  // Whether a record whose letter stands at i reads only bytes inside the buffer.
+  static bool Fits(int i, int extent) { return i + extent < static_cast<int>(kInputBufferSize); }
+
+  void Advance() { expected_ += stride_; }
+  void AdvanceIfSynced(int by) {
+    if (synced_) expected_ += by;
+  }
+
+  void Visit(int i) {
+    const std::uint8_t letter = b_[i];
+    const std::uint8_t* at = &b_[i];
+    if (i == expected_) {
+      if (letter == r::kMotion) {
+        const bool secondary = b_[i - r::kMarkerBeforeLetter] == r::kSecondaryMarker;
+        if (Fits(i, secondary ? r::kSecondaryExtent : r::kMotionExtent)) {
+          if (secondary) {
+            DecodeSecondaryMotion(at, status_);
+          } else {
+            DecodeMotion(at, player_, status_);
+          }
+          synced_ = true;
+          Advance();
+          return;
+        }
+      } else if (letter == r::kSerial && Fits(i, r::kSerialExtent)) {
+        std::memcpy(status_.SerialBlock, at + r::kBlockStart, sizeof status_.SerialBlock);
+        CountRecord(status_.RecordCount);
+        synced_ = true;
+        Advance();
+        return;
+      } else if (letter == r::kVersion && Fits(i, r::kVersionExtent)) {
+        std::memcpy(status_.VersionBlock, at + r::kBlockStart, sizeof status_.VersionBlock);
+        CountRecord(status_.RecordCount);
+        AdvanceIfSynced(stride_);
+        return;
+      } else if (letter == r::kAccount && Fits(i, r::kAccountExtent)) {
+        DecodeAccount(at, status_);
+        CountRecord(status_.RecordCount);
+        AdvanceIfSynced(stride_);
+        return;
+      }
+    }
+    if (letter == r::kExtension && i == expected_ - r::kExtensionBeforeExpected &&
+        Fits(i, r::kExtensionExtent)) {
+      DecodeExtension(at, player_, status_);
+      return;
+    }
+    if (letter == r::kBoot && Fits(i, r::kBootExtent) && at[1] == r::kBootSecond &&
+        at[2] == r::kBootThird) {
+      DecodeBoot(at, status_);
+      CountRecord(status_.RecordCount);
+      // The receiver answers each image row or line it accepted with a boot-loader record.
+      firmware::GrantAcknowledgements(player_);
+      AdvanceIfSynced(stride_ + 2);
+    }
+  }
+
+  const transport::InputBuffer& b_;
+  const std::int32_t player_;
+  PlayerStatus& status_;
+  const int stride_;
+  int expected_ = r::kLetterPosition;
+  bool synced_ = false;
+};
+
+}  // namespace
+
+void Decode(transport::InputBuffer& buffer, std::int32_t player) {
+  platform::LockGuard guard(StatusLock());
+  DecodeComplete() = 0;
+  const int letters = CountLetters(buffer);
+  int stride = r::kShortLength;
+  if (letters >= 1 && buffer[r::kLongFormMarkerPosition] == r::kExtension) {
+    stride = r::kLongLength;
+    SlotReportMode(player - 1) = kLongReportMode;
+  }
+  if (letters >= 1 && letters <= r::kMaxLetters) {
+    Walk(buffer, player, LibraryStatus(player), stride).Run();
+  }
+  buffer.fill(0);
+  DecodeComplete() = 1;
+}
+
+void ResetDecoderState() {
+  platform::LockGuard guard(StatusLock());
+  g_state = {};
+}
+
+}  // namespace zavn::input

@@ -1,0 +1,307 @@
+#include "platform/posix/hidraw_port.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/posix/report_descriptor.h"
+#include "platform/system.h"
+
+namespace zavn::platform {
+namespace {
+
+constexpr int kMaxOpen = 64;
+constexpr const char* kNodePrefix = "hidraw";
+
+std::mutex g_rootsMutex;
+HidrawRoots g_roots;
+
+HidrawRoots Roots() {
+  std::lock_guard guard(g_rootsMutex);
+  return g_roots;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The value of KEY=value in a uevent file.
+std::string UeventValue(const std::string& uevent, const char* key) {
+  const std::string prefix = std::string(key) + "=";
+  std::size_t at = 0;
+  while (at < uevent.size()) {
+    const std::size_t end = std::min(uevent.find('\n', at), uevent.size());
+    if (uevent.compare(at, prefix.size(), prefix) == 0) {
+      return uevent.substr(at + prefix.size(), end - at - prefix.size());
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+// hidrawN nodes, by number.
+std::vector<std::string> NodeNames(const std::string& sysfs) {
+  std::vector<std::pair<long, std::string>> nodes;
+  if (DIR* dir = opendir(sysfs.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const char* name = entry->d_name;
+      if (std::strncmp(name, kNodePrefix, std::strlen(kNodePrefix)) != 0) continue;
+      char* end = nullptr;
+      const long number = std::strtol(name + std::strlen(kNodePrefix), &end, 10);
+      if (*end == '\0' && end != name + std::strlen(kNodePrefix)) nodes.emplace_back(number, name);
+    }
+    closedir(dir);
+  }
+  std::sort(nodes.begin(), nodes.end());
+  std::vector<std::string> names;
+  for (auto& node : nodes) names.push_back(std::move(node.second));
+  return names;
+}
+
+// UTF-8 to UTF-16LE, NUL-terminated, whole characters only; characters beyond the basic plane
+// become U+FFFD.
+void PutUtf16(const std::string& text, std::uint8_t* out, std::uint32_t bytes) {
+  std::vector<std::uint16_t> units;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::uint32_t code = 0xFFFD;
+    std::size_t length = 1;
+    if (c < 0x80) {
+      code = c;
+    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+      code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+      length = 2;
+    } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
+      code = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+             (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+      length = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4;
+    }
+    units.push_back(static_cast<std::uint16_t>(code));
+    i += length;
+  }
+  units.push_back(0);
+  const std::size_t fit = std::min<std::size_t>(units.size(), bytes / 2);
+  for (std::size_t i = 0; i < fit; ++i) {
+    const std::uint16_t unit = i + 1 == fit ? 0 : units[i];  // always terminated
+    out[2 * i] = static_cast<std::uint8_t>(unit & 0xFF);
+    out[2 * i + 1] = static_cast<std::uint8_t>(unit >> 8);
+  }
+}
+
+std::uint32_t WindowsError(int error) {
+  switch (error) {
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case EPIPE:
+      return kErrorDeviceNotConnected;
+    case EBADF:
+      return kErrorInvalidHandle;
+    default:
+      return kErrorInvalidParameter;
+  }
+}
+
+class HidrawPort final : public HidPort {
+ public:
+  PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override {
+    const HidrawRoots roots = Roots();
+    const std::vector<std::string> names = NodeNames(roots.sysfs);
+    if (n >= names.size()) return PathResult::kEnd;
+    const std::string node = roots.devices + "/" + names[n];
+    if (node.size() >= kDevicePathSize) return PathResult::kTooLong;
+    std::memcpy(path, node.c_str(), node.size() + 1);
+    return PathResult::kFound;
+  }
+
+  HidHandle Open(const char* path) override {
+    if (path == nullptr) return kInvalidHidHandle;
+    const char* slash = std::strrchr(path, '/');
+    const std::string name = slash != nullptr ? slash + 1 : path;
+    const std::string device = Roots().sysfs + "/" + name + "/device";
+    const int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kInvalidHidHandle;
+    std::lock_guard guard(mutex_);
+    for (int index = 0; index < kMaxOpen; ++index) {
+      if (nodes_[index].fd >= 0) continue;
+      nodes_[index] = {fd, device, LengthsOf(fd, device)};
+      return static_cast<HidHandle>(index + 1);
+    }
+    close(fd);
+    return kInvalidHidHandle;
+  }
+
+  void Close(HidHandle handle) override {
+    std::lock_guard guard(mutex_);
+    if (Node* node = Find(handle)) {
+      close(node->fd);
+      *node = {};
+    }
+  }
+
+  bool Attributes(HidHandle handle, HidAttributes& out) override {
+    int fd = -1;
+    std::string device;
+    if (!Lookup(handle, fd, device)) return false;
+    // HID_ID=bus:vendor:product, each in hex.
+    unsigned bus = 0, vendor = 0, product = 0;
+    const std::string id = UeventValue(ReadText(device + "/uevent"), "HID_ID");
+    if (std::sscanf(id.c_str(), "%x:%x:%x", &bus, &vendor, &product) == 3) {
+      out = {static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), 0};
+      return true;
+    }
+    hidraw_devinfo info{};
+    if (ioctl(fd, HIDIOCGRAWINFO, &info) < 0) return false;
+    out = {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product), 0};
+    return true;
+  }
+
+  bool Capabilities(HidHandle handle, HidCaps& out) override {
+    std::lock_guard guard(mutex_);
+    const Node* node = Find(handle);
+    if (node == nullptr || node->lengths.input == 0) return false;
+    out = {node->lengths.input, node->lengths.output, node->lengths.feature};
+    return true;
+  }
+
+  bool NumInputBuffers(HidHandle handle, std::uint32_t& out) override {
+    std::lock_guard guard(mutex_);
+    if (Find(handle) == nullptr) return false;
+    out = kHidrawQueueReports;
+    return true;
+  }
+
+  // The USB product string, else the kernel's HID_NAME.
+  bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) override {
+    int fd = -1;
+    std::string device;
+    if (buffer == nullptr || bytes < 2 || !Lookup(handle, fd, device)) return false;
+    std::string product = ReadText(device + "/../../product");
+    if (product.empty()) product = UeventValue(ReadText(device + "/uevent"), "HID_NAME");
+    while (!product.empty() && (product.back() == '\n' || product.back() == '\r'))
+      product.pop_back();
+    if (product.empty()) return false;
+    PutUtf16(product, static_cast<std::uint8_t*>(buffer), bytes);
+    return true;
+  }
+
+  // hidraw gives one report per read: read report after report until none is queued or the
+  // next would not fit.
+  ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override {
+    int fd = -1;
+    std::uint16_t size = 0;
+    {
+      std::lock_guard guard(mutex_);
+      const Node* node = Find(handle);
+      if (node == nullptr) return {ReadOutcome::kError, 0};
+      fd = node->fd;
+      size = node->lengths.input;
+    }
+    if (buffer == nullptr || size == 0 || bytes < size) return {ReadOutcome::kError, 0};
+    std::uint32_t taken = 0;
+    while (bytes - taken >= size) {
+      const ssize_t got = read(fd, buffer + taken, size);
+      if (got > 0) {
+        // A shorter report still takes a whole report's room, as the caller counts reports.
+        if (static_cast<std::uint32_t>(got) < size)
+          std::memset(buffer + taken + got, 0, size - got);
+        taken += size;
+        continue;
+      }
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (got < 0 && errno == EINTR) continue;
+      return {ReadOutcome::kError, 0};  // removed (ENODEV, EIO) or closed
+    }
+    return taken == 0 ? ReadOutcome{ReadOutcome::kNothingYet, 0}
+                      : ReadOutcome{ReadOutcome::kDone, taken};
+  }
+
+  WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                               std::uint32_t length) override {
+    int fd = -1;
+    std::string device;
+    if (!Lookup(handle, fd, device)) return {false, kErrorInvalidHandle};
+    if (report == nullptr || length == 0) return {false, kErrorInvalidParameter};
+    // HIDIOCSOUTPUT sends an output report as Windows does; older kernels and nodes that are
+    // not hidraw take a write, which sends it on the interrupt endpoint.
+    std::vector<std::uint8_t> copy(report, report + length);
+    if (ioctl(fd, HIDIOCSOUTPUT(length), copy.data()) >= 0) return {true, 0};
+    if (errno != ENOTTY && errno != EINVAL && errno != ENOSYS) return {false, WindowsError(errno)};
+    const ssize_t written = write(fd, report, length);
+    if (written == static_cast<ssize_t>(length)) return {true, 0};
+    return {false, WindowsError(written < 0 ? errno : EIO)};
+  }
+
+ private:
+  struct Node {
+    int fd = -1;
+    std::string device;  // the node's sysfs device folder
+    hid::ReportLengths lengths;
+  };
+
+  static hid::ReportLengths LengthsOf(int fd, const std::string& device) {
+    const std::string descriptor = ReadText(device + "/report_descriptor");
+    if (!descriptor.empty()) {
+      return hid::ParseReportDescriptor(reinterpret_cast<const std::uint8_t*>(descriptor.data()),
+                                        descriptor.size());
+    }
+    int size = 0;
+    hidraw_report_descriptor raw{};
+    if (ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 ||
+        size > static_cast<int>(sizeof raw.value)) {
+      return {};
+    }
+    raw.size = static_cast<std::uint32_t>(size);
+    if (ioctl(fd, HIDIOCGRDESC, &raw) < 0) return {};
+    return hid::ParseReportDescriptor(raw.value, raw.size);
+  }
+
+  Node* Find(HidHandle handle) {
+    if (handle < 1 || handle > kMaxOpen) return nullptr;
+    Node& node = nodes_[handle - 1];
+    return node.fd >= 0 ? &node : nullptr;
+  }
+
+  bool Lookup(HidHandle handle, int& fd, std::string& device) {
+    std::lock_guard guard(mutex_);
+    const Node* node = Find(handle);
+    if (node == nullptr) return false;
+    fd = node->fd;
+    device = node->device;
+    return true;
+  }
+
+  std::mutex mutex_;
+  Node nodes_[kMaxOpen];
+};
+
+}  // namespace
+
+void SetHidrawRoots(const HidrawRoots& roots) {
+  std::lock_guard guard(g_rootsMutex);
+  g_roots = roots;
+}
+
+HidPort& OsHidPort() {
+  // Never destroyed: a host may still poll while the process exits.
+  static HidrawPort* port = new HidrawPort;
+  return *port;
+}
+
+}  // namespace zavn::platform

@@ -1,0 +1,65 @@
+#include "platform/virtual/virtual_transmitter.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace zavn::platform::virt {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr int kCentre = 32768;
+constexpr int kChannels = 6;
+// Where the six values stand in the report: channel order 0, 1, 2, 5, 4, 3 from byte 4.
+constexpr int kValueChannel[kChannels] = {0, 1, 2, 5, 4, 3};
+constexpr int kFirstValueByte = 4;
+// Button bits 0..7, 8..15 and 16..22 are in these report bytes.
+constexpr int kButtonByte[3] = {25, 24, 23};
+constexpr int kButtons = 23;
+constexpr std::uint64_t kPressPeriodSeconds = 2;
+
+}  // namespace
+
+void VirtualTransmitter::Start(int player, int rateHz) {
+  player_ = player;
+  rateHz_ = rateHz;
+  clockStarted_ = false;
+  produced_ = 0;
+}
+
+int VirtualTransmitter::ProduceDue(std::uint32_t now, Report* reports, int capacity) {
+  if (!Streaming() || capacity <= 0) return 0;
+  if (!clockStarted_) {
+    clockStarted_ = true;
+    startTick_ = now;
+  }
+  const std::uint64_t due = std::uint64_t{now - startTick_} * rateHz_ / 1000;
+  if (due <= produced_) return 0;
+  if (due - produced_ > static_cast<std::uint64_t>(capacity)) produced_ = due - capacity;
+  int count = 0;
+  while (produced_ < due) BuildMotionReport(player_, produced_++, rateHz_, reports[count++]);
+  return count;
+}
+
+void VirtualTransmitter::BuildMotionReport(int player, std::uint64_t sample, int rateHz,
+                                           Report& report) {
+  std::memset(report, 0, sizeof report);
+  report[0] = 0x02;
+  report[3] = 'A';
+  const double seconds = static_cast<double>(sample) / rateHz;
+  for (int k = 0; k < kChannels; ++k) {
+    const int channel = kValueChannel[k];
+    const double hertz = 0.4 + 0.13 * channel + 0.07 * player;
+    const double amplitude = 8000.0 + 1500.0 * player;
+    const auto value = static_cast<std::uint16_t>(
+        kCentre + std::lround(amplitude * std::sin(kTwoPi * hertz * seconds + player * 1.3)));
+    report[kFirstValueByte + 2 * k] = static_cast<std::uint8_t>(value >> 8);
+    report[kFirstValueByte + 2 * k + 1] = static_cast<std::uint8_t>(value & 0xFF);
+  }
+  const std::uint64_t period = kPressPeriodSeconds * rateHz;
+  if (sample % period < period * 3 / 10) {
+    const int button = static_cast<int>((player * 5 + sample / period) % kButtons);
+    report[kButtonByte[button / 8]] |= static_cast<std::uint8_t>(1u << (button % 8));
+  }
+}
+
+}  // namespace zavn::platform::virt

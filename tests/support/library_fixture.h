@@ -1,0 +1,75 @@
+// Fixtures that put the library in its reset state on the virtual receiver before and after
+// each test, with the stepped system installed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+
+#include "platform/hid_port.h"
+#include "platform/virtual/virtual_receiver.h"
+#include "support/stepped_system.h"
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+namespace zavn::testing {
+
+inline constexpr std::int32_t kVendor = 0xFFFF;
+inline constexpr std::int32_t kProduct = 0x0008;
+inline constexpr std::int32_t kReportLength = 32;
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::InstallSystem(&system_);
+    ZAVNTerminate(0);
+    ZAVNReset();
+    ZAVNVirtualClear();
+    previousSelection_ = ZAVNVirtualSelect(1);
+  }
+
+  void TearDown() override {
+    ZAVNTerminate(0);
+    ZAVNReset();
+    EXPECT_EQ(platform::virt::Receiver().StaleHandleUses(), staleAtStart_);
+    ZAVNVirtualClear();
+    ZAVNVirtualSelect(previousSelection_);
+    platform::InstallHidPort(nullptr);
+    platform::InstallSystem(nullptr);
+  }
+
+  // A receiver data interface.
+  static std::int32_t PlugReceiver(const char* product = "NOLTADongle") {
+    return ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kReportLength, product);
+  }
+
+  static bool QueueReport(std::int32_t id, std::uint8_t first = 0) {
+    std::array<std::uint8_t, kReportLength> report{};
+    report[0] = first;
+    return ZAVNVirtualQueueInput(id, report.data(), kReportLength) == 1;
+  }
+
+  static std::array<std::int32_t, 4> RxStatus() {
+    return {ZAVNGetRxStatus(1), ZAVNGetRxStatus(2), ZAVNGetRxStatus(3), ZAVNGetRxStatus(4)};
+  }
+  static std::array<std::int32_t, 4> TxStatus() {
+    return {ZAVNGetTxStatus(1), ZAVNGetTxStatus(2), ZAVNGetTxStatus(3), ZAVNGetTxStatus(4)};
+  }
+  static std::int32_t OpenHandles(std::int32_t id) {
+    return platform::virt::Receiver().OpenHandleCount(id);
+  }
+
+  // For tests that use stale handles on purpose.
+  void ResetStaleBaseline() { staleAtStart_ = platform::virt::Receiver().StaleHandleUses(); }
+
+  SteppedSystem system_;
+
+ private:
+  std::int32_t previousSelection_ = 0;
+  std::uint32_t staleAtStart_ = platform::virt::Receiver().StaleHandleUses();
+};
+
+using Links = std::array<std::int32_t, 4>;
+
+}  // namespace zavn::testing

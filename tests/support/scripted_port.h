@@ -1,0 +1,87 @@
+// A HidPort whose interfaces a test lists one by one, for what the virtual receiver cannot
+// show: paths too long for a path buffer, null handles, and which interface indices are asked.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hid_port.h"
+
+namespace zavn::testing {
+
+class ScriptedPort final : public platform::HidPort {
+ public:
+  struct Entry {
+    platform::PathResult result = platform::PathResult::kFound;
+    std::string path;
+    platform::HidAttributes attributes;
+    platform::HidCaps caps;
+    platform::HidHandle handle = 0;  // what Open returns for the path
+  };
+
+  void Add(Entry entry) { entries_.push_back(std::move(entry)); }
+
+  std::uint32_t highestIndexAsked = 0;
+  int opens = 0;
+  int closes = 0;
+  int writes = 0;
+
+  platform::PathResult InterfacePath(std::uint32_t n,
+                                     char (&path)[platform::kDevicePathSize]) override {
+    if (n > highestIndexAsked) highestIndexAsked = n;
+    if (n >= entries_.size()) return platform::PathResult::kEnd;
+    const Entry& entry = entries_[n];
+    if (entry.result == platform::PathResult::kFound) {
+      std::strncpy(path, entry.path.c_str(), sizeof path - 1);
+      path[sizeof path - 1] = '\0';
+    }
+    return entry.result;
+  }
+  platform::HidHandle Open(const char* path) override {
+    const Entry* entry = ByPath(path);
+    if (entry == nullptr) return platform::kInvalidHidHandle;
+    ++opens;
+    return entry->handle;
+  }
+  void Close(platform::HidHandle) override { ++closes; }
+  bool Attributes(platform::HidHandle handle, platform::HidAttributes& out) override {
+    const Entry* entry = ByHandle(handle);
+    if (entry != nullptr) out = entry->attributes;
+    return entry != nullptr;
+  }
+  bool Capabilities(platform::HidHandle handle, platform::HidCaps& out) override {
+    const Entry* entry = ByHandle(handle);
+    if (entry != nullptr) out = entry->caps;
+    return entry != nullptr;
+  }
+  bool NumInputBuffers(platform::HidHandle, std::uint32_t&) override { return false; }
+  bool ProductString(platform::HidHandle, void*, std::uint32_t) override { return false; }
+  platform::ReadOutcome Read(platform::HidHandle, std::uint8_t*, std::uint32_t) override {
+    return {platform::ReadOutcome::kNothingYet, 0};
+  }
+  platform::WriteOutcome SetOutputReport(platform::HidHandle, const std::uint8_t*,
+                                         std::uint32_t) override {
+    ++writes;
+    return {true, 0};
+  }
+
+ private:
+  const Entry* ByPath(const char* path) const {
+    for (const Entry& entry : entries_) {
+      if (entry.result == platform::PathResult::kFound && entry.path == path) return &entry;
+    }
+    return nullptr;
+  }
+  const Entry* ByHandle(platform::HidHandle handle) const {
+    for (const Entry& entry : entries_) {
+      if (entry.result == platform::PathResult::kFound && entry.handle == handle) return &entry;
+    }
+    return nullptr;
+  }
+
+  std::vector<Entry> entries_;
+};
+
+}  // namespace zavn::testing

@@ -1,0 +1,203 @@
+// The hidraw backend against a fake sysfs tree and stand-in device nodes (FIFOs, which keep the
+// boundaries of equal-sized reports), and end to end through the library on that tree.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "core/player_assignment.h"
+#include "platform/hid_port.h"
+#include "platform/posix/hidraw_port.h"
+#include "support/descriptors.h"
+#include "support/report_builder.h"
+#include "support/stepped_system.h"
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+namespace zavn::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+void Write(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  Write(path, std::string(bytes.begin(), bytes.end()));
+}
+
+class HidrawTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(::testing::TempDir()) /
+            ("zavn_hidraw_" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root_);
+    // The receiver's data interface, as the kernel lays it out: the class entry links to the
+    // HID device, below the USB interface and device that carry the product string.
+    AddNode("hidraw0", "usb1/1-1", "0003:0000FFFF:00000008", "Maker NOLTADongle",
+            descriptors::kReceiver, "NOLTADongle\n");
+    AddNode("hidraw1", "usb1/1-2", "0003:0000046D:0000C31C", "Logi K\xC3\xA9yboard",
+            descriptors::kKeyboard, "");
+    AddNode("hidraw10", "usb2/2-1", "0003:0000FFFF:00000008", "", descriptors::kGamepad, "");
+    AddNode("hidraw2", "usb1/1-3", "0003:0000FFFF:00000008", "x", descriptors::kMouse, "");
+    platform::SetHidrawRoots({(root_ / "class/hidraw").string(), (root_ / "dev").string()});
+  }
+  void TearDown() override {
+    platform::SetHidrawRoots({});
+    fs::remove_all(root_);
+  }
+
+  void AddNode(const std::string& name, const std::string& usb, const std::string& id,
+               const std::string& hidName, const std::vector<std::uint8_t>& descriptor,
+               const std::string& product) {
+    const fs::path device =
+        root_ / "devices" / usb / (usb.substr(usb.find('/') + 1) + ":1.0") / "hid";
+    Write(device / "uevent", "DRIVER=hid-generic\nHID_ID=" + id + "\nHID_NAME=" + hidName + "\n");
+    Write(device / "report_descriptor", descriptor);
+    if (!product.empty()) Write(root_ / "devices" / usb / "product", product);
+    fs::create_directories(root_ / "class/hidraw" / name);
+    fs::create_directory_symlink(device, root_ / "class/hidraw" / name / "device");
+    fs::create_directories(root_ / "dev");
+    ASSERT_EQ(mkfifo((root_ / "dev" / name).c_str(), 0600), 0);
+  }
+
+  std::string Node(const std::string& name) const { return (root_ / "dev" / name).string(); }
+
+  fs::path root_;
+  platform::HidPort& port_ = platform::OsHidPort();
+};
+
+std::u16string Utf16(const std::uint8_t* bytes) {
+  std::u16string text;
+  for (int i = 0; bytes[2 * i] != 0 || bytes[2 * i + 1] != 0; ++i) {
+    text += static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return text;
+}
+
+TEST_F(HidrawTest, NodesAreFoundInNumberOrderWithTheirIdentityAndLengths) {
+  char path[platform::kDevicePathSize];
+  std::vector<std::string> found;
+  for (std::uint32_t n = 0; port_.InterfacePath(n, path) == platform::PathResult::kFound; ++n) {
+    found.push_back(fs::path(path).filename().string());
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"hidraw0", "hidraw1", "hidraw2", "hidraw10"}));
+
+  const platform::HidHandle receiver = port_.Open(Node("hidraw0").c_str());
+  ASSERT_TRUE(platform::IsUsable(receiver));
+  platform::HidAttributes attributes;
+  ASSERT_TRUE(port_.Attributes(receiver, attributes));
+  EXPECT_EQ(attributes.vendorId, 0xFFFF);
+  EXPECT_EQ(attributes.productId, 0x0008);
+  platform::HidCaps caps;
+  ASSERT_TRUE(port_.Capabilities(receiver, caps));
+  EXPECT_EQ(caps.inputReportLength, 32);
+  EXPECT_EQ(caps.outputReportLength, 33);
+  std::uint8_t product[256] = {};
+  ASSERT_TRUE(port_.ProductString(receiver, product, sizeof product));
+  EXPECT_EQ(Utf16(product), u"NOLTADongle");  // the USB product string
+  std::uint8_t small[8];
+  ASSERT_TRUE(port_.ProductString(receiver, small, sizeof small));
+  EXPECT_EQ(Utf16(small), u"NOL");  // cut to whole characters, terminated
+
+  const platform::HidHandle keyboard = port_.Open(Node("hidraw1").c_str());
+  ASSERT_TRUE(port_.ProductString(keyboard, product, sizeof product));
+  EXPECT_EQ(Utf16(product), u"Logi K\u00E9yboard");  // no USB string: HID_NAME, from UTF-8
+  ASSERT_TRUE(port_.Attributes(keyboard, attributes));
+  EXPECT_EQ(attributes.vendorId, 0x046D);
+  const platform::HidHandle unnamed = port_.Open(Node("hidraw10").c_str());
+  EXPECT_FALSE(port_.ProductString(unnamed, product, sizeof product));
+  port_.Close(unnamed);
+  port_.Close(keyboard);
+  port_.Close(receiver);
+  EXPECT_FALSE(port_.Attributes(receiver, attributes));
+  EXPECT_FALSE(platform::IsUsable(port_.Open(Node("hidraw9").c_str())));
+}
+
+TEST_F(HidrawTest, ReadsTakeEveryQueuedReportAndWritesSendTheReportAsIs) {
+  const platform::HidHandle handle = port_.Open(Node("hidraw0").c_str());
+  ASSERT_TRUE(platform::IsUsable(handle));
+  const int device = open(Node("hidraw0").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(device, 0);
+  std::array<std::uint8_t, 4096> buffer{};
+  EXPECT_EQ(port_.Read(handle, buffer.data(), 4096).kind, platform::ReadOutcome::kNothingYet);
+
+  std::array<std::uint8_t, 32> report{};
+  for (std::uint8_t k = 1; k <= 3; ++k) {
+    report[0] = 0x02;
+    report[31] = k;
+    ASSERT_EQ(write(device, report.data(), report.size()), 32);
+  }
+  // Room for two: two are taken, the third waits.
+  platform::ReadOutcome outcome = port_.Read(handle, buffer.data(), 64 + 31);
+  EXPECT_EQ(outcome.kind, platform::ReadOutcome::kDone);
+  EXPECT_EQ(outcome.bytes, 64u);
+  EXPECT_EQ(buffer[31], 1);
+  EXPECT_EQ(buffer[63], 2);
+  outcome = port_.Read(handle, buffer.data(), 4096);
+  EXPECT_EQ(outcome.bytes, 32u);
+  EXPECT_EQ(buffer[31], 3);
+  EXPECT_EQ(port_.Read(handle, buffer.data(), 31).kind, platform::ReadOutcome::kError);
+
+  const std::uint8_t command[2] = {0x05, 0x01};
+  EXPECT_TRUE(port_.SetOutputReport(handle, command, 2).written);
+  std::uint8_t sent[8] = {};
+  EXPECT_EQ(read(device, sent, sizeof sent), 2);
+  EXPECT_EQ(sent[0], 0x05);
+  EXPECT_EQ(sent[1], 0x01);
+  close(device);
+  port_.Close(handle);
+  EXPECT_EQ(port_.Read(handle, buffer.data(), 4096).kind, platform::ReadOutcome::kError);
+  EXPECT_FALSE(port_.SetOutputReport(handle, command, 2).written);
+}
+
+// The library on the fake tree, with the OS backend as a host without the virtual receiver gets.
+TEST_F(HidrawTest, TheLibraryConnectsAndDecodesThroughHidraw) {
+  SteppedSystem system;
+  platform::InstallSystem(&system);
+  const std::int32_t previous = ZAVNVirtualSelect(0);
+  ZAVNReset();
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+  // The receiver's interfaces in node order, leaving out another vendor's (hidraw1) and the
+  // receiver's own 4-byte one (hidraw2).
+  EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
+  EXPECT_EQ(ZAVNGetRxStatus(2), LINK_OK);
+  EXPECT_EQ(ZAVNGetRxStatus(3), LINK_NO_DEVICE);
+  std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
+  EXPECT_EQ(ZAVNGetProductString(1, product), 1);
+  EXPECT_EQ(Utf16(product), u"NOLTADongle");
+
+  const int device = open(Node("hidraw0").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(device, 0);
+  std::array<std::uint8_t, 32> report{};
+  for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system.Step());
+  PutMotion(report.data(), {1000, 2000, 3000, 4000, 5000, 6000});
+  ASSERT_EQ(write(device, report.data(), report.size()), 32);
+  ASSERT_TRUE(system.Step());
+  auto status = std::make_unique<PlayerStatus>();
+  ZAVNGetStatus(1, status.get());
+  EXPECT_EQ(status->MotionCount, 1);
+  EXPECT_EQ(status->Motion[0], 1000);
+  EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
+
+  close(device);
+  ZAVNTerminate(0);
+  ZAVNDisconnectRx(1);
+  ZAVNDisconnectRx(2);
+  ZAVNReset();
+  ZAVNVirtualSelect(previous);
+  platform::InstallSystem(nullptr);
+}
+
+}  // namespace
+}  // namespace zavn::testing

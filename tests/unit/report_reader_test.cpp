@@ -1,0 +1,104 @@
+// Reading a slot: the whole-report request limit and the 500 ms time-out grace.
+#include <algorithm>
+
+#include "support/library_fixture.h"
+#include "transport/discovery.h"
+#include "transport/report_reader.h"
+
+namespace zavn::testing {
+namespace {
+
+using transport::InputBufferOf;
+using transport::kInputBufferSize;
+using transport::ReadRequestBytes;
+using transport::ReadSlot;
+
+TEST(ReadRequest, IsAHundredReportsLimitedToWholeReportsInTheBuffer) {
+  EXPECT_EQ(ReadRequestBytes(32), 3200u);
+  EXPECT_EQ(ReadRequestBytes(64), 4096u);
+  EXPECT_EQ(ReadRequestBytes(41), 99u * 41u);
+  EXPECT_EQ(ReadRequestBytes(0), 0u);
+  for (std::uint32_t length = 1; length <= kInputBufferSize; ++length) {
+    const std::uint32_t bytes = ReadRequestBytes(length);
+    ASSERT_LE(bytes, kInputBufferSize) << length;
+    ASSERT_EQ(bytes % length, 0u) << length;
+    ASSERT_GE(bytes, length) << length;
+  }
+}
+
+class ReportReaderTest : public LibraryTest {
+ protected:
+  void OpenSlot0(std::int32_t inputLength = kReportLength) {
+    id_ = ZAVNVirtualPlug(kVendor, kProduct, inputLength, kReportLength, "NOLTADongle");
+    ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
+  }
+  ZAVNLinkState ReadAt(std::uint32_t now) {
+    system_.SetNow(now);
+    return ReadSlot(InputBufferOf(0), 0);
+  }
+  std::int32_t id_ = 0;
+};
+
+TEST_F(ReportReaderTest, EmptyReadsAreOkForFiveHundredMilliseconds) {
+  OpenSlot0();
+  EXPECT_EQ(ReadAt(1000), LINK_OK);
+  EXPECT_EQ(ReadAt(1250), LINK_OK);
+  EXPECT_EQ(ReadAt(1500), LINK_OK);
+  EXPECT_EQ(ReadAt(1501), LINK_TIMEOUT);
+  EXPECT_EQ(ReadAt(9000), LINK_TIMEOUT);
+  // A report ends the run; the next empty read starts a new one.
+  ASSERT_TRUE(QueueReport(id_));
+  EXPECT_EQ(ReadAt(9010), LINK_OK);
+  EXPECT_EQ(ReadAt(9020), LINK_OK);
+  EXPECT_EQ(ReadAt(9521), LINK_TIMEOUT);
+}
+
+TEST_F(ReportReaderTest, ReportsBetweenEmptyReadsNeverTimeOut) {
+  OpenSlot0();
+  // Empty reads 600 ms apart, each followed by a report: every run is one read long.
+  for (std::uint32_t k = 0; k < 20; ++k) {
+    if (k % 2 == 1) {
+      ASSERT_TRUE(QueueReport(id_));
+    }
+    ASSERT_EQ(ReadAt(k * 300), LINK_OK) << k;
+  }
+}
+
+TEST_F(ReportReaderTest, GraceHoldsAcrossTheTickWrap) {
+  OpenSlot0();
+  EXPECT_EQ(ReadAt(0xFFFFFF00u), LINK_OK);
+  EXPECT_EQ(ReadAt(0xFFFFFF00u + 500u), LINK_OK);  // 0x000000F4 after the wrap
+  EXPECT_EQ(ReadAt(0xFFFFFF00u + 501u), LINK_TIMEOUT);
+}
+
+TEST_F(ReportReaderTest, ClosedSlotAndFailingReadEndTheRun) {
+  EXPECT_EQ(ReadAt(0), LINK_NO_DEVICE);
+  OpenSlot0();
+  EXPECT_EQ(ReadAt(0), LINK_OK);
+  ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_READ);
+  EXPECT_EQ(ReadAt(600), LINK_READ_ERROR);
+  ZAVNVirtualSetFaults(id_, 0);
+  EXPECT_EQ(ReadAt(700), LINK_OK);  // a new run starts at 700
+  EXPECT_EQ(ReadAt(1200), LINK_OK);
+}
+
+TEST_F(ReportReaderTest, LongReportsFillTheBufferButNeverPassIt) {
+  constexpr std::int32_t kLength = 1000;  // four fit the buffer, the fifth does not
+  OpenSlot0(kLength);
+  std::uint8_t report[kLength];
+  for (std::uint8_t k = 1; k <= 5; ++k) {
+    std::fill(std::begin(report), std::end(report), k);
+    ASSERT_EQ(ZAVNVirtualQueueInput(id_, report, kLength), 1);
+  }
+  transport::InputBuffer& buffer = InputBufferOf(0);
+  buffer.fill(0xEE);
+  EXPECT_EQ(ReadAt(0), LINK_OK);
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_EQ(buffer[4 * kLength - 1], 4);
+  EXPECT_EQ(buffer[4 * kLength], 0xEE);  // the rest of the buffer is untouched
+  EXPECT_EQ(ReadAt(0), LINK_OK);
+  EXPECT_EQ(buffer[0], 5);
+}
+
+}  // namespace
+}  // namespace zavn::testing

@@ -1,0 +1,126 @@
+// The settings file and the plug-in path, found beside an executable path the test chooses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "games/plugin_path.h"
+#include "games/settings.h"
+#include "support/stepped_system.h"
+
+namespace zavn::testing {
+namespace {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A folder of each test's own: the tests run in parallel processes.
+    folder_ = ::testing::TempDir() + "zavn_settings_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(folder_);
+    system_.SetExecutablePath(folder_ + "/host");
+    platform::InstallSystem(&system_);
+  }
+  void TearDown() override {
+    platform::InstallSystem(nullptr);
+    std::filesystem::remove_all(folder_);
+  }
+  std::string File() const { return folder_ + "/NoltaUT.ini"; }
+  void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
+
+  std::string folder_;
+  SteppedSystem system_;
+};
+
+TEST_F(SettingsTest, ProgramSettingsAreReadAfreshUpToTheTablesEnd) {
+  std::string text =
+      "[PROG_INFO]\nProgramIni=UT.ini\nMajorVersion=2\nReleaseDate=2026-12-01T10:00\n"
+      "MaxGames=7\nCurrentGames=250\n[GAME_MAPPING]\n";
+  for (int n = 1; n <= 201; ++n)
+    text += "Game" + std::to_string(10000 + n).substr(1) + "=g" + std::to_string(n) + "\n";
+  text += "[UT_SHOW_ITEM_NO]\n0002=item2\n0200=item200\n";
+  Write(text);
+  games::ProgramSettings& s = games::CurrentProgramSettings();
+  ASSERT_EQ(games::ReadProgramSettings(), 1);
+  EXPECT_STREQ(s.ProgramIni, "UT.ini");
+  EXPECT_EQ(s.MajorVersion, 2);
+  EXPECT_EQ(s.MinorVersion, 0);
+  EXPECT_STREQ(s.ReleaseDate, "2026-12-01T");  // cut to 11 characters
+  EXPECT_EQ(s.MaxGames, 7);
+  EXPECT_EQ(s.CurrentGames, 250);
+  EXPECT_STREQ(s.GameMapping[0], "");
+  EXPECT_STREQ(s.GameMapping[1], "g1");
+  EXPECT_STREQ(s.GameMapping[200], "g200");  // and no further
+  EXPECT_STREQ(s.ShowItemNo[2], "item2");
+  EXPECT_STREQ(s.ShowItemNo[200], "item200");
+
+  // A second read with fewer games leaves nothing of the first behind.
+  Write("[PROG_INFO]\nCurrentGames=2\n[GAME_MAPPING]\nGame0001=a\nGame0002=b\nGame0003=c\n");
+  ASSERT_EQ(games::ReadProgramSettings(), 1);
+  EXPECT_STREQ(s.GameMapping[2], "b");
+  EXPECT_STREQ(s.GameMapping[3], "");
+  EXPECT_STREQ(s.ProgramIni, "");
+  Write("[PROG_INFO]\nCurrentGames=-3\n[GAME_MAPPING]\nGame0001=a\n");
+  ASSERT_EQ(games::ReadProgramSettings(), 1);
+  EXPECT_EQ(s.CurrentGames, 0);
+  EXPECT_STREQ(s.GameMapping[1], "");
+
+  // Without an executable path nothing is read and nothing changes.
+  system_.SetExecutablePath("");
+  s.MajorVersion = 99;
+  EXPECT_EQ(games::ReadProgramSettings(), 0);
+  EXPECT_EQ(s.MajorVersion, 99);
+}
+
+TEST_F(SettingsTest, GameEntriesComeFromTheirSectionAndDefaultToEmpty) {
+  Write(
+      "[Game0000]\nDLL_NAME=Zero.so\n[Game12345]\nDLL_NAME=Five.so\n[Game0003]\nActive=1\n"
+      "EXE_NAME=Race.exe\nDLL_NAME=" +
+      std::string(40, 'd') + "\n");
+  games::GameEntry entry;
+  ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);
+  EXPECT_EQ(entry.Active, 1);
+  EXPECT_STREQ(entry.EXE_NAME, "Race.exe");
+  EXPECT_EQ(std::string(entry.DLL_NAME), std::string(31, 'd'));
+  ASSERT_EQ(games::ReadGameEntry(&entry, 0), 1);
+  EXPECT_STREQ(entry.DLL_NAME, "Zero.so");
+  ASSERT_EQ(games::ReadGameEntry(&entry, 12345), 1);  // five digits, not cut to four
+  EXPECT_STREQ(entry.DLL_NAME, "Five.so");
+  ASSERT_EQ(games::ReadGameEntry(&entry, 8), 1);  // no such section: all empty, still read
+  EXPECT_STREQ(entry.DLL_NAME, "");
+  EXPECT_EQ(entry.Active, 0);
+  std::remove(File().c_str());
+  ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);  // no file either
+
+  std::strcpy(entry.DLL_NAME, "kept");
+  EXPECT_EQ(games::ReadGameEntry(&entry, -1), 0);
+  EXPECT_EQ(games::ReadGameEntry(nullptr, 3), 0);
+  EXPECT_STREQ(entry.DLL_NAME, "kept");
+}
+
+TEST_F(SettingsTest, PluginPathsJoinTheFolderPathAndName) {
+  Write(
+      "[Game0003]\nDLL_PATH=Games\\Race\nDLL_NAME=RacePlug.so\n[Game0004]\nDLL_NAME=Bare.so\n"
+      "[Game0005]\nDLL_PATH=x\nDLL_NAME=NoExtension\n[Game0006]\nDLL_PATH=" +
+      std::string(255, 'p') + "\nDLL_NAME=Long.so\n[Game0007]\nDLL_PATH=x\n");
+  char path[games::kPluginPathSize];
+  char name[games::kPluginNameSize];
+  ASSERT_EQ(games::GetGamePluginPath(3, path, name), 1);
+  EXPECT_EQ(std::string(path), folder_ + "/Games/Race/RacePlug.so");
+  EXPECT_STREQ(name, "RacePlug");
+  ASSERT_EQ(games::GetGamePluginPath(4, path, name), 1);
+  EXPECT_EQ(std::string(path), folder_ + "//Bare.so");  // an empty DLL_PATH is used as it comes
+
+  EXPECT_EQ(games::GetGamePluginPath(5, path, name), 0);
+  EXPECT_EQ(std::string(path), folder_ + "/x/NoExtension");
+  EXPECT_EQ(games::GetGamePluginPath(6, path, name), 0);  // past 267 characters
+  EXPECT_STREQ(path, "");
+  EXPECT_EQ(games::GetGamePluginPath(7, path, name), 0);  // no DLL_NAME
+  EXPECT_EQ(games::GetGamePluginPath(-1, path, name), 0);
+  EXPECT_EQ(games::GetGamePluginPath(3, nullptr, name), 0);
+}
+
+}  // namespace
+}  // namespace zavn::testing

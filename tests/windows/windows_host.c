@@ -1,0 +1,359 @@
+/*
+ * The Windows test host: loads ZAVN_Main.dll as a Windows host does (LoadLibraryA, every export
+ * by its plain name with GetProcAddress) and runs the host calling order on the virtual receiver:
+ * start-up, status snapshots checked at their field offsets, the raw-data callback, commands
+ * checked byte for byte, a game plug-in named by a real "NoltaUT.ini" beside this program, a
+ * whole firmware update, and shut-down. It also reads a file of awkward INI lines through the
+ * system's own GetPrivateProfileStringA, to hold the library's INI reader for other systems to
+ * the same rules. Exit status 0 when every check passed.
+ *
+ * Built with ZAVN_LINKED, it calls the functions through the DLL's import library instead: that
+ * build is only linked, which proves the names and the calling convention line up.
+ */
+#include <windows.h>
+
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+static int failures;
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
+      ++failures;                                                             \
+    }                                                                         \
+  } while (0)
+
+/* Every function the DLL exports. */
+#define ZAVN_EXPORTS(X)                  \
+  X(ZAVNInit)                            \
+  X(ZAVNReset)                           \
+  X(ZAVNConnectRx)                       \
+  X(ZAVNRoutineFunc)                     \
+  X(ZAVNDisconnectRx)                    \
+  X(ZAVNTerminate)                       \
+  X(ZAVNGetProductString)                \
+  X(ZAVNGetRxStatus)                     \
+  X(ZAVNGetTxStatus)                     \
+  X(ZAVNGetStatus)                       \
+  X(ZAVNGetRawdataFPS)                   \
+  X(ZAVNTurnONJoystickAPILoop)           \
+  X(ZAVNInitGetRawDataCallBack)          \
+  X(ZAVNInitGetFingerCallBack)           \
+  X(ZAVNInitSendScrResolMSXYPosCallBack) \
+  X(ZAVNSwitchBrowser)                   \
+  X(ZAVNSwitchKeyboard)                  \
+  X(ZAVNSwitchMotionKey)                 \
+  X(ZAVNSwitchRawdata)                   \
+  X(ZAVNSwitchGameMode)                  \
+  X(ZAVNSwitchGSensitivity)              \
+  X(ZAVNSendCMDToTx)                     \
+  X(ZAVNAskSerialNumber)                 \
+  X(ZAVNReadWriteVersionNum)             \
+  X(ZAVNWriteAccountData)                \
+  X(ZAVNReadFWNumBootNum)                \
+  X(ZAVNITOA)                            \
+  X(ZAVNSetMotorAction)                  \
+  X(ZAVNSelectPlayerNum)                 \
+  X(ZAVNSwitchRFAntenna)                 \
+  X(ZAVNSendAPIKeyboardMouse)            \
+  X(ZAVNSendAPINewKeyJoystick)           \
+  X(ZAVNSendScrResolMSXYPos)             \
+  X(ZAVNSendAppInfoToDongle)             \
+  X(ZAVNSelectGameChannel)               \
+  X(ZAVNClearGameChannel)                \
+  X(ZAVNWriteVUKHex)                     \
+  X(ZAVNGetVUKAppCheckSum)               \
+  X(ZAVNWriteHarlonHex)                  \
+  X(ZAVNBootLoaderFSM)                   \
+  X(ZAVNGetBootloaderStatus)             \
+  X(ZAVNCheckHarlonCHKAK)                \
+  X(ZAVNCheckVUKCHKAK)                   \
+  X(ZAVNVirtualSelect)                   \
+  X(ZAVNVirtualClear)                    \
+  X(ZAVNVirtualPlug)                     \
+  X(ZAVNVirtualPlugReceiver)             \
+  X(ZAVNVirtualUnplug)                   \
+  X(ZAVNVirtualQueueInput)               \
+  X(ZAVNVirtualTakeOutput)               \
+  X(ZAVNVirtualSetProduct)               \
+  X(ZAVNVirtualSetFaults)                \
+  X(ZAVNVirtualGetTransmitter)
+
+#define ZAVN_API_FIELD(name) __typeof__(&name) name;
+static struct { ZAVN_EXPORTS(ZAVN_API_FIELD) } api;
+
+#if !defined(ZAVN_LINKED)
+static HMODULE library;
+#endif
+
+static int LoadApi(void) {
+#if defined(ZAVN_LINKED)
+#define ZAVN_API_SET(name) api.name = &name;
+  ZAVN_EXPORTS(ZAVN_API_SET)
+  return 1;
+#else
+  library = LoadLibraryA("ZAVN_Main.dll");
+  if (library == NULL) {
+    fprintf(stderr, "cannot load ZAVN_Main.dll (error %lu)\n", GetLastError());
+    return 0;
+  }
+#define ZAVN_API_FIND(name)                                                     \
+  api.name = (__typeof__(&name))(void (*)(void))GetProcAddress(library, #name); \
+  if (api.name == NULL) {                                                       \
+    fprintf(stderr, "ZAVN_Main.dll does not export %s\n", #name);               \
+    ++failures;                                                                 \
+  }
+  ZAVN_EXPORTS(ZAVN_API_FIND)
+  return failures == 0;
+#endif
+}
+
+static char folder[MAX_PATH]; /* this program's folder, with a trailing backslash */
+
+static void FindFolder(void) {
+  GetModuleFileNameA(NULL, folder, MAX_PATH);
+  char* last = strrchr(folder, '\\');
+  if (last != NULL) last[1] = '\0';
+}
+
+static void WriteFile_(const char* name, const char* text) {
+  char path[MAX_PATH * 2];
+  snprintf(path, sizeof path, "%s%s", folder, name);
+  FILE* out = fopen(path, "wb");
+  CHECK(out != NULL);
+  if (out == NULL) return;
+  fputs(text, out);
+  fclose(out);
+}
+
+/* Reports written to an interface and not taken yet, dropped. */
+static void Drain(int32_t id) {
+  unsigned char report[ZAVN_VIRTUAL_MAX_REPORT_LENGTH];
+  while (api.ZAVNVirtualTakeOutput(id, report, sizeof report) > 0) {
+  }
+}
+
+/* The next report written to the interface is exactly `expected`. */
+static void ExpectReport(int32_t id, const unsigned char* expected, int32_t length, int line) {
+  unsigned char report[ZAVN_VIRTUAL_MAX_REPORT_LENGTH];
+  const int32_t taken = api.ZAVNVirtualTakeOutput(id, report, sizeof report);
+  if (taken != length || memcmp(report, expected, (size_t)length) != 0) {
+    fprintf(stderr, "%s:%d: report of %d bytes differs from the %d expected\n", __FILE__, line,
+            taken, length);
+    ++failures;
+  }
+}
+#define EXPECT_REPORT(id, ...)                                        \
+  do {                                                                \
+    static const unsigned char expected_[] = {__VA_ARGS__};           \
+    ExpectReport(id, expected_, (int32_t)sizeof expected_, __LINE__); \
+  } while (0)
+
+static volatile LONG rawRecords;
+static void ZAVN_CALL OnRawData(int32_t kind, PlayerStatus* status) {
+  if (kind == 1 && status != NULL) InterlockedIncrement(&rawRecords);
+}
+
+/* 87 KB: on the heap, as a host keeps it. */
+static PlayerStatus* status;
+
+static int32_t ReadInt32(const void* record, size_t offset) {
+  int32_t value;
+  memcpy(&value, (const unsigned char*)record + offset, sizeof value);
+  return value;
+}
+
+static void CheckSnapshot(void) {
+  memset(status, 0xA5, sizeof *status);
+  api.ZAVNGetStatus(1, status);
+  const unsigned char* bytes = (const unsigned char*)status;
+  const int32_t count = ReadInt32(status, 24600); /* MotionCount */
+  CHECK(count > 0 && count <= ZAVN_HISTORY_LENGTH);
+  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
+    const int32_t value = ReadInt32(status, (size_t)(4 * k)); /* Motion */
+    CHECK(value > 10000 && value < 56000);
+    const int32_t sample =
+        ReadInt32(status, (size_t)(24 + 4 * (k * ZAVN_HISTORY_LENGTH + count - 1)));
+    CHECK(sample == value); /* the newest sample of MotionHistory is the latest value */
+  }
+  CHECK(ReadInt32(status, 86552) > 0);                    /* RecordCount */
+  CHECK(bytes[86612] == 0xA5 && bytes[86613] == 0xA5);    /* BootBlock[0..1]: the caller's */
+  CHECK(ReadInt32(status, 86556) == (int32_t)0xA5A5A5A5); /* SecondaryRecordCount: not copied */
+  CHECK(bytes[86967] == 0xA5 && bytes[87031] == 0xA5);    /* RawRecord, Padding2: not copied */
+  for (int b = 0; b < ZAVN_BUTTON_COUNT; ++b) CHECK(bytes[86944 + b] <= 1); /* Buttons */
+  CHECK(offsetof(PlayerStatus, RawRecord) == 86967 && sizeof(PlayerStatus) == 87032);
+}
+
+static void CheckCommands(int32_t id) {
+  Drain(id);
+  CHECK(api.ZAVNSwitchGameMode(2, 0x1FF) == 1);
+  EXPECT_REPORT(id, 0x05, 0xFF);
+  api.ZAVNSelectPlayerNum(2, 5);
+  EXPECT_REPORT(id, 0x04, 0x05, 0x00, 0x00);
+  CHECK(api.ZAVNSendScrResolMSXYPos(2, 1920, 1080, 960, 540) == 1);
+  EXPECT_REPORT(id, 0x12, 0x07, 0x80, 0x04, 0x38, 0x03, 0xC0, 0x02, 0x1C);
+  /* (The erase form would restart the receiver into its boot loader.) */
+  const unsigned char motor[8] = {0x44, 1, 2, 3, 4, 5, 6, 7};
+  CHECK(api.ZAVNSetMotorAction(2, motor) == 16);
+  EXPECT_REPORT(id, 0x07, 0x44, 1, 2, 3, 4, 5, 6, 7);
+  int32_t stick[15];
+  for (int k = 0; k < 15; ++k) stick[k] = 0x100 + k;
+  api.ZAVNSendAPINewKeyJoystick(2, stick);
+  EXPECT_REPORT(id, 0x0D, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0, 0, 0, 0, 0, 0, 0, 0,
+                0, 0, 0, 0, 0, 0, 0, 0, 0);
+  CHECK(api.ZAVNReadFWNumBootNum(2, 0) == 1);
+  EXPECT_REPORT(id, 0x11, 0x65, 0x91, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  CHECK(api.ZAVNReadFWNumBootNum(3, 0) == 0); /* slot 3 is not open */
+  char text[40];
+  CHECK(strcmp(api.ZAVNITOA(-1, text, 16), "ffffffff") == 0);
+  CHECK(strcmp(api.ZAVNITOA(-15, text, 10), "-15") == 0);
+  /* The transmitter answers its serial number into the status. */
+  api.ZAVNAskSerialNumber(2, 3, NULL, 1);
+  Sleep(200);
+  api.ZAVNGetStatus(2, status);
+  CHECK(memcmp(status->SerialBlock, "ZAVNTX0000000002", 16) == 0);
+}
+
+/* The plug-in named by NoltaUT.ini is loaded, called and unloaded. */
+static void CheckGamePlugin(void) {
+  WriteFile_("NoltaUT.ini",
+             "[PROG_INFO]\r\nCurrentGames=3\r\n[GAME_MAPPING]\r\nGame0003=Race\r\n"
+             "[Game0003]\r\nActive=1\r\nDLL_PATH=plugins\r\nDLL_NAME=GameThree.dll\r\n");
+  char log[MAX_PATH * 2];
+  snprintf(log, sizeof log, "%splugin.log", folder);
+  remove(log);
+  char variable[MAX_PATH * 2 + 20];
+  snprintf(variable, sizeof variable, "ZAVN_PLUGIN_LOG=%s", log);
+  _putenv(variable);
+
+  const int32_t modes[4] = {1, 0, 0, 0};
+  api.ZAVNSelectGameChannel(3, modes, 5);
+  Sleep(300);
+  api.ZAVNClearGameChannel();
+  Sleep(300);
+  FILE* in = fopen(log, "rb");
+  CHECK(in != NULL);
+  if (in == NULL) return;
+  char contents[65536];
+  const size_t length = fread(contents, 1, sizeof contents - 1, in);
+  fclose(in);
+  contents[length] = '\0';
+  CHECK(strstr(contents, "GameThree loaded") != NULL);
+  CHECK(strstr(contents,
+               "GameThree call player 1 game 3 parameter 5 slots 1 2 0 0 modes 1 0 0 0") != NULL);
+  CHECK(strstr(contents, "GameThree call player 1 game 0 parameter 5") != NULL);
+  CHECK(strstr(contents, "GameThree unloaded") != NULL);
+}
+
+/* A firmware update of player 1's receiver to the end, reconnecting as it drops off. */
+static void CheckUpdate(void) {
+  CHECK(api.ZAVNBootLoaderFSM(1, 1) == 1);
+  int32_t progress = 0;
+  for (int waited = 0; waited < 120000 && progress != 100; waited += 50) {
+    if (api.ZAVNGetRxStatus(1) != LINK_OK) {
+      api.ZAVNConnectRx();
+      api.ZAVNRoutineFunc();
+    }
+    Sleep(50);
+    progress = api.ZAVNGetBootloaderStatus(1);
+  }
+  CHECK(progress == 100);
+  CHECK(api.ZAVNGetVUKAppCheckSum() != 0);
+  api.ZAVNBootLoaderFSM(1, 0);
+}
+
+/* The system's private-profile functions on lines that break naive readers: the rules the
+   library's own INI reader follows where these functions are missing. */
+static void CheckProfileRules(void) {
+  WriteFile_("rules.ini",
+             "\xEF\xBB\xBF[ Game0003 ]\r\n  DLL_NAME\t=  Race.dll  \r\ndll_path=\"Games\\Race\"\r\n"
+             "Quoted='it''s'\r\nLone=\"half\r\nPair=\"\"\r\nEmpty=\r\n; comment=not one\r\n"
+             "Note=value ; not a comment\r\nno equals sign here\r\nA=b=c\r\nInt= 12abc\r\n"
+             "Negative=-5\r\nHex=0x10\r\n[S]\r\nKey=first\r\nKEY=second\r\n[game0003]\r\n"
+             "Later=second section");
+  char path[MAX_PATH * 2];
+  snprintf(path, sizeof path, "%srules.ini", folder);
+  static const struct {
+    const char *section, *key, *expected;
+  } rules[] = {
+      {"GAME0003", "dll_name", "Race.dll"},
+      {" game0003\t", " DLL_PATH ", "Games\\Race"},
+      {"Game0003", "Quoted", "it''s"},
+      {"Game0003", "Lone", "\"half"},
+      {"Game0003", "Pair", ""},
+      {"Game0003", "Empty", ""},
+      {"Game0003", "; comment", "not one"},
+      {"Game0003", "Note", "value ; not a comment"},
+      {"Game0003", "no equals sign here", "<default>"},
+      {"Game0003", "A", "b=c"},
+      {"S", "Key", "first"},
+      {"Game0003", "Later", "<default>"},
+      {"Game0004", "DLL_NAME", "<default>"},
+  };
+  char value[64];
+  for (size_t k = 0; k < sizeof rules / sizeof rules[0]; ++k) {
+    GetPrivateProfileStringA(rules[k].section, rules[k].key, "<default>", value, sizeof value,
+                             path);
+    if (strcmp(value, rules[k].expected) != 0) {
+      fprintf(stderr, "rule %zu: [%s] %s reads \"%s\", not \"%s\"\n", k, rules[k].section,
+              rules[k].key, value, rules[k].expected);
+      ++failures;
+    }
+  }
+  CHECK(GetPrivateProfileStringA("Game0003", "DLL_NAME", "", value, 5, path) == 4);
+  CHECK(strcmp(value, "Race") == 0);
+  CHECK(GetPrivateProfileIntA("Game0003", "Int", 7, path) == 12);
+  CHECK((int)GetPrivateProfileIntA("Game0003", "Negative", 7, path) == -5);
+  CHECK(GetPrivateProfileIntA("Game0003", "Missing", 7, path) == 7);
+}
+
+int main(void) {
+  FindFolder();
+  status = (PlayerStatus*)malloc(sizeof *status);
+  if (status == NULL || !LoadApi()) return 1;
+  CheckProfileRules();
+
+  /* The runner selects the virtual receiver through the environment. */
+  CHECK(api.ZAVNVirtualSelect(1) == 1);
+  api.ZAVNVirtualClear();
+  const int32_t first = api.ZAVNVirtualPlugReceiver(2, 100);
+  CHECK(first > 0);
+
+  api.ZAVNInit();
+  api.ZAVNInitGetRawDataCallBack(OnRawData);
+  api.ZAVNInitGetFingerCallBack(NULL);
+  api.ZAVNInitSendScrResolMSXYPosCallBack(NULL);
+  CHECK(api.ZAVNReset() == LINK_RESET_DONE);
+  api.ZAVNConnectRx();
+  CHECK(api.ZAVNRoutineFunc() == 1);
+  CHECK(api.ZAVNGetRxStatus(1) == LINK_OK && api.ZAVNGetRxStatus(2) == LINK_OK);
+  CHECK(api.ZAVNGetRxStatus(3) == LINK_NO_DEVICE);
+  Sleep(1500); /* players assigned, records streaming */
+  CHECK(api.ZAVNGetTxStatus(1) == LINK_OK);
+
+  CheckSnapshot();
+  CHECK(rawRecords > 0);
+  uint32_t rates[4][4];
+  uint32_t* rows[4] = {rates[0], rates[1], rates[2], rates[3]};
+  CHECK(api.ZAVNGetRawdataFPS(0, rows) == 1);
+  CHECK(rates[0][0] > 50 && rates[0][0] < 150);
+  CheckCommands(first + 1);
+  CheckGamePlugin();
+  CheckUpdate();
+
+  for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
+  CHECK(api.ZAVNTerminate(0) != 0);
+  api.ZAVNVirtualClear();
+#if !defined(ZAVN_LINKED)
+  CHECK(FreeLibrary(library) != 0);
+#endif
+  free(status);
+  if (failures == 0) printf("windows host: all checks passed\n");
+  return failures == 0 ? 0 : 1;
+}

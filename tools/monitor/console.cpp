@@ -1,0 +1,63 @@
+#include "console.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace monitor {
+namespace {
+
+std::atomic<bool>* g_interrupted = nullptr;
+bool g_screenActive = false;
+
+extern "C" void OnInterrupt(int) {
+  if (g_interrupted != nullptr) g_interrupted->store(true);
+}
+
+void RestoreScreen() {
+  if (!g_screenActive) return;
+  g_screenActive = false;
+  std::fputs("\x1b[?25h\x1b[?1049l", stdout);  // cursor back, main screen back
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+bool StandardOutputIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+void CatchInterrupts(std::atomic<bool>& interrupted) {
+  g_interrupted = &interrupted;
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+}
+
+LiveScreen::LiveScreen() {
+#if defined(_WIN32)
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#endif
+  std::fputs("\x1b[?1049h\x1b[?25l", stdout);  // alternate screen, no cursor
+  std::fflush(stdout);
+  g_screenActive = true;
+  std::atexit(RestoreScreen);
+}
+
+LiveScreen::~LiveScreen() {
+  RestoreScreen();
+}
+
+}  // namespace monitor

@@ -1,0 +1,97 @@
+// zavn-monitor: the command-line host. It uses the library's exported API only, as any host
+// does; --help says what it shows.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "console.h"
+#include "options.h"
+#include "players.h"
+#include "receiver_link.h"
+#include "update_run.h"
+#include "views.h"
+#include "zavn/zavn.h"
+
+namespace {
+
+constexpr auto kInterval = std::chrono::milliseconds(100);
+constexpr int kAskEveryIntervals = 10;
+constexpr double kUpdateLimitSeconds = 300;
+
+// The serial number and version arrive as answers a read after the question: ask those not known
+// yet.
+void AskMissingIdentities(const monitor::Players& players) {
+  static const std::uint8_t kReadVersion[12] = {};
+  for (int player = 1; player <= monitor::kPlayers; ++player) {
+    const monitor::PlayerView& view = players.View(player);
+    if (!view.linked()) continue;
+    if (view.serial.empty()) ZAVNAskSerialNumber(player, 0, nullptr, 1);
+    if (view.version.empty()) ZAVNReadWriteVersionNum(player, 0, kReadVersion);
+  }
+}
+
+int Fail(const std::string& message, int status) {
+  std::fprintf(stderr, "zavn-monitor: %s\n", message.c_str());
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace monitor;
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) return Fail(error + " (see --help)", 2);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  ReceiverLink link;
+  if (!link.Open(options, error)) return Fail(error, 1);
+  std::fprintf(stderr, "zavn-monitor: using %s\n", link.Description().c_str());
+  std::atomic<bool> interrupted{false};
+  CatchInterrupts(interrupted);
+  const bool terminal = StandardOutputIsTerminal();
+  const bool json = options.json || !terminal;
+
+  if (options.update) {
+    const double limit = options.seconds > 0 ? options.seconds : kUpdateLimitSeconds;
+    const bool done = RunUpdate(link, {stdout, terminal && !json, json}, limit, interrupted);
+    link.Close();
+    if (!done) return Fail(interrupted ? "update interrupted" : "the update did not finish", 1);
+    std::fprintf(stderr, "zavn-monitor: update done\n");
+    return 0;
+  }
+
+  Players players(!options.plotFile.empty());
+  std::optional<LiveScreen> screen;
+  if (!json) screen.emplace();
+  const auto start = Clock::now();
+  for (int interval = 1;; ++interval) {
+    std::this_thread::sleep_for(kInterval);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    link.Keep();
+    players.Capture(seconds);
+    if (interval % kAskEveryIntervals == 0) AskMissingIdentities(players);
+    if (json) {
+      WriteJsonLine(stdout, players, link.Description(), seconds);
+    } else {
+      DrawLiveView(stdout, players, link.Description(), seconds);
+    }
+    if (interrupted || (options.seconds > 0 && seconds >= options.seconds)) break;
+  }
+  screen.reset();
+  link.Close();
+  if (!options.plotFile.empty()) {
+    if (!WritePlot(options.plotFile, players)) {
+      return Fail("cannot write the plot to " + options.plotFile, 1);
+    }
+    std::fprintf(stderr, "zavn-monitor: plot written to %s\n", options.plotFile.c_str());
+  }
+  return 0;
+}

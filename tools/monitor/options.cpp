@@ -1,0 +1,85 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace monitor {
+namespace {
+
+constexpr int kMaxTransmitters = 4;
+
+bool ParseNumber(const char* text, double& value) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return *end == '\0' && value >= 0;
+}
+
+}  // namespace
+
+const char* const kUsage =
+    "usage: zavn-monitor [options]\n"
+    "\n"
+    "Shows what the motion controllers send: per player the link state, the record rate, the\n"
+    "six motion channels, the buttons, the extension, the serial number and the version.\n"
+    "It uses a real receiver when one is plugged in, else a virtual one, and reconnects by\n"
+    "itself when the receiver drops off and comes back. Stop it with Ctrl-C.\n"
+    "\n"
+    "options:\n"
+    "  --virtual N    use the virtual receiver with N transmitters (1 to 4)\n"
+    "  --real         use a real receiver only; fail when none is there\n"
+    "  --json         one JSON object per line and interval (also when not on a terminal)\n"
+    "  --update       update player 1's receiver firmware, with a progress bar; exit 0 only\n"
+    "                 when the update is done\n"
+    "  --plot FILE    at exit, write an SVG plot of every player's motion channels to FILE\n"
+    "  --seconds N    stop by itself after N seconds\n"
+    "  --help         show this text\n";
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    double number = 0;
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      options.help = true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      options.json = true;
+    } else if (std::strcmp(arg, "--real") == 0) {
+      options.realOnly = true;
+    } else if (std::strcmp(arg, "--update") == 0) {
+      options.update = true;
+    } else if (std::strcmp(arg, "--virtual") == 0) {
+      if (!ParseNumber(value, number) || number < 1 || number > kMaxTransmitters ||
+          number != static_cast<int>(number)) {
+        error = "--virtual needs a number of transmitters from 1 to 4";
+        return false;
+      }
+      options.virtualTransmitters = static_cast<int>(number);
+      ++i;
+    } else if (std::strcmp(arg, "--seconds") == 0) {
+      if (!ParseNumber(value, number) || number <= 0) {
+        error = "--seconds needs a positive number of seconds";
+        return false;
+      }
+      options.seconds = number;
+      ++i;
+    } else if (std::strcmp(arg, "--plot") == 0) {
+      if (value == nullptr || *value == '\0') {
+        error = "--plot needs a file name";
+        return false;
+      }
+      options.plotFile = value;
+      ++i;
+    } else {
+      error = std::string("unknown option ") + arg;
+      return false;
+    }
+  }
+  if (options.realOnly && options.virtualTransmitters > 0) {
+    error = "--real and --virtual exclude each other";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace monitor

@@ -1,0 +1,23 @@
+// zavn-monitor's command line.
+#pragma once
+
+#include <string>
+
+namespace monitor {
+
+struct Options {
+  int virtualTransmitters = 0;  // 0: a real receiver if one is there, else 2 virtual ones
+  bool realOnly = false;
+  bool json = false;  // also chosen when standard output is not a terminal
+  bool update = false;
+  std::string plotFile;
+  double seconds = 0;  // 0: until Ctrl-C (or the update's end)
+  bool help = false;
+};
+
+// Fills `options` from the arguments; false with `error` set for a bad command line.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace monitor

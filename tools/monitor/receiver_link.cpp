@@ -1,0 +1,74 @@
+#include "receiver_link.h"
+
+#include "receiver_nodes.h"
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+namespace monitor {
+namespace {
+
+constexpr int kPlayers = 4;
+constexpr int kDefaultTransmitters = 2;
+constexpr int kVirtualRateHz = 100;
+constexpr auto kRetryEvery = std::chrono::milliseconds(500);
+
+bool AnyLinkUp() {
+  for (int player = 1; player <= kPlayers; ++player) {
+    if (ZAVNGetRxStatus(player) == LINK_OK) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReceiverLink::Connect() {
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+  lastTry_ = Clock::now();
+  return AnyLinkUp();
+}
+
+bool ReceiverLink::Open(const Options& options, std::string& error) {
+  ZAVNInit();
+  if (options.virtualTransmitters == 0) {
+    ZAVNVirtualSelect(0);
+    ZAVNReset();
+    if (Connect()) {
+      description_ = "a real receiver (" + OsBackendDescription() + ")";
+      return true;
+    }
+    if (options.realOnly) {
+      error = "no receiver found (plug it in, or leave out --real to use the virtual one)";
+      return false;
+    }
+  }
+  const int transmitters =
+      options.virtualTransmitters > 0 ? options.virtualTransmitters : kDefaultTransmitters;
+  ZAVNVirtualSelect(1);
+  ZAVNReset();
+  ZAVNVirtualClear();
+  if (ZAVNVirtualPlugReceiver(transmitters, kVirtualRateHz) == 0 || !Connect()) {
+    error = "the virtual receiver could not be connected";
+    return false;
+  }
+  virtual_ = true;
+  description_ = "the virtual receiver with " + std::to_string(transmitters) + " transmitter" +
+                 (transmitters == 1 ? "" : "s");
+  if (options.virtualTransmitters == 0) {
+    description_ += " (no real receiver on " + OsBackendDescription() + ")";
+  }
+  return true;
+}
+
+void ReceiverLink::Keep() {
+  if (AnyLinkUp() || Clock::now() - lastTry_ < kRetryEvery) return;
+  Connect();
+}
+
+void ReceiverLink::Close() {
+  for (int player = 1; player <= kPlayers; ++player) ZAVNDisconnectRx(player);
+  ZAVNTerminate(0);
+  if (virtual_) ZAVNVirtualClear();
+}
+
+}  // namespace monitor

@@ -1,0 +1,33 @@
+// The receiver zavn-monitor shows: a real one when present (unless told otherwise), else the
+// virtual one; reconnected whenever every link is down.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "options.h"
+
+namespace monitor {
+
+using Clock = std::chrono::steady_clock;
+
+class ReceiverLink {
+ public:
+  // Connects as the options ask; false with `error` set when there is nothing to connect to.
+  bool Open(const Options& options, std::string& error);
+  // "a real receiver" or "the virtual receiver with N transmitters".
+  const std::string& Description() const { return description_; }
+  bool IsVirtual() const { return virtual_; }
+  // Connects again when no player's link is up, at most twice a second.
+  void Keep();
+  void Close();
+
+ private:
+  bool Connect();
+
+  std::string description_;
+  bool virtual_ = false;
+  Clock::time_point lastTry_{};
+};
+
+}  // namespace monitor
