@@ -99,6 +99,10 @@ typedef struct ZAVNVirtualTransmitterState {
    id that is not a data interface of ZAVNVirtualPlugReceiver or a null out. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTransmitterState* out);
 
+/* The number of handles the library holds open on virtual interfaces, plugged or unplugged: 0
+   once every slot is closed, so a host or test can check that nothing leaks. */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualOpenHandles(void);
+
 ZAVN_EXTERN_C_END
 
 #endif /* ZAVN_VIRTUAL_H */

@@ -63,6 +63,13 @@ class SteppedSystem final : public platform::System {
     freeRun_ = true;
     changed_.notify_all();
   }
+  // Undoes RunFreely while no thread runs: the next thread parks in its sleeps again.
+  void StepFromNowOn() {
+    std::lock_guard lock(mutex_);
+    alwaysFree_ = false;
+    freeRun_ = false;
+    released_ = sleeps_;
+  }
   std::uint64_t Cycles() {
     std::lock_guard lock(mutex_);
     return sleeps_;

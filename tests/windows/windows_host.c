@@ -83,7 +83,8 @@ static int failures;
   X(ZAVNVirtualTakeOutput)               \
   X(ZAVNVirtualSetProduct)               \
   X(ZAVNVirtualSetFaults)                \
-  X(ZAVNVirtualGetTransmitter)
+  X(ZAVNVirtualGetTransmitter)           \
+  X(ZAVNVirtualOpenHandles)
 
 #define ZAVN_API_FIELD(name) __typeof__(&name) name;
 static struct { ZAVN_EXPORTS(ZAVN_API_FIELD) } api;
@@ -349,6 +350,7 @@ int main(void) {
 
   for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
   CHECK(api.ZAVNTerminate(0) != 0);
+  CHECK(api.ZAVNVirtualOpenHandles() == 0);
   api.ZAVNVirtualClear();
 #if !defined(ZAVN_LINKED)
   CHECK(FreeLibrary(library) != 0);

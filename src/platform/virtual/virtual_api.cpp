@@ -61,4 +61,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTran
   return out != nullptr && Receiver().TransmitterState(id, *out) ? 1 : 0;
 }
 
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualOpenHandles(void) {
+  return Receiver().OpenHandles();
+}
+
 }  // extern "C"

@@ -315,6 +315,13 @@ std::int32_t VirtualReceiver::OpenHandleCount(std::int32_t id) {
   return record == nullptr ? -1 : record->openHandles;
 }
 
+std::int32_t VirtualReceiver::OpenHandles() {
+  LockGuard guard(lock_);
+  std::int32_t open = 0;
+  for (const HandleEntry& entry : handles_) open += entry.inUse ? 1 : 0;
+  return open;
+}
+
 std::uint32_t VirtualReceiver::StaleHandleUses() {
   LockGuard guard(lock_);
   return staleHandleUses_;

@@ -62,6 +62,8 @@ class VirtualReceiver final : public HidPort {
   bool SetFaults(std::int32_t id, std::int32_t faults);
   // Handles the library holds open to the interface; -1 for an unknown id.
   std::int32_t OpenHandleCount(std::int32_t id);
+  // Handles open on every interface, plugged or not.
+  std::int32_t OpenHandles();
   // Calls made with a handle that was closed or never opened: always 0 while every slot keeps
   // its handle to itself.
   std::uint32_t StaleHandleUses();
