@@ -8,6 +8,7 @@
 
 #include "core/player_assignment.h"
 #include "core/run_state.h"
+#include "support/host_thread.h"
 #include "support/library_fixture.h"
 #include "support/report_builder.h"
 
@@ -104,48 +105,22 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   ASSERT_EQ(core::Players().assignDone, 1);
 
   std::vector<std::int32_t> received;
-  std::atomic<bool> done{false};
-  std::atomic<int> snapshots{0};
   auto collect = [&received](PlayerStatus& status) {
     ZAVNGetStatus(1, &status);
     const std::int32_t count = status.MotionCount;
     for (std::int32_t k = 0; k < count; ++k) received.push_back(status.MotionHistory[0][k]);
   };
-  std::thread host([&] {
-    auto status = std::make_unique<PlayerStatus>();
-    while (!done) {
-      collect(*status);
-      ++snapshots;
-    }
-  });
-  // A failed assertion returns early; the host thread must still be stopped.
-  struct StopHost {
-    std::atomic<bool>& done;
-    std::thread& host;
-    ~StopHost() {
-      done = true;
-      if (host.joinable()) host.join();
-    }
-  } stopHost{done, host};
+  auto status = std::make_unique<PlayerStatus>();
+  HostThread host([&] { collect(*status); });
   // The ring keeps the newest 1024 samples; a host that snapshots less often loses the oldest.
   // Every few hundred samples the test therefore waits until the host has taken a snapshot
   // that began after that point, however the scheduler treats the host thread.
-  auto awaitFreshSnapshot = [&snapshots] {
-    const int seen = snapshots;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (snapshots < seen + 2) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::yield();
-    }
-    return true;
-  };
-
   constexpr int kSteps = 1000, kPerStep = 3, kStepsBetweenWaits = 100;
   static_assert(kStepsBetweenWaits * kPerStep < ZAVN_HISTORY_LENGTH);
   std::array<std::uint8_t, kReportLength> report{};
   for (int step = 0; step < kSteps; ++step) {
     if (step % kStepsBetweenWaits == 0) {
-      ASSERT_TRUE(awaitFreshSnapshot());
+      ASSERT_TRUE(host.AwaitFreshRound());
     }
     for (int k = 0; k < kPerStep; ++k) {
       PutMotion(report.data(), {static_cast<std::uint16_t>(step * kPerStep + k), 0, 0, 0, 0, 0});
@@ -153,9 +128,7 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
     }
     ASSERT_TRUE(system_.Step());
   }
-  done = true;
-  host.join();
-  auto status = std::make_unique<PlayerStatus>();
+  host.Stop();
   collect(*status);
 
   ASSERT_EQ(received.size(), static_cast<std::size_t>(kSteps * kPerStep));

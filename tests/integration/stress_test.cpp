@@ -17,6 +17,7 @@
 #include "core/player_assignment.h"
 #include "firmware/images.h"
 #include "platform/virtual/virtual_transmitter.h"
+#include "support/host_thread.h"
 #include "support/library_fixture.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
@@ -253,8 +254,6 @@ TEST_F(StressTest, HostThreadsCallEverythingThenAQuietStreamArrivesWhole) {
   if (HasFatalFailure()) return;
 
   std::array<std::vector<Sample>, 4> received;
-  std::atomic<bool> done{false};
-  std::atomic<int> rounds{0};
   auto collect = [&received](PlayerStatus& status) {
     for (std::int32_t p = 1; p <= 4; ++p) {
       ZAVNGetStatus(p, &status);
@@ -265,21 +264,8 @@ TEST_F(StressTest, HostThreadsCallEverythingThenAQuietStreamArrivesWhole) {
       }
     }
   };
-  std::thread host([&] {
-    auto status = std::make_unique<PlayerStatus>();
-    while (!done) {
-      collect(*status);
-      ++rounds;
-    }
-  });
-  struct StopHost {
-    std::atomic<bool>& done;
-    std::thread& host;
-    ~StopHost() {
-      done = true;
-      if (host.joinable()) host.join();
-    }
-  } stopHost{done, host};
+  auto status = std::make_unique<PlayerStatus>();
+  HostThread host([&] { collect(*status); });
 
   // 2 samples per cycle: waiting for a fresh round of snapshots every 100 cycles keeps each
   // history well below its 1024 samples, however the host thread is scheduled.
@@ -287,18 +273,11 @@ TEST_F(StressTest, HostThreadsCallEverythingThenAQuietStreamArrivesWhole) {
   static_assert(kCyclesBetweenWaits * kRateHz / 100 < ZAVN_HISTORY_LENGTH);
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     if (cycle % kCyclesBetweenWaits == 0) {
-      const int seen = rounds;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (rounds < seen + 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-      }
-      ASSERT_GE(rounds, seen + 2);
+      ASSERT_TRUE(host.AwaitFreshRound());
     }
     ASSERT_TRUE(system_.Step());
   }
-  done = true;
-  host.join();
-  auto status = std::make_unique<PlayerStatus>();
+  host.Stop();
   collect(*status);
 
   for (int p = 0; p < 4; ++p) {
