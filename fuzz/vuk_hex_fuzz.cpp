@@ -1,0 +1,80 @@
+// ZAVNWriteVUKHex on arbitrary 64-byte lines (shorter inputs padded with zeros, longer ones
+// cut), sent to an open virtual slot. The line and the scratch buffer are exactly 64 bytes on
+// the heap, so a read or write past them is reported.
+//
+// Checked: the scratch buffer holds the line; a line is sent exactly when it ends within its 64
+// bytes and its byte count fits the report; a sent report is one 32-byte report 0x10 with zeros
+// after the converted pairs; the checksum grows by the report's data bytes other than 0xFF, and
+// not at all for a refused line.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "firmware/hex_text.h"
+#include "fuzz_support.h"
+#include "zavn/zavn_firmware.h"
+
+namespace {
+
+using zavn::fuzz::Require;
+
+constexpr std::size_t kLineBytes = ZAVN_IMAGE_LINE_BYTES;
+constexpr std::int32_t kPlayer = 1;
+constexpr int kReportBytes = 32;
+constexpr std::uint8_t kHexRecordId = 0x10;
+constexpr int kCountByte = 1;
+constexpr int kDataByte = 5;
+constexpr int kMaxDataBytes = kReportBytes - kDataByte;
+constexpr std::uint8_t kNotSummed = 0xFF;
+
+zavn::fuzz::SlotIds g_ids;
+
+// The report bytes the line's digit pairs fill: pairs run from character 1 and stop at a pair
+// followed by NUL, or when the report is full.
+int ConvertedBytes(const char* line) {
+  if (line[1] == '\0') return 0;
+  int bytes = 1;
+  while (bytes < kReportBytes - 1 && line[2 * bytes + 1] != '\0') ++bytes;
+  return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_ids = zavn::fuzz::OpenVirtualSlots();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto line = zavn::fuzz::ExactCopy(data, size, kLineBytes);
+  const auto scratch = zavn::fuzz::ExactCopy(nullptr, 0, kLineBytes);
+  const char* text = reinterpret_cast<const char*>(line.get());
+  const bool ends = std::memchr(text, '\0', kLineBytes) != nullptr;
+  const int count = text[1] == '\0' ? 0 : zavn::firmware::HexPair(text[1], text[2]);
+  const std::uint32_t before = ZAVNGetVUKAppCheckSum();
+
+  ZAVNWriteVUKHex(kPlayer, reinterpret_cast<char*>(scratch.get()), text);
+
+  Require(std::memcmp(scratch.get(), line.get(), kLineBytes) == 0, "scratch holds the line");
+  std::uint8_t report[ZAVN_VIRTUAL_MAX_REPORT_LENGTH];
+  const std::int32_t length = ZAVNVirtualTakeOutput(g_ids[0], report, sizeof report);
+  Require(ZAVNVirtualTakeOutput(g_ids[0], report, sizeof report) == 0,
+          "at most one report per line");
+  const bool accepted = ends && count <= kMaxDataBytes;
+  if (!accepted) {
+    Require(length == 0, "a refused line sends nothing");
+    Require(ZAVNGetVUKAppCheckSum() == before, "a refused line adds nothing");
+    return 0;
+  }
+  Require(length == kReportBytes && report[0] == kHexRecordId, "one 32-byte report 0x10");
+  Require(report[kCountByte] == count, "byte 1 is the byte count");
+  for (int byte = 1 + ConvertedBytes(text); byte < kReportBytes; ++byte) {
+    Require(report[byte] == 0, "zeros after the converted pairs");
+  }
+  std::uint32_t sum = 0;
+  for (int i = 0; i < count; ++i) {
+    if (report[kDataByte + i] != kNotSummed) sum += report[kDataByte + i];
+  }
+  Require(ZAVNGetVUKAppCheckSum() - before == sum, "the checksum grows by the data sent");
+  return 0;
+}
