@@ -8,7 +8,8 @@
 //
 // Checked: found values lie inside the text on one line; names match whatever their case and
 // surrounding blanks; what the seam stores is the reader's value, cut and NUL-terminated; the
-// game count is never negative; the plug-in path and name fit their buffers.
+// game count is never negative; a negative game is refused and its entry left alone; the
+// plug-in path and name fit their buffers.
 #include <unistd.h>
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,7 +52,9 @@ std::string g_folder;
 std::string g_file;
 zavn::testing::SteppedSystem g_system;
 
-constexpr std::int32_t kMostGamesReadFromFile = 8;
+constexpr std::int32_t kMostGamesReadFromFile = 3;
+constexpr std::string_view kGameSectionStart = "[Game";
+constexpr int kUntouched = 0x5A;
 
 bool Inside(std::string_view part, std::string_view whole) {
   return part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size();
@@ -129,9 +133,20 @@ void CheckFileReads(std::string_view text) {
     CheckStored(text, "GAME_MAPPING", "Game0001", settings.GameMapping[1]);
   }
 
-  // The game the count names, as a host selecting it would have it read.
-  const std::int32_t game = settings.CurrentGames;
+  // The game of the text's first game section (any number, five digits or negative), else
+  // game 1, as a host selecting it would have it read.
+  const std::size_t gameSection = text.find(kGameSectionStart);
+  const std::int32_t game = gameSection == std::string_view::npos
+                                ? 1
+                                : static_cast<std::int32_t>(ini::ParseInteger(
+                                      text.substr(gameSection + kGameSectionStart.size())));
   auto entry = std::make_unique<games::GameEntry>();
+  if (game < 0) {
+    std::memset(entry.get(), kUntouched, sizeof *entry);
+    Require(games::ReadGameEntry(entry.get(), game) == 0, "a negative game is refused");
+    Require(entry->EXE_NAME[0] == static_cast<char>(kUntouched), "a refused entry is untouched");
+    return;
+  }
   Require(games::ReadGameEntry(entry.get(), game) == 1, "a game's entry is read");
   char section[24];
   std::snprintf(section, sizeof section, "Game%04d", static_cast<int>(game));
@@ -139,6 +154,8 @@ void CheckFileReads(std::string_view text) {
   CheckStored(text, section, "DLL_NAME", entry->DLL_NAME);
   CheckStored(text, section, "EXE_PATH_ACTUAL", entry->EXE_PATH_ACTUAL);
 
+  // Without a plug-in name there is no path to form, only the entry to read again.
+  if (entry->DLL_NAME[0] == '\0') return;
   auto path = std::make_unique<char[]>(games::kPluginPathSize);
   auto name = std::make_unique<char[]>(games::kPluginNameSize);
   const int found = games::GetGamePluginPath(game, path.get(), name.get());
@@ -175,8 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Name& name : kLibraryNames) CheckLookup(text, name.section, name.key);
   CheckOwnNames(text);
 
-  const std::optional<std::string_view> games = ini::FindValue(text, "PROG_INFO", "CurrentGames");
-  if (games && static_cast<std::int32_t>(ini::ParseInteger(*games)) > kMostGamesReadFromFile) {
+  const std::optional<std::string_view> count = ini::FindValue(text, "PROG_INFO", "CurrentGames");
+  if (count && static_cast<std::int32_t>(ini::ParseInteger(*count)) > kMostGamesReadFromFile) {
     return 0;
   }
   WriteSettingsFile(data, size);

@@ -11,6 +11,7 @@
 #include "input/rate_meter.h"
 #include "input/slot_report_mode.h"
 #include "input/status_records.h"
+#include "platform/system.h"
 
 namespace zavn::input {
 namespace {
@@ -32,13 +33,23 @@ std::int32_t U16(const std::uint8_t* bytes) {
   return (std::int32_t{bytes[0]} << 8) | bytes[1];
 }
 
-// The letters that open a record; branchless so that the count runs at memory speed.
+constexpr std::uint8_t kRecordLetters[] = {r::kMotion, r::kSerial, r::kAccount, r::kVersion,
+                                           r::kBoot};
+
+// The letters that open a record, counted only up to one past kMaxLetters: the decode asks only
+// whether there are none, up to kMaxLetters, or more. One memchr scan per letter, at memory
+// speed, and one more call per letter found: a buffer of reports holds a few dozen.
 int CountLetters(const transport::InputBuffer& buffer) {
+  const std::uint8_t* const end = buffer.data() + buffer.size();
   int letters = 0;
-  for (const std::uint8_t byte : buffer) {
-    letters += static_cast<int>(byte == r::kMotion) + static_cast<int>(byte == r::kSerial) +
-               static_cast<int>(byte == r::kAccount) + static_cast<int>(byte == r::kVersion) +
-               static_cast<int>(byte == r::kBoot);
+  for (const std::uint8_t letter : kRecordLetters) {
+    const std::uint8_t* from = buffer.data();
+    while (letters <= r::kMaxLetters) {
+      const void* found = std::memchr(from, letter, static_cast<std::size_t>(end - from));
+      if (found == nullptr) break;
+      ++letters;
+      from = static_cast<const std::uint8_t*>(found) + 1;
+    }
   }
   return letters;
 }
@@ -61,13 +72,17 @@ void ReadMotionValues(const std::uint8_t* letter, std::int32_t (&values)[ZAVN_MO
 void DecodeButtons(const std::uint8_t* letter, PlayerStatus& status) {
   for (int k = 0; k < 12; ++k)
     status.ButtonBytes[r::kButtonByteOrder[k]] = letter[r::kButtonArea + k];
-  for (int button = 0; button < ZAVN_BUTTON_COUNT; ++button) {
-    const std::uint8_t byte = letter[r::kButtonBitBytes[button / 8]];
-    status.Buttons[button] = static_cast<std::uint8_t>((byte >> (button % 8)) & 1);
+  // Eight buttons a byte, bit 0 first; the last byte carries the remaining seven.
+  for (int group = 0; group < 3; ++group) {
+    const unsigned byte = letter[r::kButtonBitBytes[group]];
+    std::uint8_t* flags = status.Buttons + 8 * group;
+    const int bits = std::min(8, ZAVN_BUTTON_COUNT - 8 * group);
+    for (int bit = 0; bit < bits; ++bit) flags[bit] = static_cast<std::uint8_t>((byte >> bit) & 1);
   }
 }
 
-void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status) {
+void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status,
+                  std::uint32_t tick) {
   const std::int32_t position = RingPosition(status.MotionCount);
   status.MotionCount = position;
   g_state.lastMotionPosition = position;
@@ -86,7 +101,7 @@ void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus&
 
   // The rate meter and the callback see the count before its wrap.
   ++status.RecordCount;
-  RunRateMeter(player, status);
+  RunRateMeter(player, status, tick);
   std::memcpy(status.RawRecord, r::kRawRecordHeader, sizeof r::kRawRecordHeader);
   std::memcpy(status.RawRecord + sizeof r::kRawRecordHeader, letter, r::kMotionExtent + 1);
   if (ZAVNRawDataCallback callback = RawDataCallback()) callback(kRawDataKind, &status);
@@ -150,13 +165,20 @@ constexpr int kWalkStart = 1;
 
 class Walk {
  public:
+  // The clock is read once for the whole buffer: its records came in one read, and a reading
+  // costs as much as decoding a record.
   Walk(const transport::InputBuffer& buffer, std::int32_t player, PlayerStatus& status, int stride)
-      : b_(buffer), player_(player), status_(status), stride_(stride) {}
+      : b_(buffer),
+        player_(player),
+        status_(status),
+        stride_(stride),
+        tick_(platform::ActiveSystem().TickMs()) {}
 
   // Visits, in order, only the positions where a rule can match: the expected letter position,
   // the extension position 35 before it, and every "B". Other positions match no rule.
   void Run() {
     constexpr int kEnd = static_cast<int>(kInputBufferSize);
+    int nextBoot = FindBoot(kWalkStart);
     for (int i = kWalkStart; i < kEnd;) {
       int next = kEnd;
       if (expected_ - r::kExtensionBeforeExpected >= i) {
@@ -164,9 +186,8 @@ class Walk {
       } else if (expected_ >= i) {
         next = std::min(expected_, kEnd);
       }
-      if (const void* boot = std::memchr(&b_[i], r::kBoot, static_cast<std::size_t>(next - i))) {
-        next = static_cast<int>(static_cast<const std::uint8_t*>(boot) - b_.data());
-      }
+      if (nextBoot < i) nextBoot = FindBoot(i);
+      next = std::min(next, nextBoot);
       if (next >= kEnd) return;
       Visit(next);
       i = next + 1;
@@ -174,6 +195,14 @@ class Walk {
   }
 
  private:
+  // The first "B" at or after from, or the buffer's end.
+  int FindBoot(int from) const {
+    const void* boot = std::memchr(&b_[static_cast<std::size_t>(from)], r::kBoot,
+                                   kInputBufferSize - static_cast<std::size_t>(from));
+    return boot == nullptr ? static_cast<int>(kInputBufferSize)
+                           : static_cast<int>(static_cast<const std::uint8_t*>(boot) - b_.data());
+  }
+
   // Whether a record whose letter stands at i reads only bytes inside the buffer.
   static bool Fits(int i, int extent) { return i + extent < static_cast<int>(kInputBufferSize); }
 
@@ -192,7 +221,7 @@ class Walk {
           if (secondary) {
             DecodeSecondaryMotion(at, status_);
           } else {
-            DecodeMotion(at, player_, status_);
+            DecodeMotion(at, player_, status_, tick_);
           }
           synced_ = true;
           Advance();
@@ -235,25 +264,36 @@ class Walk {
   const std::int32_t player_;
   PlayerStatus& status_;
   const int stride_;
+  const std::uint32_t tick_;
   int expected_ = r::kLetterPosition;
   bool synced_ = false;
 };
+
+// What a decode leaves behind, and what a read that found nothing hands on: most buffers that
+// reach the decoder.
+bool AllZero(const transport::InputBuffer& buffer) {
+  static constexpr transport::InputBuffer kZeros{};
+  return std::memcmp(buffer.data(), kZeros.data(), kInputBufferSize) == 0;
+}
 
 }  // namespace
 
 void Decode(transport::InputBuffer& buffer, std::int32_t player) {
   platform::LockGuard guard(StatusLock());
   DecodeComplete() = 0;
-  const int letters = CountLetters(buffer);
-  int stride = r::kShortLength;
-  if (letters >= 1 && buffer[r::kLongFormMarkerPosition] == r::kExtension) {
-    stride = r::kLongLength;
-    SlotReportMode(player - 1) = kLongReportMode;
+  // A buffer of zeros holds no letter and is clear already.
+  if (!AllZero(buffer)) {
+    const int letters = CountLetters(buffer);
+    int stride = r::kShortLength;
+    if (letters >= 1 && buffer[r::kLongFormMarkerPosition] == r::kExtension) {
+      stride = r::kLongLength;
+      SlotReportMode(player - 1) = kLongReportMode;
+    }
+    if (letters >= 1 && letters <= r::kMaxLetters) {
+      Walk(buffer, player, LibraryStatus(player), stride).Run();
+    }
+    buffer.fill(0);
   }
-  if (letters >= 1 && letters <= r::kMaxLetters) {
-    Walk(buffer, player, LibraryStatus(player), stride).Run();
-  }
-  buffer.fill(0);
   DecodeComplete() = 1;
 }
 

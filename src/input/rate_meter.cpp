@@ -30,7 +30,7 @@ std::uint32_t Change(std::int32_t now, std::atomic<std::int32_t>& previous) {
 
 }  // namespace
 
-void RunRateMeter(std::int32_t player, const PlayerStatus& status) {
+void RunRateMeter(std::int32_t player, const PlayerStatus& status, std::uint32_t tick) {
   PlayerRate& rate = g_rates[player - 1];
   const std::uint32_t last = rate.lastTick;
   if (last - rate.windowStart >= kRateWindowMs) {
@@ -38,7 +38,8 @@ void RunRateMeter(std::int32_t player, const PlayerStatus& status) {
     rate.rates[0] = Change(status.RecordCount, rate.previousRecords);
     rate.rates[1] = Change(status.SecondaryRecordCount, rate.previousSecondary);
   }
-  rate.lastTick = platform::ActiveSystem().TickMs();
+  // Once per motion record: relaxed, as nothing else is published with it.
+  rate.lastTick.store(tick, std::memory_order_relaxed);
 }
 
 std::uint32_t RecordRate(std::int32_t player, int word) {

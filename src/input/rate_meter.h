@@ -11,8 +11,9 @@ namespace zavn::input {
 inline constexpr std::uint32_t kRateWindowMs = 1000;
 inline constexpr int kRateWords = 4;  // records/s, secondary records/s, two words kept 0
 
-// Runs after each motion record of player 1..4, with the record's counters already updated.
-void RunRateMeter(std::int32_t player, const PlayerStatus& status);
+// Runs after each motion record of player 1..4, with the record's counters already updated;
+// tick is the millisecond tick of the decode the record came in.
+void RunRateMeter(std::int32_t player, const PlayerStatus& status, std::uint32_t tick);
 
 std::uint32_t RecordRate(std::int32_t player, int word);
 

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "firmware/update_machine.h"
-#include "support/library_fixture.h"
 #include "support/output_log.h"
+#include "support/update_fixture.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
 
@@ -22,25 +21,14 @@ bool Sent(const std::vector<Bytes>& reports, const Bytes& report) {
   return std::find(reports.begin(), reports.end(), report) != reports.end();
 }
 
-class FaultTest : public LibraryTest {
+class FaultTest : public UpdateReadyTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    firmware::ResetAllUpdateSlots();
-    system_.AdvanceClockOnSleep();
-    system_.SetNow(1000);
+    UpdateReadyTest::SetUp();
     id_ = ZAVNVirtualPlugReceiver(1, kRateHz);
     ASSERT_GT(id_, 0);
   }
-  void TearDown() override {
-    LibraryTest::TearDown();
-    firmware::ResetAllUpdateSlots();
-  }
 
-  void Connect() {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
-  }
   // One poll cycle; false when the poll thread has ended.
   bool Cycle() { return system_.StepCycle(); }
 
@@ -91,9 +79,8 @@ TEST_F(FaultTest, WithoutCapabilitiesTheSlotIsTakenAndDroppedAtItsFirstRead) {
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_CAPABILITIES);
   ZAVNReset();
   Connect();
-  EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
-  EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);
-  // Report lengths 0: the read asks for nothing, which the driver refuses.
+  EXPECT_EQ(system_.ThreadsStarted(), 1);  // the slot was taken
+  // Report lengths 0: the first read asks for nothing, which the driver refuses.
   ExpectLost();
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);  // a lost link keeps its handle until the next connect
 
@@ -177,9 +164,7 @@ class UpdateFaultTest : public FaultTest {
   std::int32_t State() const { return firmware::UpdateSlot(1).state; }
   // Cycles, reconnecting whenever the link is down, until the machine is in `state`.
   bool CycleUntil(std::int32_t state, int limit = 2000) {
-    for (int k = 0; k < limit && State() != state; ++k) {
-      if (!Cycle() || ZAVNGetRxStatus(1) != LINK_OK) Connect();
-    }
+    for (int k = 0; k < limit && State() != state; ++k) ReconnectIfLost(Cycle());
     return State() == state;
   }
 };
@@ -214,9 +199,7 @@ TEST_F(UpdateFaultTest, ABootLoaderThatCannotBeOpenedHoldsTheMachineUntilItCan) 
   // The erase makes the receiver come back as its boot loader; keep that from being opened.
   ASSERT_TRUE(CycleUntil(firmware::UPD_ERASE));
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_OPEN);
-  for (int k = 0; k < 100; ++k) {
-    if (!Cycle() || ZAVNGetRxStatus(1) != LINK_OK) Connect();
-  }
+  for (int k = 0; k < 100; ++k) ReconnectIfLost(Cycle());
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_NO_DEVICE);
   EXPECT_EQ(State(), firmware::UPD_IDLE);
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_ERASED);

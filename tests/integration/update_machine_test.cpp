@@ -9,9 +9,9 @@
 #include "firmware/images.h"
 #include "firmware/update_machine.h"
 #include "input/status_records.h"
-#include "support/library_fixture.h"
 #include "support/output_log.h"
 #include "support/report_builder.h"
+#include "support/update_fixture.h"
 
 namespace zavn::testing {
 namespace {
@@ -48,23 +48,11 @@ Bytes BootRecord() {
   return report;
 }
 
-class UpdateMachineTest : public LibraryTest {
+class UpdateMachineTest : public UpdateReadyTest {
  protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-    firmware::ResetAllUpdateSlots();
-    system_.AdvanceClockOnSleep();
-    system_.SetNow(1000);
-  }
-  void TearDown() override {
-    LibraryTest::TearDown();
-    firmware::ResetAllUpdateSlots();
-  }
-
   // Connects what is plugged and lets the poll thread finish its first cycle.
-  void Connect() {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+  void ConnectAndCycle() {
+    Connect();
     Cycle();
   }
   void Cycle() { ASSERT_TRUE(system_.StepCycle()); }
@@ -80,7 +68,7 @@ class UpdateMachineTest : public LibraryTest {
 
 TEST_F(UpdateMachineTest, ADongleIsIdentifiedAndAskedForItsSerialUntilItIsComplete) {
   const std::int32_t id = PlugReceiver("NOLTADongle");
-  Connect();
+  ConnectAndCycle();
   ASSERT_EQ(ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN), 1);
   Cycle();
   EXPECT_EQ(UpdateSlot(1).state, firmware::UPD_IDENTIFY);
@@ -127,7 +115,7 @@ TEST_F(UpdateMachineTest, ADongleIsIdentifiedAndAskedForItsSerialUntilItIsComple
 TEST_F(UpdateMachineTest, ModeHundredOnOneSlotHoldsEveryMachineAtItsStart) {
   PlugReceiver("NOLTADongle");
   PlugReceiver("NOLTADongle");
-  Connect();
+  ConnectAndCycle();
   ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
   CycleUntil(firmware::UPD_READ_SERIAL);
   ZAVNBootLoaderFSM(2, ZAVN_UPDATE_RESET);
@@ -158,7 +146,7 @@ TEST_F(UpdateMachineTest, ModeHundredOnOneSlotHoldsEveryMachineAtItsStart) {
 
 TEST_F(UpdateMachineTest, EachBootLoaderRecordGrantsOneMoreRow) {
   const std::int32_t id = PlugReceiver("nRFUSBDongle");
-  Connect();
+  ConnectAndCycle();
   ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
   // The reset grants one row; a host that takes the grant leaves the machine nothing to send.
   EXPECT_EQ(ZAVNCheckHarlonCHKAK(1), 1);
@@ -206,10 +194,7 @@ class UpdateRunTest : public UpdateMachineTest {
       if (step == kMaxSteps) return false;
       const bool running = system_.Step();
       const bool sentMore = TakeSent();
-      if (!running || ZAVNGetRxStatus(1) != LINK_OK) {
-        ZAVNConnectRx();
-        ZAVNRoutineFunc();
-      }
+      ReconnectIfLost(running);
       // `done` may search everything sent: ask it when that grew, or now and then.
       if ((sentMore || step % 64 == 0) && done()) break;
     }

@@ -50,6 +50,13 @@ class SteppedSystem final : public platform::System {
     return false;
   }
 
+  // Waits until the thread is parked in a sleep, or has ended or never started: what its cycle
+  // wrote may then be read.
+  bool WaitUntilParked() {
+    std::unique_lock lock(mutex_);
+    return WaitFor(lock, [&] { return ended_ || sleeps_ > released_; });
+  }
+
   // Waits until the thread started last has returned.
   bool WaitUntilEnded() {
     std::unique_lock lock(mutex_);

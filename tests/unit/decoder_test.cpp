@@ -72,6 +72,32 @@ TEST_F(DecoderTest, LetterCountBoundsTheWalk) {
   EXPECT_EQ(p1_.MotionCount, 1);
 }
 
+TEST_F(DecoderTest, EveryRecordLetterCountsTowardsTheBound) {
+  // 127 letters of all five kinds, none of them at a position where a record is taken.
+  auto fill = [&](int boots) {
+    PutMotion(buffer_.data(), {1, 2, 3, 4, 5, 6});
+    std::memset(&buffer_[1000], 'A', 30);
+    std::memset(&buffer_[1100], 'R', 30);
+    std::memset(&buffer_[1200], 'D', 30);
+    std::memset(&buffer_[1300], 'V', 30);
+    std::memset(&buffer_[4096 - boots], 'B', static_cast<std::size_t>(boots));
+  };
+  fill(6);
+  Decode(buffer_, 1);
+  EXPECT_EQ(p1_.MotionCount, 1);
+  fill(7);  // the 128th letter is the last byte of the buffer
+  Decode(buffer_, 1);
+  EXPECT_EQ(p1_.MotionCount, 1);
+  EXPECT_EQ(std::accumulate(buffer_.begin(), buffer_.end(), 0), 0);
+}
+
+TEST_F(DecoderTest, ABufferThatIsZeroButForItsLastByteIsStillCleared) {
+  buffer_.back() = 0x7F;
+  Decode(buffer_, 1);
+  EXPECT_EQ(buffer_.back(), 0);
+  EXPECT_EQ(input::DecodeComplete(), 1);
+}
+
 TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
   PutMotion(&buffer_[0], {1, 0, 0, 0, 0, 0});
   PutMotion(&buffer_[32], {2, 0, 0, 0, 0, 0});

@@ -1,0 +1,323 @@
+// The benchmark program: runs every benchmark, then prints one table of each figure beside its
+// limit, both measured in this run. `--smoke` runs everything very briefly and only checks that
+// it runs; other arguments go to Google Benchmark (e.g. --benchmark_filter=decode).
+#include <pthread.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace zavn::bench {
+namespace {
+
+Options g_options;
+std::atomic<int> g_failures{0};
+
+constexpr double kNsPerSecond = 1e9;
+
+}  // namespace
+
+const Options& RunOptions() {
+  return g_options;
+}
+
+void Fail(benchmark::State& state, const char* why) {
+  g_failures.fetch_add(1);
+  state.SkipWithError(why);
+}
+
+int Failures() {
+  return g_failures.load();
+}
+
+double Seconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / kNsPerSecond;
+}
+
+platform::ThreadHandle ThreadClockSystem::StartThread(platform::ThreadProc proc, void* argument) {
+  proc_ = proc;
+  argument_ = argument;
+  published_ = false;
+  return os_.StartThread(Run, this);
+}
+
+std::uint32_t ThreadClockSystem::Run(void* self) {
+  auto* system = static_cast<ThreadClockSystem*>(self);
+  if (pthread_getcpuclockid(pthread_self(), &system->clock_) == 0) system->published_ = true;
+  return system->proc_(system->argument_);
+}
+
+bool ThreadClockSystem::WaitForThreadClock(clockid_t& clock) {
+  constexpr int kPolls = 1000;
+  for (int k = 0; k < kPolls && !published_; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!published_) return false;
+  clock = clock_;
+  return true;
+}
+
+namespace {
+
+struct Figure {
+  double ns = 0;  // real time per iteration
+  std::map<std::string, double> counters;
+};
+
+// Keeps each benchmark's figure for the table and passes the runs on to the console.
+class Collector final : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || Failed(run) || run.iterations == 0) continue;
+      // The name as registered, without the run's settings (min_time, iterations).
+      Figure& figure = figures_[run.run_name.function_name];
+      figure.ns = run.real_accumulated_time * kNsPerSecond / static_cast<double>(run.iterations);
+      for (const auto& [key, counter] : run.counters) figure.counters[key] = counter.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  const Figure* Find(const char* name) const {
+    const auto found = figures_.find(name);
+    return found == figures_.end() ? nullptr : &found->second;
+  }
+
+ private:
+  // Google Benchmark 1.7 calls a failed run an error, later versions a skipped one.
+  template <typename AnyRun>
+  static bool Failed(const AnyRun& run) {
+    if constexpr (requires { run.error_occurred; }) {
+      return run.error_occurred;
+    } else {
+      return run.skipped != 0;
+    }
+  }
+
+  std::map<std::string, Figure> figures_;
+};
+
+std::string Time(double ns) {
+  char text[32];
+  if (ns < 1e3) {
+    std::snprintf(text, sizeof text, "%.0f ns", ns);
+  } else if (ns < 1e6) {
+    std::snprintf(text, sizeof text, "%.2f µs", ns / 1e3);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f ms", ns / 1e6);
+  }
+  return text;
+}
+
+std::string Number(const char* format, double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A figure whose benchmark failed or was left out by a filter.
+constexpr const char* kNotMeasured = "not measured";
+
+class Table {
+ public:
+  explicit Table(const Collector& figures) : figures_(figures) {}
+
+  // A figure with a goal: met when value <= limit.
+  void Goal(const std::string& label, double value, double limit, const std::string& valueText,
+            const std::string& limitText) {
+    const std::string ratio = limit > 0 ? Number("%.2f", value / limit) : "-";
+    const std::string met = value <= limit ? "met" : "**not met**";
+    rows_.push_back({label, valueText, limitText, ratio, met});
+  }
+  void Reference(const std::string& label, const std::string& valueText,
+                 const std::string& beside = "-", const std::string& ratio = "-") {
+    rows_.push_back({label, valueText, beside, ratio, "-"});
+  }
+  void Missing(const std::string& label) { rows_.push_back({label, kNotMeasured, "-", "-", "-"}); }
+
+  const Figure* Find(const char* name) const { return figures_.Find(name); }
+  bool Has(const char* name, const char* counter) const {
+    const Figure* figure = Find(name);
+    return figure != nullptr && figure->counters.count(counter) != 0;
+  }
+  double Counter(const char* name, const char* counter) const {
+    return Find(name)->counters.at(counter);
+  }
+
+  void Print() const {
+    std::printf("| figure | value | limit | ratio | goal |\n|---|---|---|---|---|\n");
+    for (const Row& row : rows_) {
+      std::printf("| %s | %s | %s | %s | %s |\n", row.label.c_str(), row.value.c_str(),
+                  row.limit.c_str(), row.ratio.c_str(), row.met.c_str());
+    }
+  }
+  int MissingRows() const {
+    int missing = 0;
+    for (const Row& row : rows_) missing += row.value == kNotMeasured ? 1 : 0;
+    return missing;
+  }
+
+ private:
+  struct Row {
+    std::string label, value, limit, ratio, met;
+  };
+  const Collector& figures_;
+  std::vector<Row> rows_;
+};
+
+constexpr double kDecodeLimit = 4;
+constexpr double kStatusLimit = 1.5;
+constexpr double kSilentLimitPercent = 0.1;
+constexpr double kStreamingLimitPercent = 0.5;
+constexpr double kLatencyLimitMs = 11;
+constexpr double kCyclesPerSecond = 100;
+
+void DecodeRows(Table& table) {
+  const Figure* refill = table.Find(name::kRefill);
+  const struct {
+    const char* name;
+    const char* label;
+  } decodes[] = {{name::kDecodeShort, "decode, 4096 B of 64 short motion reports"},
+                 {name::kDecodeLong, "decode, 4096 B of 32 long motion reports"},
+                 {name::kDecodeEmpty, "decode, empty 4096 B buffer"}};
+  for (const auto& decode : decodes) {
+    const Figure* figure = table.Find(decode.name);
+    if (figure == nullptr || refill == nullptr) {
+      table.Missing(decode.label);
+      continue;
+    }
+    // Each iteration refills the buffer first: the refill's own time comes off.
+    const double ns = std::max(figure->ns - refill->ns, 0.0);
+    const double limit = kDecodeLimit * refill->ns;
+    table.Goal(decode.label, ns, limit, Time(ns), "4 × memcpy = " + Time(limit));
+  }
+  if (refill != nullptr) table.Reference("memcpy of 4096 B", Time(refill->ns));
+  if (const Figure* memchr = table.Find(name::kMemchr)) {
+    table.Reference("memchr over 4096 B", Time(memchr->ns));
+  }
+}
+
+void StatusRows(Table& table) {
+  const Figure* status = table.Find(name::kGetStatus);
+  const Figure* bytes = table.Find(name::kStatusBytes);
+  if (status == nullptr || bytes == nullptr) {
+    table.Missing("ZAVNGetStatus, player 1");
+  } else {
+    const double limit = kStatusLimit * bytes->ns;
+    table.Goal("ZAVNGetStatus, player 1", status->ns, limit, Time(status->ns),
+               "1.5 × (memcpy + memset) = " + Time(limit));
+    table.Reference("memcpy + memset of those bytes", Time(bytes->ns));
+  }
+  const Figure* command = table.Find(name::kCommand);
+  const Figure* write = table.Find(name::kVirtualWrite);
+  if (command == nullptr || write == nullptr) {
+    table.Missing("ZAVNSwitchGameMode to a virtual interface");
+  } else {
+    table.Reference("ZAVNSwitchGameMode to a virtual interface", Time(command->ns),
+                    "virtual write = " + Time(write->ns), Number("%.2f", command->ns / write->ns));
+  }
+}
+
+void PollRows(Table& table) {
+  const struct {
+    const char* name;
+    const char* cycle;
+    const char* label;
+    double limit;
+  } polls[] = {{name::kPollSilent, name::kCycleSilent, "poll thread CPU, 4 slots silent",
+                kSilentLimitPercent},
+               {name::kPollStreaming, name::kCycleStreaming,
+                "poll thread CPU, 4 players × 200 records/s", kStreamingLimitPercent}};
+  for (const auto& poll : polls) {
+    if (!table.Has(poll.name, "cpu_percent")) {
+      table.Missing(poll.label);
+    } else {
+      const double percent = table.Counter(poll.name, "cpu_percent");
+      const double sleep = table.Counter(poll.name, "sleeper_percent");
+      table.Goal(poll.label, percent, poll.limit, Number("%.3f %% of a core", percent),
+                 Number("%.1f %%", poll.limit));
+      table.Reference("… a thread that only sleeps 10 ms a cycle, same window",
+                      Number("%.3f %%", sleep));
+    }
+    // The same cycles run back to back on a moved clock: their work alone, without the sleep.
+    if (const Figure* cycle = table.Find(poll.cycle)) {
+      const double percent = cycle->ns * kCyclesPerSecond / kNsPerSecond * 100;
+      table.Goal("one cycle's work × 100 cycles/s", percent, poll.limit,
+                 Time(cycle->ns) + Number(" = %.3f %%", percent), Number("%.1f %%", poll.limit));
+    } else {
+      table.Missing("one cycle's work");
+    }
+  }
+
+  if (table.Has(name::kPollStreaming, "allocations_per_s")) {
+    const double allocations = table.Counter(name::kPollStreaming, "allocations_per_s");
+    table.Goal("heap allocations per second, streaming", allocations, 0,
+               Number("%.1f", allocations), "0");
+  } else {
+    table.Missing("heap allocations per second, streaming");
+  }
+  if (!table.Has(name::kLatency, "p99_ms")) {
+    table.Missing("latency, queued report to callback");
+    return;
+  }
+  const std::string reports = Number(" (%.0f reports)", table.Counter(name::kLatency, "reports"));
+  table.Reference("latency to callback, p50" + reports,
+                  Number("%.2f ms", table.Counter(name::kLatency, "p50_ms")));
+  const double p99 = table.Counter(name::kLatency, "p99_ms");
+  table.Goal("latency to callback, p99", p99, kLatencyLimitMs, Number("%.2f ms", p99),
+             Number("%.0f ms", kLatencyLimitMs));
+  table.Reference("latency to callback, max",
+                  Number("%.2f ms", table.Counter(name::kLatency, "max_ms")));
+}
+
+}  // namespace
+}  // namespace zavn::bench
+
+int main(int argc, char** argv) {
+  using namespace zavn::bench;
+  std::vector<char*> arguments;
+  for (int k = 0; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--smoke") == 0) {
+      g_options = {true, 0.001, 0.3, 50};
+    } else {
+      arguments.push_back(argv[k]);
+    }
+  }
+  int count = static_cast<int>(arguments.size());
+  benchmark::Initialize(&count, arguments.data());
+  if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 2;
+
+  RegisterDecodeBenchmarks();
+  RegisterStatusBenchmarks();
+  RegisterPollBenchmarks();
+
+  // The runs' details go to standard error, the table to standard output.
+  Collector collector;
+  collector.SetOutputStream(&std::cerr);
+  collector.SetErrorStream(&std::cerr);
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  if (g_options.smoke) std::printf("smoke run: every benchmark ran, the figures mean nothing\n\n");
+  Table table(collector);
+  DecodeRows(table);
+  StatusRows(table);
+  PollRows(table);
+  table.Print();
+  if (Failures() != 0 || table.MissingRows() != 0) {
+    std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),
+                 table.MissingRows());
+    return 1;
+  }
+  return 0;
+}

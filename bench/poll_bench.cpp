@@ -1,0 +1,361 @@
+// The poll thread on the OS clock and the virtual receiver: its CPU time per second with four
+// slots silent and with four transmitters streaming, the heap allocations made while they
+// stream, and the latency from a report queued on the receiver to the raw-data callback.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+
+#include "bench_support.h"
+#include "core/poll_thread.h"
+#include "core/run_state.h"
+#include "platform/virtual/virtual_receiver.h"
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+namespace zavn::bench {
+namespace {
+
+constexpr int kSlots = 4;
+constexpr std::int32_t kStreamRateHz = 200;
+constexpr std::int32_t kVendor = platform::virt::kReceiverVendor;
+constexpr std::int32_t kProduct = platform::virt::kReceiverProduct;
+constexpr std::int32_t kReportLength = platform::virt::kStreamReportLength;
+constexpr std::int32_t kOutputLength = platform::virt::kDataOutputLength;
+// Until the players are numbered (80 passes) and the time-outs of silent slots have settled.
+constexpr double kWarmUpSeconds = 1.0;
+constexpr double kSmokeWarmUpSeconds = 0.5;
+// Below this share of the due records the stream counts as not decoded.
+constexpr double kMinStreamShare = 0.9;
+
+void SleepSeconds(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+double WarmUpSeconds() {
+  return RunOptions().smoke ? kSmokeWarmUpSeconds : kWarmUpSeconds;
+}
+
+bool AllConnected(int slots) {
+  for (std::int32_t player = 1; player <= slots; ++player) {
+    if (ZAVNGetRxStatus(player) != LINK_OK) return false;
+  }
+  return true;
+}
+
+// The library on the virtual receiver and the given system, for one benchmark; back to its
+// reset state and the OS system at the end.
+class VirtualLibrary {
+ public:
+  explicit VirtualLibrary(platform::System& system) {
+    platform::InstallSystem(&system);
+    previous_ = ZAVNVirtualSelect(1);
+    ZAVNTerminate(0);
+    ZAVNReset();
+    ZAVNVirtualClear();
+  }
+  ~VirtualLibrary() {
+    ZAVNTerminate(0);
+    ZAVNInitGetRawDataCallBack(nullptr);
+    ZAVNReset();
+    ZAVNVirtualClear();
+    ZAVNVirtualSelect(previous_);
+    platform::InstallSystem(nullptr);
+  }
+  VirtualLibrary(const VirtualLibrary&) = delete;
+  VirtualLibrary& operator=(const VirtualLibrary&) = delete;
+
+  // Connects what is plugged and switches polling on; false unless `slots` slots connected.
+  static bool Connect(int slots) {
+    ZAVNConnectRx();
+    ZAVNRoutineFunc();
+    return AllConnected(slots);
+  }
+
+ private:
+  std::int32_t previous_ = 0;
+};
+
+// The poll thread on the OS clock, measured through its thread's CPU clock.
+class PollingLibrary {
+ public:
+  PollingLibrary() : library_(system_) {}
+
+  // False unless `slots` slots are connected and the poll thread runs.
+  bool Start(int slots, clockid_t& clock) {
+    return VirtualLibrary::Connect(slots) && system_.WaitForThreadClock(clock);
+  }
+
+ private:
+  ThreadClockSystem system_;
+  VirtualLibrary library_;
+};
+
+void PlugSilentSlots() {
+  for (int k = 0; k < kSlots; ++k) {
+    ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kOutputLength,
+                    platform::virt::kReceiverProductString);
+  }
+}
+
+// Beside the poll thread, a thread that does nothing but the poll thread's sleep of one cycle,
+// again and again: what waking up 100 times a second costs a thread on this machine.
+class Sleeper {
+ public:
+  Sleeper()
+      : thread_([this] {
+          published_ = pthread_getcpuclockid(pthread_self(), &clock_) == 0;
+          while (!stop_) platform::OsSystem().SleepMs(core::kPollPeriodMs);
+        }) {}
+  ~Sleeper() {
+    stop_ = true;
+    thread_.join();
+  }
+  Sleeper(const Sleeper&) = delete;
+  Sleeper& operator=(const Sleeper&) = delete;
+
+  // Read only after the warm-up, by when the thread has long published its clock.
+  double CpuSeconds() const { return published_ ? Seconds(clock_) : 0; }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> published_{false};
+  clockid_t clock_{};
+  std::thread thread_;
+};
+
+struct Window {
+  double cpuSeconds = 0;
+  double sleeperCpuSeconds = 0;
+  double wallSeconds = 0;
+  std::uint64_t allocations = 0;
+};
+
+// The poll thread's CPU time and the process's allocations over `seconds` of wall time.
+Window Measure(const Sleeper& sleeper, clockid_t pollClock, double seconds) {
+  const std::uint64_t allocations = Allocations();
+  const double sleeping = sleeper.CpuSeconds();
+  const double cpu = Seconds(pollClock);
+  const double wall = Seconds(CLOCK_MONOTONIC);
+  SleepSeconds(seconds);
+  Window window;
+  window.cpuSeconds = Seconds(pollClock) - cpu;
+  window.sleeperCpuSeconds = sleeper.CpuSeconds() - sleeping;
+  window.wallSeconds = Seconds(CLOCK_MONOTONIC) - wall;
+  window.allocations = Allocations() - allocations;
+  return window;
+}
+
+constexpr double kPercent = 100;
+
+void BM_PollSilent(benchmark::State& state) {
+  PollingLibrary library;
+  PlugSilentSlots();
+  clockid_t clock{};
+  if (!library.Start(kSlots, clock)) return Fail(state, "four silent slots did not connect");
+  const Sleeper sleeper;
+  for (auto _ : state) {
+    SleepSeconds(WarmUpSeconds());
+    const Window window = Measure(sleeper, clock, RunOptions().pollSeconds);
+    state.counters["cpu_percent"] = kPercent * window.cpuSeconds / window.wallSeconds;
+    state.counters["sleeper_percent"] = kPercent * window.sleeperCpuSeconds / window.wallSeconds;
+    state.counters["allocations_per_s"] =
+        static_cast<double>(window.allocations) / window.wallSeconds;
+  }
+  if (!AllConnected(kSlots)) Fail(state, "a silent slot lost its link");
+}
+
+std::atomic<std::uint64_t> g_streamRecords{0};
+
+void ZAVN_CALL CountRecord(std::int32_t, PlayerStatus*) {
+  g_streamRecords.fetch_add(1, std::memory_order_relaxed);
+}
+
+void BM_PollStreaming(benchmark::State& state) {
+  PollingLibrary library;
+  if (ZAVNVirtualPlugReceiver(kSlots, kStreamRateHz) == 0) {
+    return Fail(state, "the virtual receiver did not plug");
+  }
+  ZAVNInitGetRawDataCallBack(CountRecord);
+  clockid_t clock{};
+  if (!library.Start(kSlots, clock)) return Fail(state, "four transmitters did not connect");
+  if (!AllocationHookActive()) return Fail(state, "the allocation counter sees nothing");
+  const Sleeper sleeper;
+  for (auto _ : state) {
+    SleepSeconds(WarmUpSeconds());
+    const std::uint64_t records = g_streamRecords.load();
+    const Window window = Measure(sleeper, clock, RunOptions().pollSeconds);
+    const double perSecond =
+        static_cast<double>(g_streamRecords.load() - records) / window.wallSeconds;
+    state.counters["cpu_percent"] = kPercent * window.cpuSeconds / window.wallSeconds;
+    state.counters["sleeper_percent"] = kPercent * window.sleeperCpuSeconds / window.wallSeconds;
+    state.counters["records_per_s"] = perSecond;
+    state.counters["allocations_per_s"] =
+        static_cast<double>(window.allocations) / window.wallSeconds;
+    const double due = kSlots * kStreamRateHz;
+    // A smoke run on a busy machine only has to see the stream at all.
+    if (perSecond < (RunOptions().smoke ? 1.0 : kMinStreamShare * due)) {
+      Fail(state, "the stream was not decoded at its rate");
+    }
+  }
+}
+
+// One poll cycle's work on its own: the benchmark runs the cycles on a clock that it moves by
+// the poll period each time, so every cycle meets what a cycle of the thread meets.
+class ManualClockSystem final : public platform::System {
+ public:
+  std::uint32_t TickMs() override { return now_; }
+  void SleepMs(std::uint32_t ms) override { now_ += ms; }
+  std::uint32_t MaxInputBuffers() override { return 0; }
+  // No thread: the benchmark runs the cycles.
+  platform::ThreadHandle StartThread(platform::ThreadProc, void*) override { return nullptr; }
+  bool RaiseThreadPriority(platform::ThreadHandle) override { return false; }
+  std::uint32_t ThreadExitCode(platform::ThreadHandle) override { return 0; }
+  bool JoinThread(platform::ThreadHandle) override { return false; }
+  bool ExecutablePath(char (&path)[platform::kMaxPath]) override {
+    return platform::OsSystem().ExecutablePath(path);
+  }
+
+ private:
+  std::uint32_t now_ = 1000;  // tick 0 means "not taken yet" to the periodic report
+};
+
+// Past the player numbering and, for silent slots, the time-out grace.
+constexpr int kWarmUpCycles = 100;
+constexpr double kCyclesPerSecond = 1000.0 / core::kPollPeriodMs;
+
+void RunCycle(platform::System& system) {
+  {
+    platform::LockGuard guard(core::Run().pollLock);
+    core::PollCycle();
+  }
+  system.SleepMs(core::kPollPeriodMs);
+}
+
+void BM_Cycle(benchmark::State& state, bool streaming) {
+  ManualClockSystem system;
+  VirtualLibrary library(system);
+  if (streaming) {
+    if (ZAVNVirtualPlugReceiver(kSlots, kStreamRateHz) == 0) {
+      return Fail(state, "the virtual receiver did not plug");
+    }
+    ZAVNInitGetRawDataCallBack(CountRecord);
+  } else {
+    PlugSilentSlots();
+  }
+  if (!VirtualLibrary::Connect(kSlots)) return Fail(state, "four slots did not connect");
+  for (int k = 0; k < kWarmUpCycles; ++k) RunCycle(system);
+  const std::uint64_t records = g_streamRecords.load();
+  for (auto _ : state) RunCycle(system);
+  if (!AllConnected(kSlots)) return Fail(state, "a slot lost its link");
+  const double perCycle = static_cast<double>(g_streamRecords.load() - records) /
+                          static_cast<double>(state.iterations());
+  const double due = streaming ? kSlots * kStreamRateHz / kCyclesPerSecond : 0;
+  if (perCycle < kMinStreamShare * due) return Fail(state, "the stream was not decoded");
+  state.counters["records_per_cycle"] = perCycle;
+}
+
+// Latency: the bench thread queues numbered motion reports at random moments, the callback
+// notes when each one arrives.
+constexpr int kSequenceByte = 6;  // report bytes 6..9, big-endian; RawRecord keeps them in place
+constexpr int kMotionLetter = 3;
+constexpr double kMinGapSeconds = 0.0005;
+constexpr double kMaxGapSeconds = 0.0045;  // a mean of 2.5 ms: about four reports a cycle
+constexpr double kDrainSeconds = 0.1;
+constexpr unsigned kSeed = 12345;
+
+std::unique_ptr<std::atomic<std::int64_t>[]> g_arrivals;
+std::atomic<std::uint32_t> g_expected{0};
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void ZAVN_CALL NoteArrival(std::int32_t, PlayerStatus* status) {
+  const std::uint8_t* bytes = status->RawRecord + kSequenceByte;
+  const std::uint32_t sequence = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+                                 (std::uint32_t{bytes[2]} << 8) | bytes[3];
+  if (sequence < g_expected.load(std::memory_order_relaxed)) {
+    g_arrivals[sequence].store(NowNs(), std::memory_order_relaxed);
+  }
+}
+
+// A motion report that the poll pass decodes whatever its read gave ("An" at bytes 3 and 4).
+void NumberedReport(std::uint32_t sequence, std::uint8_t (&report)[kReportLength]) {
+  std::fill(std::begin(report), std::end(report), 0);
+  report[0] = 0x02;
+  report[kMotionLetter] = 'A';
+  report[kMotionLetter + 1] = 'n';
+  for (int k = 0; k < 4; ++k) {
+    report[kSequenceByte + k] = static_cast<std::uint8_t>(sequence >> (24 - 8 * k));
+  }
+}
+
+double Percentile(const std::vector<double>& sorted, double share) {
+  const auto rank = static_cast<std::size_t>(std::ceil(share * static_cast<double>(sorted.size())));
+  return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+void BM_Latency(benchmark::State& state) {
+  const auto reports = static_cast<std::uint32_t>(RunOptions().latencyReports);
+  g_arrivals = std::make_unique<std::atomic<std::int64_t>[]>(reports);
+  std::vector<std::int64_t> queued(reports, 0);
+  PollingLibrary library;
+  const std::int32_t id = ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kOutputLength,
+                                          platform::virt::kReceiverProductString);
+  g_expected = reports;
+  ZAVNInitGetRawDataCallBack(NoteArrival);
+  clockid_t clock{};
+  if (!library.Start(1, clock)) return Fail(state, "the slot did not connect");
+  std::mt19937 random(kSeed);
+  std::uniform_real_distribution<double> gap(kMinGapSeconds, kMaxGapSeconds);
+  std::vector<double> latencies;
+  latencies.reserve(reports);
+  for (auto _ : state) {
+    for (std::uint32_t k = 0; k < reports; ++k) {
+      SleepSeconds(gap(random));
+      std::uint8_t report[kReportLength];
+      NumberedReport(k, report);
+      queued[k] = NowNs();
+      ZAVNVirtualQueueInput(id, report, kReportLength);
+    }
+    SleepSeconds(kDrainSeconds);
+    for (std::uint32_t k = 0; k < reports; ++k) {
+      const std::int64_t arrived = g_arrivals[k].load();
+      if (arrived != 0) latencies.push_back(static_cast<double>(arrived - queued[k]) * 1e-6);
+    }
+  }
+  ZAVNInitGetRawDataCallBack(nullptr);
+  g_expected = 0;
+  const bool complete = latencies.size() == reports;
+  if (latencies.empty() || (!complete && !RunOptions().smoke)) {
+    return Fail(state, "reports queued on the receiver never reached the callback");
+  }
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["p50_ms"] = Percentile(latencies, 0.50);
+  state.counters["p99_ms"] = Percentile(latencies, 0.99);
+  state.counters["max_ms"] = latencies.back();
+  state.counters["reports"] = static_cast<double>(latencies.size());
+}
+
+}  // namespace
+
+void RegisterPollBenchmarks() {
+  const double minTime = RunOptions().minTime;
+  benchmark::RegisterBenchmark(name::kCycleSilent, BM_Cycle, false)->MinTime(minTime);
+  benchmark::RegisterBenchmark(name::kCycleStreaming, BM_Cycle, true)->MinTime(minTime);
+  for (auto* benchmark : {benchmark::RegisterBenchmark(name::kPollSilent, BM_PollSilent),
+                          benchmark::RegisterBenchmark(name::kPollStreaming, BM_PollStreaming),
+                          benchmark::RegisterBenchmark(name::kLatency, BM_Latency)}) {
+    benchmark->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  }
+}
+
+}  // namespace zavn::bench
