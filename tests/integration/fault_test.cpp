@@ -15,11 +15,6 @@ namespace {
 // Slow enough that a 300 ms pause of the update machine does not overflow the 32-report queue
 // and push out the receiver's replies.
 constexpr std::int32_t kRateHz = 100;
-const Bytes kGameMode{0x05, 0x03};  // ZAVNSwitchGameMode(1, 3)
-
-bool Sent(const std::vector<Bytes>& reports, const Bytes& report) {
-  return std::find(reports.begin(), reports.end(), report) != reports.end();
-}
 
 class FaultTest : public UpdateReadyTest {
  protected:
@@ -28,33 +23,37 @@ class FaultTest : public UpdateReadyTest {
     id_ = ZAVNVirtualPlugReceiver(1, kRateHz);
     ASSERT_GT(id_, 0);
   }
-
-  // One poll cycle; false when the poll thread has ended.
   bool Cycle() { return system_.StepCycle(); }
+  void ConnectWith(std::int32_t faults) {
+    ASSERT_EQ(ZAVNVirtualSetFaults(id_, faults), 1);
+    ZAVNReset();
+    Connect();
+  }
 
   // The link is up and player 1's motion records reach its snapshot.
   void ExpectStreaming() {
     ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK);
     auto status = std::make_unique<PlayerStatus>();
-    std::int32_t samples = 0;
-    for (int k = 0; k < 100 && samples == 0; ++k) {
+    for (int k = 0; k < 100 && status->MotionCount == 0; ++k) {
       ASSERT_TRUE(Cycle());
       ZAVNGetStatus(1, status.get());
-      samples = status->MotionCount;
     }
-    EXPECT_GT(samples, 0);
+    EXPECT_GT(status->MotionCount, 0);
     EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
     EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);
   }
-
-  // The poll thread drops the link and, since it was the only one, ends: the states a lost link
-  // leaves.
+  void LiftAndExpectStreaming() {
+    ASSERT_EQ(ZAVNVirtualSetFaults(id_, 0), 1);
+    Connect();
+    ExpectStreaming();
+  }
+  // The poll thread drops the link and, since it was the only one, ends.
   void ExpectLost() {
     for (int k = 0; k < 3 && Cycle(); ++k) {
     }
     EXPECT_EQ(ZAVNGetRxStatus(1), LINK_NO_DEVICE);
     EXPECT_EQ(ZAVNGetTxStatus(1), LINK_NO_DEVICE);
-    EXPECT_TRUE(system_.ThreadEnded());  // it was the only slot
+    EXPECT_TRUE(system_.ThreadEnded());
   }
 
   std::int32_t id_ = 0;
@@ -62,37 +61,26 @@ class FaultTest : public UpdateReadyTest {
 
 TEST_F(FaultTest, AReceiverThatCannotBeOpenedOrIdentifiedIsSkippedUntilTheFaultIsLifted) {
   for (const std::int32_t fault : {ZAVN_VIRTUAL_FAULT_OPEN, ZAVN_VIRTUAL_FAULT_ATTRIBUTES}) {
-    ASSERT_EQ(ZAVNVirtualSetFaults(id_, fault), 1);
-    ZAVNReset();
-    Connect();
+    ConnectWith(fault);
     EXPECT_EQ(RxStatus(), (Links{LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE}))
         << fault;
     EXPECT_EQ(ZAVNVirtualOpenHandles(), 0) << fault;
     EXPECT_EQ(system_.ThreadsStarted(), 0) << fault;
   }
-  ASSERT_EQ(ZAVNVirtualSetFaults(id_, 0), 1);
-  Connect();
-  ExpectStreaming();
+  LiftAndExpectStreaming();
 }
 
 TEST_F(FaultTest, WithoutCapabilitiesTheSlotIsTakenAndDroppedAtItsFirstRead) {
-  ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_CAPABILITIES);
-  ZAVNReset();
-  Connect();
-  EXPECT_EQ(system_.ThreadsStarted(), 1);  // the slot was taken
+  ConnectWith(ZAVN_VIRTUAL_FAULT_CAPABILITIES);
+  EXPECT_EQ(system_.ThreadsStarted(), 1);
   // Report lengths 0: the first read asks for nothing, which the driver refuses.
   ExpectLost();
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);  // a lost link keeps its handle until the next connect
-
-  ZAVNVirtualSetFaults(id_, 0);
-  Connect();
-  ExpectStreaming();
+  LiftAndExpectStreaming();
 }
 
 TEST_F(FaultTest, AFailingProductStringLeavesTheLinkUp) {
-  ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_PRODUCT);
-  ZAVNReset();
-  Connect();
+  ConnectWith(ZAVN_VIRTUAL_FAULT_PRODUCT);
   ExpectStreaming();
   std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
   EXPECT_EQ(ZAVNGetProductString(1, product), 0);
@@ -103,18 +91,12 @@ TEST_F(FaultTest, AFailingProductStringLeavesTheLinkUp) {
 }
 
 TEST_F(FaultTest, AFailedReadOrAnUnplugDropsTheLinkAndTheNextConnectTakesItBack) {
-  ZAVNReset();
-  Connect();
+  ConnectWith(0);
   ExpectStreaming();
-
-  // A read error while polling.
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_READ);
   ExpectLost();
-  ZAVNVirtualSetFaults(id_, 0);
-  Connect();
-  ExpectStreaming();
+  LiftAndExpectStreaming();
 
-  // The receiver unplugged while polling, then plugged in again.
   ZAVNVirtualUnplug(id_);
   ExpectLost();
   Connect();  // nothing to take
@@ -126,39 +108,31 @@ TEST_F(FaultTest, AFailedReadOrAnUnplugDropsTheLinkAndTheNextConnectTakesItBack)
 }
 
 TEST_F(FaultTest, FailedWritesAreDroppedWithoutTouchingTheLinkAndLaterOnesArrive) {
-  ZAVNReset();
-  Connect();
+  ConnectWith(0);
   ExpectStreaming();
   TakeAllOutput(id_);
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_WRITE);
-  ZAVNVirtualTransmitterState before{};
-  ASSERT_EQ(ZAVNVirtualGetTransmitter(id_, &before), 1);
-
-  EXPECT_EQ(ZAVNSwitchGameMode(1, 3), 1);  // fixed results, whatever the write did
-  EXPECT_EQ(ZAVNSetMotorAction(1, before.motor), 16);
-  EXPECT_EQ(ZAVNSendScrResolMSXYPos(1, 1, 2, 3, 4), 1);
-  EXPECT_NE(ZAVNReadFWNumBootNum(1, 0), 1);  // the one sender that tells: the error code
-  ZAVNAskSerialNumber(1, 3, nullptr, 1);
+  EXPECT_EQ(ZAVNSwitchGameMode(1, 3), 1);  // its fixed result, whatever the write did
+  // The one sender that tells: the system's error code.
+  EXPECT_EQ(ZAVNReadFWNumBootNum(1, 0),
+            static_cast<std::int32_t>(platform::kErrorDeviceNotConnected));
   ASSERT_TRUE(Cycle());  // the periodic report fails as well
   EXPECT_TRUE(TakeAllOutput(id_).empty());
-  ZAVNVirtualTransmitterState after{};
-  ASSERT_EQ(ZAVNVirtualGetTransmitter(id_, &after), 1);
-  EXPECT_EQ(after.reportsReceived, before.reportsReceived);
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
   EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
 
   ZAVNVirtualSetFaults(id_, 0);
   EXPECT_EQ(ZAVNSwitchGameMode(1, 3), 1);
   EXPECT_EQ(ZAVNReadFWNumBootNum(1, 0), 1);
-  EXPECT_TRUE(Sent(TakeAllOutput(id_), kGameMode));
+  const std::vector<Bytes> sent = TakeAllOutput(id_);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Bytes{0x05, 0x03}), sent.end());
   ExpectStreaming();
 }
 
 class UpdateFaultTest : public FaultTest {
  protected:
-  void StartUpdate() {
-    ZAVNReset();
-    Connect();
+  void StartUpdate(std::int32_t faults = 0) {
+    ConnectWith(faults);
     ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
   }
   std::int32_t State() const { return firmware::UpdateSlot(1).state; }
@@ -170,14 +144,12 @@ class UpdateFaultTest : public FaultTest {
 };
 
 TEST_F(UpdateFaultTest, AnUnreadableProductStringIsIdentifiedAgainUntilItCanBeRead) {
-  ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_PRODUCT);
-  StartUpdate();
+  StartUpdate(ZAVN_VIRTUAL_FAULT_PRODUCT);
   for (int k = 0; k < 20; ++k) {
     ASSERT_TRUE(Cycle());
     ASSERT_TRUE(State() == firmware::UPD_IDLE || State() == firmware::UPD_IDENTIFY) << k;
   }
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_READING_SERIAL);
-
   ZAVNVirtualSetFaults(id_, 0);
   EXPECT_TRUE(CycleUntil(firmware::UPD_READ_SERIAL, 10));
 }
@@ -188,8 +160,6 @@ TEST_F(UpdateFaultTest, UnsentSerialQueriesAreRepeatedUntilOneIsAnswered) {
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_WRITE);
   for (int k = 0; k < 20; ++k) ASSERT_TRUE(Cycle());
   EXPECT_EQ(State(), firmware::UPD_READ_SERIAL);
-  EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_READING_SERIAL);
-
   ZAVNVirtualSetFaults(id_, 0);
   EXPECT_TRUE(CycleUntil(firmware::UPD_ERASE));
 }

@@ -2,7 +2,6 @@
 // test executable, while a virtual transmitter streams player 1.
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,25 +45,20 @@ class GameDispatchTest : public LibraryTest {
     ZAVNSelectGameChannel(game, modes.data(), parameter);
   }
 
-  // The plug-in log's lines not read yet.
-  std::vector<std::string> NewLog() {
+  // The plug-in log's lines not read yet, each cut before its " slots" unless `whole`.
+  std::vector<std::string> NewLog(bool whole = false) {
     std::ifstream in(log_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    std::vector<std::string> fresh(lines.begin() + static_cast<std::ptrdiff_t>(seen_), lines.end());
-    seen_ = lines.size();
+    std::vector<std::string> fresh;
+    std::size_t n = 0;
+    for (std::string line; std::getline(in, line); ++n) {
+      if (n >= seen_) fresh.push_back(whole ? line : line.substr(0, line.find(" slots")));
+    }
+    seen_ = n;
     return fresh;
   }
-  // "<plugin> call player P game G parameter X" of a log line, the rest cut.
   static std::string Call(const std::string& plugin, int player, int game, int parameter) {
-    std::ostringstream text;
-    text << plugin << " call player " << player << " game " << game << " parameter " << parameter;
-    return text.str();
-  }
-  static std::vector<std::string> Heads(const std::vector<std::string>& lines) {
-    std::vector<std::string> heads;
-    for (const std::string& line : lines) heads.push_back(line.substr(0, line.find(" slots")));
-    return heads;
+    return plugin + " call player " + std::to_string(player) + " game " + std::to_string(game) +
+           " parameter " + std::to_string(parameter);
   }
 
   std::string log_;
@@ -72,34 +66,42 @@ class GameDispatchTest : public LibraryTest {
   std::int32_t id_ = 0;
 };
 
-TEST_F(GameDispatchTest, ChangingTheGameSaysGoodbyeAndLoadsTheNextInTheSameDispatch) {
+TEST_F(GameDispatchTest, ChangingTheGameOrTerminatingSaysGoodbyeAndUnloads) {
   ConnectPlayerOne();
   Select(3, {}, 7);
   Cycle();
-  EXPECT_EQ(Heads(NewLog()),
-            (std::vector<std::string>{"GameThree loaded", Call("GameThree", 1, 3, 7)}));
+  EXPECT_EQ(NewLog(), (std::vector<std::string>{"GameThree loaded", Call("GameThree", 1, 3, 7)}));
   Cycle();
-  EXPECT_EQ(Heads(NewLog()), std::vector<std::string>{Call("GameThree", 1, 3, 7)});
+  EXPECT_EQ(NewLog(), std::vector<std::string>{Call("GameThree", 1, 3, 7)});
 
   Select(5, {}, 9);
   Cycle();
-  EXPECT_EQ(Heads(NewLog()),
-            (std::vector<std::string>{Call("GameThree", 1, 0, 9), "GameThree unloaded",
-                                      "GameFive loaded", Call("GameFive", 1, 5, 9)}));
+  EXPECT_EQ(NewLog(), (std::vector<std::string>{Call("GameThree", 1, 0, 9), "GameThree unloaded",
+                                                "GameFive loaded", Call("GameFive", 1, 5, 9)}));
   EXPECT_EQ(games::LoadedGame(), 5);
 
   // The same game again: no reload.
   Select(5, {}, 9);
   Cycle();
-  EXPECT_EQ(Heads(NewLog()), std::vector<std::string>{Call("GameFive", 1, 5, 9)});
+  EXPECT_EQ(NewLog(), std::vector<std::string>{Call("GameFive", 1, 5, 9)});
 
   // Cleared: one goodbye and the unload, then nothing.
   ZAVNClearGameChannel();
   Cycle();
-  EXPECT_EQ(Heads(NewLog()),
-            (std::vector<std::string>{Call("GameFive", 1, 0, 9), "GameFive unloaded"}));
+  EXPECT_EQ(NewLog(), (std::vector<std::string>{Call("GameFive", 1, 0, 9), "GameFive unloaded"}));
   Cycle();
   EXPECT_TRUE(NewLog().empty());
+  EXPECT_FALSE(games::PluginLoaded());
+
+  // Terminate says goodbye to each player, then unloads.
+  Select(3, {}, 4);
+  Cycle();
+  NewLog();
+  EXPECT_EQ(ZAVNTerminate(0), 1);
+  EXPECT_EQ(NewLog(),
+            (std::vector<std::string>{Call("GameThree", 1, 0, 0), Call("GameThree", 2, 0, 0),
+                                      Call("GameThree", 3, 0, 0), Call("GameThree", 4, 0, 0),
+                                      "GameThree unloaded"}));
   EXPECT_FALSE(games::PluginLoaded());
 }
 
@@ -117,7 +119,7 @@ TEST_F(GameDispatchTest, PluginsSeeTheSlotsAndTheChannelModesOfLongReports) {
 
   Select(3, {0, 1, 1, 0});
   Cycle();
-  const std::vector<std::string> log = NewLog();
+  const std::vector<std::string> log = NewLog(true);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[1].find("slots 1 2 0 0 modes 0 3 1 0"), std::string::npos) << log[1];
 }
@@ -142,21 +144,7 @@ TEST_F(GameDispatchTest, PluginsThatCannotServeLoadNothingAndBreakNothing) {
   // A DLL_PATH with a backslash finds the plug-in in the subfolder.
   Select(4);
   Cycle();
-  EXPECT_EQ(Heads(NewLog()),
-            (std::vector<std::string>{"GameFour loaded", Call("GameFour", 1, 4, 0)}));
-}
-
-TEST_F(GameDispatchTest, TerminateSaysGoodbyeToEachPlayerAndUnloads) {
-  ConnectPlayerOne();
-  Select(3, {}, 4);
-  Cycle();
-  NewLog();
-  EXPECT_EQ(ZAVNTerminate(0), 1);
-  EXPECT_EQ(Heads(NewLog()),
-            (std::vector<std::string>{Call("GameThree", 1, 0, 0), Call("GameThree", 2, 0, 0),
-                                      Call("GameThree", 3, 0, 0), Call("GameThree", 4, 0, 0),
-                                      "GameThree unloaded"}));
-  EXPECT_FALSE(games::PluginLoaded());
+  EXPECT_EQ(NewLog(), (std::vector<std::string>{"GameFour loaded", Call("GameFour", 1, 4, 0)}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A thousand receivers plugged, connected, streamed, unplugged and reconnected: no handle and no
 // thread is left behind. (The AddressSanitizer build checks the heap with LeakSanitizer at exit.)
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "support/library_fixture.h"
@@ -9,32 +10,23 @@
 namespace zavn::testing {
 namespace {
 
-constexpr int kCycles = 1000;
-constexpr std::int32_t kRateHz = 200;
-
-// Threads of this process.
 int ProcessThreads() {
-  int threads = 0;
-  for ([[maybe_unused]] const auto& entry :
-       std::filesystem::directory_iterator("/proc/self/task")) {
-    ++threads;
-  }
-  return threads;
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
-class LeakTest : public LibraryTest {};
+using LeakTest = LibraryTest;
 
 TEST_F(LeakTest, PlugConnectStreamUnplugCyclesLeaveNothingOpen) {
   system_.AdvanceClockOnSleep();
   // Counted once the first cycle's poll thread has ended: a sanitizer may start a thread of its
-  // own with the first thread of the process, and the ended poll thread may not yet be gone.
-  // A thread left by each cycle would still show.
+  // own with the first thread of the process, and the ended poll thread may not yet be gone. A
+  // thread left by each cycle would still show.
   int threadsAfterFirstCycle = 0;
-  ZAVNReset();
   auto status = std::make_unique<PlayerStatus>();
-  for (int cycle = 0; cycle < kCycles; ++cycle) {
+  for (int cycle = 0; cycle < 1000; ++cycle) {
     const std::int32_t transmitters = 1 + cycle % 4;
-    const std::int32_t first = ZAVNVirtualPlugReceiver(transmitters, kRateHz);
+    const std::int32_t first = ZAVNVirtualPlugReceiver(transmitters, 200);
     ASSERT_GT(first, 0) << "no room for a receiver in cycle " << cycle;
     // Reconnecting closes what the lost links still held, and takes the new interfaces.
     ZAVNConnectRx();
@@ -42,8 +34,8 @@ TEST_F(LeakTest, PlugConnectStreamUnplugCyclesLeaveNothingOpen) {
     ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK) << cycle;
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(system_.Step()) << cycle;
     ZAVNGetStatus(1, status.get());
-    // Slots above the new receiver's may still hold the handles of earlier lost links; those
-    // are closed when the host disconnects the player, so they never pile up.
+    // Slots above the new receiver's may still hold the handles of earlier lost links, until
+    // the host disconnects the player: they never pile up.
     ASSERT_LE(ZAVNVirtualOpenHandles(), transport::kSlotCount) << cycle;
 
     // Unplugged: the poll thread loses every link and ends by itself.

@@ -6,6 +6,7 @@ namespace zavn::testing {
 namespace {
 
 constexpr Links kAllNoDevice = {6, 6, 6, 6};
+constexpr Links kFirstOnly = {5, 6, 6, 6};
 
 class LinkTest : public LibraryTest {
  protected:
@@ -16,40 +17,36 @@ class LinkTest : public LibraryTest {
   }
 };
 
-TEST_F(LinkTest, ResetShowsNoDeviceEverywhere) {
+TEST_F(LinkTest, ResetShowsNoDeviceAndConnectWithoutReceiverStartsNoThread) {
   EXPECT_EQ(ZAVNReset(), LINK_RESET_DONE);
   EXPECT_EQ(RxStatus(), kAllNoDevice);
   EXPECT_EQ(TxStatus(), kAllNoDevice);
   // Players outside 1..4 answer for player 1.
   EXPECT_EQ(ZAVNGetRxStatus(0), ZAVNGetRxStatus(1));
   EXPECT_EQ(ZAVNGetTxStatus(99), ZAVNGetTxStatus(1));
-}
 
-TEST_F(LinkTest, ConnectOpensOnlyTheReceiverDataInterface) {
-  const std::int32_t shortReports = ZAVNVirtualPlug(kVendor, kProduct, 4, 4, "NOLTADongle");
-  const std::int32_t mediumReports = ZAVNVirtualPlug(kVendor, kProduct, 14, 14, "NOLTADongle");
-  const std::int32_t otherVendor = ZAVNVirtualPlug(0x045E, 0x0008, 32, 32, "Pad");
-  const std::int32_t data = PlugReceiver();
-
-  ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
-  EXPECT_EQ(OpenHandles(data), 1);
-  EXPECT_EQ(OpenHandles(shortReports) + OpenHandles(mediumReports) + OpenHandles(otherVendor), 0);
-  EXPECT_EQ(system_.ThreadsStarted(), 1);
-
-  // A second connect keeps what the slots hold.
-  ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
-  EXPECT_EQ(OpenHandles(data), 1);
-  EXPECT_EQ(system_.ThreadsStarted(), 1);
-}
-
-TEST_F(LinkTest, ConnectWithoutReceiverStartsNoThread) {
   ZAVNVirtualPlug(0x045E, 0x0008, 32, 32, "Pad");
   ZAVNConnectRx();
   EXPECT_EQ(RxStatus(), kAllNoDevice);
   EXPECT_EQ(system_.ThreadsStarted(), 0);
   EXPECT_EQ(ZAVNTerminate(0), 0);
+}
+
+TEST_F(LinkTest, ConnectOpensTheFirstFourReceiverDataInterfacesOnly) {
+  const std::int32_t shortReports = ZAVNVirtualPlug(kVendor, kProduct, 4, 4, "NOLTADongle");
+  const std::int32_t mediumReports = ZAVNVirtualPlug(kVendor, kProduct, 14, 14, "NOLTADongle");
+  const std::int32_t otherVendor = ZAVNVirtualPlug(0x045E, 0x0008, 32, 32, "Pad");
+  std::int32_t data[5];
+  for (auto& id : data) id = PlugReceiver();
+
+  for (int connect = 0; connect < 2; ++connect) {  // a second connect keeps what the slots hold
+    ZAVNConnectRx();
+    EXPECT_EQ(RxStatus(), (Links{5, 5, 5, 5})) << connect;
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(OpenHandles(data[k]), 1) << connect << " " << k;
+    EXPECT_EQ(system_.ThreadsStarted(), 1) << connect;
+  }
+  EXPECT_EQ(OpenHandles(data[4]), 0);
+  EXPECT_EQ(OpenHandles(shortReports) + OpenHandles(mediumReports) + OpenHandles(otherVendor), 0);
 }
 
 TEST_F(LinkTest, SilentReceiverTimesOutAfterTheGraceAndRecoversWithAReport) {
@@ -58,14 +55,14 @@ TEST_F(LinkTest, SilentReceiverTimesOutAfterTheGraceAndRecoversWithAReport) {
   ConnectAndPoll();
 
   ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(TxStatus(), (Links{5, 6, 6, 6}));
+  EXPECT_EQ(TxStatus(), kFirstOnly);
   system_.Advance(500);
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
   system_.Advance(1);
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(ZAVNGetTxStatus(1), LINK_TIMEOUT);
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
+  EXPECT_EQ(RxStatus(), kFirstOnly);
 
   ASSERT_TRUE(QueueReport(id));
   system_.Advance(10);
@@ -74,97 +71,55 @@ TEST_F(LinkTest, SilentReceiverTimesOutAfterTheGraceAndRecoversWithAReport) {
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
 }
 
-TEST_F(LinkTest, UnpluggedReceiverIsDroppedAndTheThreadEnds) {
-  const std::int32_t first = PlugReceiver();
-  ConnectAndPoll();
-  ASSERT_TRUE(system_.Step());
-
-  ZAVNVirtualUnplug(first);
-  ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(RxStatus(), kAllNoDevice);
-  EXPECT_EQ(TxStatus(), kAllNoDevice);
-  EXPECT_FALSE(system_.Step());
-  EXPECT_TRUE(system_.ThreadEnded());
-
-  // Plugged again, it is connected and polled by a new thread; the old handle is closed.
-  const std::int32_t second = PlugReceiver();
-  ASSERT_TRUE(QueueReport(second));
-  ConnectAndPoll();
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
-  EXPECT_EQ(OpenHandles(first), 0);
-  EXPECT_EQ(system_.ThreadsStarted(), 2);
-  ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
-  EXPECT_NE(ZAVNTerminate(0), 0);
-}
-
 TEST_F(LinkTest, ConnectWhileTheThreadIsAboutToEndKeepsItPolling) {
   const std::int32_t first = PlugReceiver();
   ConnectAndPoll();
   ASSERT_TRUE(system_.Step());
   ZAVNVirtualUnplug(first);
   ASSERT_TRUE(system_.Step());  // the link is lost; the thread would end at its next cycle
+  EXPECT_EQ(RxStatus(), kAllNoDevice);
+  EXPECT_EQ(TxStatus(), kAllNoDevice);
 
   const std::int32_t second = PlugReceiver();
   ConnectAndPoll();
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
+  EXPECT_EQ(RxStatus(), kFirstOnly);
+  EXPECT_EQ(OpenHandles(first), 0);
   ASSERT_TRUE(QueueReport(second));
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
   EXPECT_EQ(system_.ThreadsStarted(), 1);
 }
 
-TEST_F(LinkTest, ReceiversFillTheSlotsInEnumerationOrder) {
-  const std::int32_t a = PlugReceiver();
-  const std::int32_t b = PlugReceiver();
-  ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
-  EXPECT_EQ(OpenHandles(a), 1);
-  EXPECT_EQ(OpenHandles(b), 1);
-}
-
-TEST_F(LinkTest, OfMoreThanFourReceiversTheFirstFourAreTaken) {
-  std::int32_t ids[5];
-  for (auto& id : ids) id = PlugReceiver();
-  ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), (Links{5, 5, 5, 5}));
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(OpenHandles(ids[k]), 1) << k;
-  EXPECT_EQ(OpenHandles(ids[4]), 0);
-}
-
-TEST_F(LinkTest, ReconnectTakesAReceiverNoOtherSlotHolds) {
+TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHolds) {
   const std::int32_t a = PlugReceiver();
   const std::int32_t b = PlugReceiver();
   ConnectAndPoll();
   ASSERT_TRUE(system_.Step());
   ZAVNVirtualUnplug(b);
   ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));
+  EXPECT_EQ(RxStatus(), kFirstOnly);
 
+  ZAVNDisconnectRx(0);  // players out of range close nothing
+  ZAVNDisconnectRx(5);
+  EXPECT_EQ(OpenHandles(a), 1);
   ZAVNDisconnectRx(2);
   const std::int32_t c = PlugReceiver();
-  ZAVNConnectRx();
+  ConnectAndPoll();
   EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
   EXPECT_EQ(OpenHandles(a), 1);
   EXPECT_EQ(OpenHandles(b), 0);
   EXPECT_EQ(OpenHandles(c), 1);
-}
 
-TEST_F(LinkTest, DisconnectClosesTheSlotAndPollingDropsIt) {
-  const std::int32_t id = PlugReceiver();
-  ConnectAndPoll();
-  ASSERT_TRUE(system_.Step());
-  ZAVNDisconnectRx(0);
-  ZAVNDisconnectRx(5);
-  EXPECT_EQ(OpenHandles(id), 1);
+  // Disconnected, both slots are closed at once and polling drops them.
   ZAVNDisconnectRx(1);
-  EXPECT_EQ(OpenHandles(id), 0);
+  ZAVNDisconnectRx(2);
+  EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 0);
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(RxStatus(), kAllNoDevice);
   EXPECT_FALSE(system_.Step());
 }
 
-TEST_F(LinkTest, ResetWaitsForThePollThreadAndClosesEverything) {
+TEST_F(LinkTest, ResetAndTerminateEndThePollThread) {
   const std::int32_t id = PlugReceiver();
   ConnectAndPoll();
   ASSERT_TRUE(system_.Step());
@@ -174,22 +129,16 @@ TEST_F(LinkTest, ResetWaitsForThePollThreadAndClosesEverything) {
   EXPECT_EQ(TxStatus(), kAllNoDevice);
   EXPECT_EQ(OpenHandles(id), 0);
 
-  ConnectAndPoll();
-  EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
-  EXPECT_TRUE(system_.Step());
-}
-
-TEST_F(LinkTest, TerminateEndsThePollThreadWhateverTheHostPasses) {
-  PlugReceiver();
-  ConnectAndPoll();
-  EXPECT_NE(ZAVNTerminate(1), 0);
-  EXPECT_TRUE(system_.ThreadEnded());
-  EXPECT_EQ(ZAVNTerminate(0), 0);  // no thread left to close
-
-  ZAVNConnectRx();
-  EXPECT_EQ(system_.ThreadsStarted(), 2);
-  EXPECT_NE(ZAVNTerminate(0), 0);
-  EXPECT_TRUE(system_.ThreadEnded());
+  // Terminate ends the thread whatever the host passes, and returns 0 when none is left.
+  for (std::int32_t code : {1, 0}) {
+    ConnectAndPoll();
+    EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
+    EXPECT_TRUE(system_.Step());
+    EXPECT_NE(ZAVNTerminate(code), 0) << code;
+    EXPECT_TRUE(system_.ThreadEnded()) << code;
+    EXPECT_EQ(ZAVNTerminate(0), 0) << code;
+  }
+  EXPECT_EQ(system_.ThreadsStarted(), 3);
 }
 
 }  // namespace

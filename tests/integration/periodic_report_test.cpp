@@ -8,9 +8,10 @@
 namespace zavn::testing {
 namespace {
 
-const Bytes kRawData{0x04, 0xFF};
-const Bytes kGameMode{0x05, 0x00};
-const Bytes kLinkCheck{0x04, 0x64, 0x00, 0x00};
+using Reports = std::vector<Bytes>;
+using Times = std::vector<std::uint32_t>;
+const Reports kEmission{{0x04, 0xFF}, {0x05, 0x00}};  // raw data, game mode
+const Reports kLinkCheck{{0x04, 0x64, 0x00, 0x00}};
 
 class PeriodicReportTest : public LibraryTest {
  protected:
@@ -22,103 +23,70 @@ class PeriodicReportTest : public LibraryTest {
     ASSERT_TRUE(system_.Step());
     ASSERT_EQ(commands::Periodic().lastTick, start);
   }
-  // One poll cycle `ms` after the previous one; the reports written in it, per interface.
-  std::vector<Bytes> StepAndTake(std::uint32_t ms, std::int32_t id) {
+  // One poll cycle `ms` after the previous one; what it wrote to `id`.
+  Reports StepAndTake(std::uint32_t ms, std::int32_t id) {
     system_.Advance(ms);
     EXPECT_TRUE(system_.Step());
     return TakeAllOutput(id);
   }
 };
 
-TEST_F(PeriodicReportTest, SlotOneGetsRawDataAndGameModeAbout210MsApart) {
-  const std::int32_t id = PlugReceiver();
-  Connect(5000);
-  std::vector<std::uint32_t> emissions;
-  for (std::uint32_t t = 5010; t <= 6000; t += 10) {
-    ASSERT_TRUE(QueueReport(id));  // reports flow: no link check
-    const std::vector<Bytes> sent = StepAndTake(10, id);
-    if (sent.empty()) continue;
-    EXPECT_EQ(sent, (std::vector<Bytes>{kRawData, kGameMode})) << t;
-    emissions.push_back(t);
-  }
-  EXPECT_EQ(emissions, (std::vector<std::uint32_t>{5210, 5420, 5630, 5840}));
-}
-
-TEST_F(PeriodicReportTest, MoreThan200MsSendsAlsoAcrossTheTickWrap) {
-  const std::int32_t id = PlugReceiver();
-  const std::uint32_t start = 0xFFFFFF80u;
-  Connect(start);
-  system_.SetNow(start + 200);
-  ASSERT_TRUE(system_.Step());
-  EXPECT_TRUE(TakeAllOutput(id).empty());
-  system_.SetNow(start + 201);  // past the wrap
-  ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(TakeAllOutput(id), (std::vector<Bytes>{kRawData, kGameMode}));
-  EXPECT_EQ(commands::Periodic().lastTick, start + 201);
-}
-
-TEST_F(PeriodicReportTest, ASlotSilentForMoreThanTheGraceGetsTheLinkCheckUntilReportsFlow) {
+// Slot 1 gets the emission about every 210 ms; a slot silent for more than 500 ms gets the link
+// check with it until its reports flow again, and a lost link never does.
+TEST_F(PeriodicReportTest, SlotOneGetsItsReportsOnlyWhileOpenAndASilentSlotTheLinkCheck) {
   const std::int32_t first = PlugReceiver();
   const std::int32_t silent = PlugReceiver();
+  const std::int32_t lost = PlugReceiver();
   Connect(1000);
-  int checks = 0;
-  std::uint32_t firstCheck = 0;
+  ZAVNVirtualSetFaults(lost, ZAVN_VIRTUAL_FAULT_READ);
+  Times emissions, checks;
   for (std::uint32_t t = 1010; t <= 2000; t += 10) {
     ASSERT_TRUE(QueueReport(first));
-    const std::vector<Bytes> toFirst = StepAndTake(10, first);
-    const std::vector<Bytes> toSilent = TakeAllOutput(silent);
+    const Reports toFirst = StepAndTake(10, first);
+    const Reports toSilent = TakeAllOutput(silent);
+    EXPECT_TRUE(TakeAllOutput(lost).empty()) << t;
     if (!toFirst.empty()) {
-      EXPECT_EQ(toFirst, (std::vector<Bytes>{kRawData, kGameMode})) << t;
+      EXPECT_EQ(toFirst, kEmission) << t;
+      emissions.push_back(t);
     }
-    if (toSilent.empty()) continue;
-    EXPECT_EQ(toSilent, std::vector<Bytes>{kLinkCheck}) << t;
-    EXPECT_FALSE(toFirst.empty()) << t;  // sent with an emission only
-    EXPECT_EQ(ZAVNGetTxStatus(2), LINK_TIMEOUT);
-    if (checks++ == 0) firstCheck = t;
+    if (!toSilent.empty()) {
+      EXPECT_EQ(toSilent, kLinkCheck) << t;
+      EXPECT_EQ(ZAVNGetTxStatus(2), LINK_TIMEOUT);
+      checks.push_back(t);
+    }
   }
-  EXPECT_EQ(firstCheck, 1630u);  // the first emission after 500 ms without a report
-  EXPECT_EQ(checks, 2);          // 1630 and 1840
+  EXPECT_EQ(emissions, (Times{1210, 1420, 1630, 1840}));
+  EXPECT_EQ(checks, (Times{1630, 1840}));
+  EXPECT_EQ(ZAVNGetRxStatus(3), LINK_NO_DEVICE);
 
-  // Reports again: the next emission leaves the slot alone.
   for (int k = 0; k < 30; ++k) {
     ASSERT_TRUE(QueueReport(first));
     ASSERT_TRUE(QueueReport(silent));
     StepAndTake(10, first);
     EXPECT_TRUE(TakeAllOutput(silent).empty()) << k;
   }
-}
 
-TEST_F(PeriodicReportTest, ALostLinkGetsNoCheckWhateverItsReadsGave) {
-  const std::int32_t first = PlugReceiver();
-  const std::int32_t lost = PlugReceiver();
-  Connect(1000);
-  ZAVNVirtualSetFaults(lost, ZAVN_VIRTUAL_FAULT_READ);
-  int emissions = 0;
-  for (int k = 0; k < 100; ++k) {
-    ASSERT_TRUE(QueueReport(first));
-    if (!StepAndTake(10, first).empty()) ++emissions;
-    EXPECT_TRUE(TakeAllOutput(lost).empty()) << k;
-  }
-  EXPECT_EQ(ZAVNGetRxStatus(2), LINK_NO_DEVICE);
-  EXPECT_EQ(emissions, 4);
-}
-
-TEST_F(PeriodicReportTest, ClosedSlotOneGetsNothingWhileTheClockAdvances) {
-  const std::int32_t first = PlugReceiver();
-  const std::int32_t second = PlugReceiver();
-  Connect(1000);
+  // Slot 1 closed: nothing goes anywhere, but the clock goes on.
   ZAVNDisconnectRx(1);
-  std::uint32_t lastTick = commands::Periodic().lastTick;
-  std::vector<std::uint32_t> emissions;
+  const std::uint32_t closedAt = commands::Periodic().lastTick;
+  Times ticks{closedAt};
   for (int k = 0; k < 50; ++k) {
-    ASSERT_TRUE(QueueReport(second));
+    ASSERT_TRUE(QueueReport(silent));
     EXPECT_TRUE(StepAndTake(10, first).empty());
-    EXPECT_TRUE(TakeAllOutput(second).empty());
-    if (commands::Periodic().lastTick != lastTick)
-      emissions.push_back(commands::Periodic().lastTick);
-    lastTick = commands::Periodic().lastTick;
+    EXPECT_TRUE(TakeAllOutput(silent).empty());
+    const std::uint32_t tick = commands::Periodic().lastTick;
+    if (tick != ticks.back()) ticks.push_back(tick);
   }
-  EXPECT_EQ(emissions, (std::vector<std::uint32_t>{1210, 1420}));
+  EXPECT_EQ(ticks, (Times{closedAt, closedAt + 210, closedAt + 420}));
+}
+
+TEST_F(PeriodicReportTest, MoreThan200MsSendsAlsoAcrossTheTickWrap) {
+  const std::int32_t id = PlugReceiver();
+  const std::uint32_t start = 0xFFFFFF80u;
+  Connect(start);
+  EXPECT_TRUE(StepAndTake(200, id).empty());
+  EXPECT_EQ(StepAndTake(1, id), kEmission);  // past the wrap
+  EXPECT_EQ(commands::Periodic().lastTick, start + 201);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Host calls racing a poll thread that runs without pause. ThreadSanitizer runs these; the
 // fixture checks that no handle was used after it was closed.
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -17,21 +16,27 @@ namespace {
 
 constexpr std::uint64_t kCycles = 3000;
 
+void Connect() {
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+}
+
 class RaceTest : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
     system_.RunFreely();
   }
-  bool Polling(std::uint64_t from) { return system_.Cycles() < from + kCycles; }
+  // Connects; the function returned is true until the poll thread has run kCycles more cycles.
+  auto ConnectAndPollFor() {
+    Connect();
+    return [this, start = system_.Cycles()] { return system_.Cycles() < start + kCycles; };
+  }
 };
 
 TEST_F(RaceTest, DisconnectAndConnectWhileThePollThreadReads) {
   const std::int32_t id = PlugReceiver();
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
-  const std::uint64_t start = system_.Cycles();
-
+  const auto polling = ConnectAndPollFor();
   std::atomic<bool> done{false};
   std::thread feeder([&] {
     unsigned char product[ZAVN_PRODUCT_STRING_BYTES];
@@ -40,10 +45,9 @@ TEST_F(RaceTest, DisconnectAndConnectWhileThePollThreadReads) {
       ZAVNGetProductString(1, product);
     }
   });
-  while (Polling(start)) {
+  while (polling()) {
     ZAVNDisconnectRx(1);
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    Connect();
   }
   done = true;
   feeder.join();
@@ -56,17 +60,13 @@ TEST_F(RaceTest, DisconnectAndConnectWhileThePollThreadReads) {
 
 TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
   std::int32_t id = PlugReceiver();
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
-  const std::uint64_t start = system_.Cycles();
-  int connects = 0;
-  while (Polling(start) || connects < 200) {
+  const auto polling = ConnectAndPollFor();
+  for (int connects = 1; polling() || connects <= 200; ++connects) {
     // Losing the receiver makes the thread end by itself, at a moment the host cannot know.
     ZAVNVirtualUnplug(id);
     id = PlugReceiver();
     ASSERT_GT(id, 0);
     ZAVNConnectRx();
-    ++connects;
     // The thread may lose the new link and end at any moment; but once it has ended, no slot
     // may still show a link. (Read in this order: the link could drop between the two reads.)
     if (core::Run().threadExitCode != platform::kThreadStillActive) {
@@ -80,8 +80,7 @@ TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
 TEST_F(RaceTest, ResetAndTerminateWhileThePollThreadReads) {
   const std::int32_t id = PlugReceiver();
   for (int round = 0; round < 50; ++round) {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    Connect();
     QueueReport(id);
     if (round % 2 == 0) {
       ASSERT_EQ(ZAVNReset(), LINK_RESET_DONE);
@@ -99,19 +98,18 @@ class SnapshotRaceTest : public LibraryTest {};
 
 TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   const std::int32_t id = PlugReceiver();
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
+  Connect();
   for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system_.Step());
   ASSERT_EQ(core::Players().assignDone, 1);
 
   std::vector<std::int32_t> received;
-  auto collect = [&received](PlayerStatus& status) {
-    ZAVNGetStatus(1, &status);
-    const std::int32_t count = status.MotionCount;
-    for (std::int32_t k = 0; k < count; ++k) received.push_back(status.MotionHistory[0][k]);
-  };
   auto status = std::make_unique<PlayerStatus>();
-  HostThread host([&] { collect(*status); });
+  auto collect = [&] {
+    ZAVNGetStatus(1, status.get());
+    received.insert(received.end(), status->MotionHistory[0],
+                    status->MotionHistory[0] + status->MotionCount);
+  };
+  HostThread host(collect);
   // The ring keeps the newest 1024 samples; a host that snapshots less often loses the oldest.
   // Every few hundred samples the test therefore waits until the host has taken a snapshot
   // that began after that point, however the scheduler treats the host thread.
@@ -129,7 +127,7 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
     ASSERT_TRUE(system_.Step());
   }
   host.Stop();
-  collect(*status);
+  collect();
 
   ASSERT_EQ(received.size(), static_cast<std::size_t>(kSteps * kPerStep));
   for (std::size_t k = 0; k < received.size(); ++k) {

@@ -44,31 +44,42 @@ class StatusTest : public LibraryTest {
   std::unique_ptr<PlayerStatus> out_ = std::make_unique<PlayerStatus>();
 };
 
-TEST_F(StatusTest, SnapshotHandsOverEachSampleOnce) {
+TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
   ConnectPlayerOne();
-  for (std::uint16_t k = 1; k <= 3; ++k) QueueMotion({k, 0x1234, 3, 4, 5, 0xABCD});
-  Report buttons{};
-  PutMotion(buttons.data(), {4, 0x1234, 3, 4, 5, 0xABCD});
-  buttons[25] = 0x04;  // button 2
-  Queue(buttons.data());
+  for (std::uint16_t k = 1; k <= 4; ++k) QueueMotion({k, 0x1234, 3, 4, 5, 0xABCD});
   Poll();
-
   ZAVNGetStatus(1, out_.get());
   EXPECT_EQ(out_->MotionCount, 4);
   for (int k = 0; k < 4; ++k) EXPECT_EQ(out_->MotionHistory[0][k], k + 1);
   EXPECT_EQ(out_->MotionHistory[0][4], 0);
-  EXPECT_EQ(out_->MotionHistory[3][0], 0xABCD);  // the second triple is reversed
-  EXPECT_EQ(out_->Motion[1], 0x1234);
-  EXPECT_EQ(out_->Buttons[2], 1);
   EXPECT_EQ(out_->RecordCount, 4);
 
+  // Taken once: the next snapshot clears the history, and the rest still shows the last record.
   std::memset(out_->MotionHistory, 0x5A, sizeof out_->MotionHistory);
   ZAVNGetStatus(1, out_.get());
   EXPECT_EQ(out_->MotionCount, 0);
   EXPECT_EQ(out_->MotionHistory[0][0], 0);
   EXPECT_EQ(out_->MotionHistory[5][1023], 0);
   EXPECT_EQ(out_->Motion[0], 4);
-  EXPECT_EQ(out_->Buttons[2], 1);
+  EXPECT_EQ(out_->Motion[1], 0x1234);
+
+  // After the reset the history part is left alone and the rest reads zero.
+  ZAVNReset();
+  std::memset(out_.get(), 0x66, sizeof(PlayerStatus));
+  ZAVNGetStatus(1, out_.get());
+  EXPECT_EQ(out_->Motion[0], 0x66666666);
+  EXPECT_EQ(out_->MotionCount, 0x66666666);
+  EXPECT_EQ(out_->MotionHistory[0][0], 0x66666666);
+  EXPECT_EQ(out_->RecordCount, 0);
+  EXPECT_EQ(out_->Buttons[0], 0);
+  EXPECT_EQ(out_->AccountStatus, 0);
+  EXPECT_EQ(out_->ReservedFloat[5], 0.0f);
+  // Never copied.
+  EXPECT_EQ(out_->BootBlock[0], 0x66);
+  EXPECT_EQ(out_->BootBlock[1], 0x66);
+  EXPECT_EQ(out_->BootBlock[2], 0);
+  EXPECT_EQ(out_->SecondaryRecordCount, 0x66666666);
+  EXPECT_EQ(out_->RawRecord[0], 0x66);
 }
 
 TEST_F(StatusTest, MotionIsDecodedOnlyOncePlayersAreAssignedButRepliesAlways) {
@@ -89,12 +100,10 @@ TEST_F(StatusTest, MotionIsDecodedOnlyOncePlayersAreAssignedButRepliesAlways) {
 
 std::atomic<int> g_callbacks{0};
 std::atomic<PlayerStatus*> g_seen{nullptr};
-std::uint8_t g_header[3];
 void ZAVN_CALL OnRawData(std::int32_t kind, PlayerStatus* status) {
   if (kind != 1) return;
   ++g_callbacks;
   g_seen = status;
-  std::memcpy(g_header, status->RawRecord, 3);
 }
 
 TEST_F(StatusTest, RawDataCallbackGetsTheLibrarysOwnRecord) {
@@ -106,9 +115,6 @@ TEST_F(StatusTest, RawDataCallbackGetsTheLibrarysOwnRecord) {
   Poll();
   EXPECT_EQ(g_callbacks, 1);
   EXPECT_EQ(g_seen.load(), &input::LibraryStatus(1));
-  EXPECT_EQ(g_header[0], 0x02);
-  EXPECT_EQ(g_header[1], 0x31);
-  EXPECT_EQ(g_header[2], 0x03);
 
   ZAVNReset();  // the registration outlives the reset
   ConnectPlayerOne();
@@ -151,32 +157,9 @@ TEST_F(StatusTest, OtherPlayerValuesGetPlayerOneWithoutTheSecondaryFields) {
   ZAVNGetStatus(1, nullptr);  // does nothing
 }
 
-TEST_F(StatusTest, AfterTheResetTheHistoryPartIsLeftAloneAndTheRestReadsZero) {
-  ConnectPlayerOne();
-  QueueMotion({5, 0, 0, 0, 0, 0});
-  Poll();
-  ZAVNReset();
-  std::memset(out_.get(), 0x66, sizeof(PlayerStatus));
-  ZAVNGetStatus(1, out_.get());
-  EXPECT_EQ(out_->Motion[0], 0x66666666);
-  EXPECT_EQ(out_->MotionCount, 0x66666666);
-  EXPECT_EQ(out_->MotionHistory[0][0], 0x66666666);
-  EXPECT_EQ(out_->RecordCount, 0);
-  EXPECT_EQ(out_->Buttons[0], 0);
-  EXPECT_EQ(out_->AccountStatus, 0);
-  EXPECT_EQ(out_->ReservedFloat[5], 0.0f);
-  // Never copied.
-  EXPECT_EQ(out_->BootBlock[0], 0x66);
-  EXPECT_EQ(out_->BootBlock[1], 0x66);
-  EXPECT_EQ(out_->BootBlock[2], 0);
-  EXPECT_EQ(out_->SecondaryRecordCount, 0x66666666);
-  EXPECT_EQ(out_->RawRecord[0], 0x66);
-}
-
 TEST_F(StatusTest, SteadyStreamReadsAHundredRecordsPerSecond) {
   ASSERT_GT(ZAVNVirtualPlugReceiver(1, 100), 0);
   ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), (Links{5, 6, 6, 6}));  // the 4- and 14-byte interfaces are skipped
   ZAVNRoutineFunc();
   for (int k = 0; k < 400; ++k) {
     system_.Advance(10);
@@ -184,31 +167,25 @@ TEST_F(StatusTest, SteadyStreamReadsAHundredRecordsPerSecond) {
   }
   std::uint32_t rates[4][4];
   std::memset(rates, 0xFF, sizeof rates);
-  std::uint32_t* pointers[4] = {rates[0], rates[1], nullptr, rates[3]};
-  EXPECT_EQ(ZAVNGetRawdataFPS(0, pointers), 1);
+  std::uint32_t* rows[4] = {rates[0], rates[1], nullptr, rates[3]};  // a null row is skipped
+  EXPECT_EQ(ZAVNGetRawdataFPS(0, rows), 1);
   EXPECT_NEAR(rates[0][0], 100, 3);
-  EXPECT_EQ(rates[0][1], 0u);
-  EXPECT_EQ(rates[0][2], 0u);
-  EXPECT_EQ(rates[1][0], 0u);
-  EXPECT_EQ(rates[3][3], 0u);
+  for (int row : {0, 1, 3}) {  // only player 1 streams
+    for (int k = row == 0 ? 1 : 0; k < 4; ++k) EXPECT_EQ(rates[row][k], 0u) << row << " " << k;
+  }
   EXPECT_EQ(ZAVNGetRawdataFPS(0, nullptr), 1);
-
-  ZAVNGetStatus(1, out_.get());
-  EXPECT_GT(out_->MotionCount, 200);  // decoded since player 1 was assigned
 }
 
+// Only a change of the setting restarts the periodic report's clock.
 TEST_F(StatusTest, JoystickLoopChangeRestartsThePeriodicClock) {
   commands::PeriodicClock& clock = commands::Periodic();
   system_.SetNow(1234);
-  EXPECT_EQ(ZAVNTurnONJoystickAPILoop(1), 1);
+  EXPECT_EQ(ZAVNTurnONJoystickAPILoop(1), 1);  // already 1 after the reset
   EXPECT_EQ(clock.lastTick, 0u);
   EXPECT_EQ(ZAVNTurnONJoystickAPILoop(0), 1);
   EXPECT_EQ(clock.joystickLoop, 0u);
   EXPECT_EQ(clock.lastTick, 1234u);
   EXPECT_EQ(clock.nowTick, 1234u);
-  ZAVNReset();
-  EXPECT_EQ(clock.joystickLoop, 1u);
-  EXPECT_EQ(clock.lastTick, 0u);
 }
 
 }  // namespace
