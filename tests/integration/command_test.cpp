@@ -108,13 +108,10 @@ std::vector<Command> AllCommands() {
   };
 }
 
-class CommandTest : public LibraryTest {
+class CommandTest : public ConnectedReceiverTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    id_ = PlugReceiver();
-    ZAVNConnectRx();
-    ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK);
+    ConnectedReceiverTest::SetUp();
     firmware::VUKChecksum() = 0x0001A2B3;
   }
   void TearDown() override {
@@ -134,8 +131,6 @@ class CommandTest : public LibraryTest {
     }
     return report;
   }
-
-  std::int32_t id_ = 0;
 };
 
 // Each report is as long as its layout, also on an interface that declares 64-byte output. A

@@ -10,13 +10,10 @@
 namespace zavn::testing {
 namespace {
 
-class ImageWriterTest : public LibraryTest {
+class ImageWriterTest : public ConnectedReceiverTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    id_ = PlugReceiver();
-    ZAVNConnectRx();
-    ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK);
+    ConnectedReceiverTest::SetUp();
     ASSERT_EQ(ZAVNGetVUKAppCheckSum(), 0u);
   }
   // Writes `text` as a line in a 64-byte buffer, NUL-filled; what the slot got.
@@ -27,7 +24,6 @@ class ImageWriterTest : public LibraryTest {
     return TakeOutput(id_);
   }
 
-  std::int32_t id_ = 0;
   char scratch_[ZAVN_IMAGE_LINE_BYTES] = {};
 };
 

@@ -70,6 +70,20 @@ class LibraryTest : public ::testing::Test {
   std::uint32_t staleAtStart_ = platform::virt::Receiver().StaleHandleUses();
 };
 
+// A receiver data interface plugged and connected as player 1's slot, for the tests of what the
+// host sends it; the poll thread is not switched on.
+class ConnectedReceiverTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    id_ = PlugReceiver();
+    ZAVNConnectRx();
+    ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK);
+  }
+
+  std::int32_t id_ = 0;
+};
+
 using Links = std::array<std::int32_t, 4>;
 
 }  // namespace zavn::testing
