@@ -36,6 +36,16 @@ inline std::unique_ptr<std::uint8_t[]> ExactCopy(const std::uint8_t* data, std::
   return copy;
 }
 
+// The one report the last call sent to interface `id`, and its length (0 for none); a second
+// report breaks an invariant.
+inline std::int32_t TakeOnlyReport(std::int32_t id,
+                                   std::uint8_t (&report)[ZAVN_VIRTUAL_MAX_REPORT_LENGTH]) {
+  const std::int32_t length = ZAVNVirtualTakeOutput(id, report, sizeof report);
+  std::uint8_t more[ZAVN_VIRTUAL_MAX_REPORT_LENGTH];
+  Require(ZAVNVirtualTakeOutput(id, more, sizeof more) == 0, "at most one report per call");
+  return length;
+}
+
 using SlotIds = std::array<std::int32_t, transport::kSlotCount>;
 
 // Resets the library on the virtual receiver, plugs one receiver data interface per slot and
