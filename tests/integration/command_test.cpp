@@ -54,25 +54,18 @@ std::vector<Command> AllCommands() {
       {"game mode", [](P p) { return ZAVNSwitchGameMode(p, 0x80); }, 1, Bytes{0x05, 0x80}},
       {"sensitivity", [](P p) { return ZAVNSwitchGSensitivity(p, -1); }, 1, Bytes{0x06, 0xFF}},
       {"command 1", [](P p) { return ZAVNSendCMDToTx(p, 1, &one); }, 1, Bytes{0x01, 0x01}},
-      {"command 2", [](P p) { return ZAVNSendCMDToTx(p, 2, &one); }, 1, Bytes{0x02, 0x01}},
       {"serial query", Void([](P p) { ZAVNAskSerialNumber(p, 3, nullptr, 1); }), 0,
        Bytes{0x05, 0x03}},
       {"serial data", Void([](P p) { ZAVNAskSerialNumber(p, 2, serial, 2); }), 0,
        Bytes{0x05, 0x02, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xAB,
              0xAC, 0xAD, 0xAE, 0xAF}},
-      // Sub-commands other than 2 carry zeros and read no pointer.
-      {"serial other", Void([](P p) { ZAVNAskSerialNumber(p, 0, nullptr, 2); }), 0,
-       WithZeros({0x05, 0x00}, 16)},
       {"version", Void([](P p) { ZAVNReadWriteVersionNum(p, 0x101, version); }), 0,
        Bytes{0x0B, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
       {"account", Void([](P p) { ZAVNWriteAccountData(p, 0x03, 0x1AA, digits); }), 0,
        Bytes{0x0A, 0x03, 0xAA, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37,
              0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x37, 0x00}},
       {"boot 0", boot(0), 1, WithZeros({0x11, 0x65, 0x91}, 13)},
-      {"boot 1", boot(1), 1, WithZeros({0x11, 0x3E, 0xB2}, 13)},
-      {"boot 2", boot(2), 1, WithZeros({0x11, 0xCD, 0x5A}, 13)},
       {"boot 3", boot(3), 1, WithZeros({0x11, 0x23, 0xB7, 0x00, 0x01, 0xA2, 0xB3}, 9)},
-      {"boot 4", boot(4), 1, WithZeros({0x11, 0x1C, 0x7B}, 13)},
       {"erase", [](P p) { return ZAVNSetMotorAction(p, erase); }, 16,
        Bytes{0x07, 0x00, 0x00, 0x00, 0x17, 0x45, 0x52, 0x41, 0x53}},
       {"motor", [](P p) { return ZAVNSetMotorAction(p, motor); }, 16,
@@ -87,24 +80,14 @@ std::vector<Command> AllCommands() {
        WithZeros({0x0D, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 17)},
       {"screen", [](P p) { return ZAVNSendScrResolMSXYPos(p, 1920, 1080, 960, 540); }, 1,
        Bytes{0x12, 0x07, 0x80, 0x04, 0x38, 0x03, 0xC0, 0x02, 0x1C}},
-      {"screen high bits", [](P p) { return ZAVNSendScrResolMSXYPos(p, 0, 0, 0x12345, 0); }, 1,
-       Bytes{0x12, 0, 0, 0, 0, 0x23, 0x45, 0, 0}},
       {"app info", [](P p) { return ZAVNSendAppInfoToDongle(p, 0x1AB, 0xCD); }, 1,
        Bytes{0x13, 0xAB, 0xCD}},
-      // Null pointers, unknown commands and forms, bad selectors: nothing.
-      {"command 0", [](P p) { return ZAVNSendCMDToTx(p, 0, nullptr); }, 1, {}},
-      {"command 1 null", [](P p) { return ZAVNSendCMDToTx(p, 1, nullptr); }, 1, {}},
+      // A null pointer, an unknown command or form, a bad selector: nothing.
       {"command 3", [](P p) { return ZAVNSendCMDToTx(p, 3, &one); }, 1, {}},
       {"serial data null", Void([](P p) { ZAVNAskSerialNumber(p, 2, nullptr, 2); }), 0, {}},
-      {"serial form 0", Void([](P p) { ZAVNAskSerialNumber(p, 3, serial, 0); }), 0, {}},
       {"serial form 3", Void([](P p) { ZAVNAskSerialNumber(p, 3, serial, 3); }), 0, {}},
-      {"version null", Void([](P p) { ZAVNReadWriteVersionNum(p, 0, nullptr); }), 0, {}},
-      {"account null", Void([](P p) { ZAVNWriteAccountData(p, 0, 0, nullptr); }), 0, {}},
       {"motor null", [](P p) { return ZAVNSetMotorAction(p, nullptr); }, 16, {}},
-      {"keyboard/mouse null", Void([](P p) { ZAVNSendAPIKeyboardMouse(p, nullptr); }), 0, {}},
-      {"joystick null", Void([](P p) { ZAVNSendAPINewKeyJoystick(p, nullptr); }), 0, {}},
       {"boot 5", boot(5), 0, {}},
-      {"boot -1", boot(-1), 0, {}},
   };
 }
 
@@ -142,7 +125,7 @@ TEST_F(CommandTest, EveryCommandWritesItsLayoutToAnOpenSlotOnly) {
   ASSERT_EQ(ZAVNGetRxStatus(2), LINK_OK);
   const auto refused = [](const Command& c) { return c.name.starts_with("boot") ? 0 : c.result; };
   for (const Command& command : AllCommands()) {
-    for (P player : {3, 4, 0, 5, -1, INT_MIN, INT_MAX}) {
+    for (P player : {3, 0, INT_MIN}) {  // a closed slot, out of range
       EXPECT_EQ(command.send(player), refused(command)) << command.name << " " << player;
     }
     EXPECT_TRUE(Next().empty() && TakeOutput(wide).empty()) << command.name;
@@ -151,24 +134,13 @@ TEST_F(CommandTest, EveryCommandWritesItsLayoutToAnOpenSlotOnly) {
     command.send(2);
     EXPECT_EQ(Take(wide, command), command.report) << command.name;
   }
-  ZAVNDisconnectRx(1);
-  for (const Command& command : AllCommands()) {
-    EXPECT_EQ(command.send(1), refused(command)) << command.name;
-  }
-  EXPECT_TRUE(Next().empty());
 }
 
 TEST(NumberText, WritesAsTheRuntimeItoaDoes) {
   char text[40];
-  EXPECT_STREQ(ZAVNITOA(-15, text, 10), "-15");
-  EXPECT_STREQ(ZAVNITOA(-1, text, 16), "ffffffff");
-  EXPECT_STREQ(ZAVNITOA(0, text, 10), "0");
   EXPECT_STREQ(ZAVNITOA(INT_MIN, text, 10), "-2147483648");
-  EXPECT_STREQ(ZAVNITOA(INT_MIN, text, 2), "10000000000000000000000000000000");
-  EXPECT_STREQ(ZAVNITOA(35, text, 36), "z");
-  EXPECT_EQ(ZAVNITOA(1, text, 10), text);
+  EXPECT_STREQ(ZAVNITOA(-1, text, 16), "ffffffff");  // other radices as unsigned
   // Radices outside 2..36 give an empty text; a null buffer is left alone.
-  EXPECT_STREQ(ZAVNITOA(5, text, 1), "");
   EXPECT_STREQ(ZAVNITOA(5, text, 37), "");
   EXPECT_EQ(ZAVNITOA(5, nullptr, 10), nullptr);
 }

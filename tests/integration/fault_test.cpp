@@ -1,7 +1,6 @@
 // Injected HID failures at each point where the library meets the receiver: connecting, polling,
 // commands and the update machine. Each ends in the link and machine states the library defines
 // for it, and the library works again once the fault is lifted.
-#include <algorithm>
 #include <memory>
 
 #include "support/output_log.h"
@@ -59,7 +58,9 @@ class FaultTest : public UpdateReadyTest {
   std::int32_t id_ = 0;
 };
 
-TEST_F(FaultTest, AReceiverThatCannotBeOpenedOrIdentifiedIsSkippedUntilTheFaultIsLifted) {
+// Connecting: an interface that cannot be opened or identified is skipped; one without
+// capabilities is taken and dropped at its first read, which asks for nothing.
+TEST_F(FaultTest, ConnectFaultsLeaveTheSlotEmptyUntilTheFaultIsLifted) {
   for (const std::int32_t fault : {ZAVN_VIRTUAL_FAULT_OPEN, ZAVN_VIRTUAL_FAULT_ATTRIBUTES}) {
     ConnectWith(fault);
     EXPECT_EQ(RxStatus(), (Links{LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE}))
@@ -67,44 +68,19 @@ TEST_F(FaultTest, AReceiverThatCannotBeOpenedOrIdentifiedIsSkippedUntilTheFaultI
     EXPECT_EQ(ZAVNVirtualOpenHandles(), 0) << fault;
     EXPECT_EQ(system_.ThreadsStarted(), 0) << fault;
   }
-  LiftAndExpectStreaming();
-}
-
-TEST_F(FaultTest, WithoutCapabilitiesTheSlotIsTakenAndDroppedAtItsFirstRead) {
   ConnectWith(ZAVN_VIRTUAL_FAULT_CAPABILITIES);
   EXPECT_EQ(system_.ThreadsStarted(), 1);
-  // Report lengths 0: the first read asks for nothing, which the driver refuses.
   ExpectLost();
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);  // a lost link keeps its handle until the next connect
   LiftAndExpectStreaming();
 }
 
-TEST_F(FaultTest, AFailingProductStringLeavesTheLinkUp) {
-  ConnectWith(ZAVN_VIRTUAL_FAULT_PRODUCT);
-  ExpectStreaming();
-  std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
-  EXPECT_EQ(ZAVNGetProductString(1, product), 0);
-  ZAVNVirtualSetFaults(id_, 0);
-  EXPECT_EQ(ZAVNGetProductString(1, product), 1);
-  EXPECT_EQ(product[0], 'N');
-  EXPECT_EQ(product[1], 0);
-}
-
-TEST_F(FaultTest, AFailedReadOrAnUnplugDropsTheLinkAndTheNextConnectTakesItBack) {
+TEST_F(FaultTest, AFailedReadDropsTheLinkAndTheNextConnectTakesItBack) {
   ConnectWith(0);
   ExpectStreaming();
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_READ);
   ExpectLost();
   LiftAndExpectStreaming();
-
-  ZAVNVirtualUnplug(id_);
-  ExpectLost();
-  Connect();  // nothing to take
-  EXPECT_EQ(ZAVNGetRxStatus(1), LINK_NO_DEVICE);
-  id_ = ZAVNVirtualPlugReceiver(1, kRateHz);
-  ASSERT_GT(id_, 0);
-  Connect();
-  ExpectStreaming();  // the handle of the unplugged interface is closed
 }
 
 TEST_F(FaultTest, FailedWritesAreDroppedWithoutTouchingTheLinkAndLaterOnesArrive) {
@@ -119,22 +95,15 @@ TEST_F(FaultTest, FailedWritesAreDroppedWithoutTouchingTheLinkAndLaterOnesArrive
   ASSERT_TRUE(Cycle());  // the periodic report fails as well
   EXPECT_TRUE(TakeAllOutput(id_).empty());
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
-  EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
 
   ZAVNVirtualSetFaults(id_, 0);
-  EXPECT_EQ(ZAVNSwitchGameMode(1, 3), 1);
-  EXPECT_EQ(ZAVNReadFWNumBootNum(1, 0), 1);
-  const std::vector<Bytes> sent = TakeAllOutput(id_);
-  EXPECT_NE(std::find(sent.begin(), sent.end(), Bytes{0x05, 0x03}), sent.end());
+  ZAVNSwitchGameMode(1, 3);
+  EXPECT_EQ(TakeAllOutput(id_), (std::vector<Bytes>{Bytes{0x05, 0x03}}));
   ExpectStreaming();
 }
 
 class UpdateFaultTest : public FaultTest {
  protected:
-  void StartUpdate(std::int32_t faults = 0) {
-    ConnectWith(faults);
-    ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
-  }
   std::int32_t State() const { return firmware::UpdateSlot(1).state; }
   // Cycles, reconnecting whenever the link is down, until the machine is in `state`.
   bool CycleUntil(std::int32_t state, int limit = 2000) {
@@ -143,41 +112,44 @@ class UpdateFaultTest : public FaultTest {
   }
 };
 
-TEST_F(UpdateFaultTest, AnUnreadableProductStringIsIdentifiedAgainUntilItCanBeRead) {
-  StartUpdate(ZAVN_VIRTUAL_FAULT_PRODUCT);
+// Each fault holds the machine where it is; lifted, the update goes on to its end.
+TEST_F(UpdateFaultTest, TheMachineWaitsOutEachFaultAndFinishes) {
+  ConnectWith(ZAVN_VIRTUAL_FAULT_PRODUCT);
+  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
   for (int k = 0; k < 20; ++k) {
     ASSERT_TRUE(Cycle());
     ASSERT_TRUE(State() == firmware::UPD_IDLE || State() == firmware::UPD_IDENTIFY) << k;
   }
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_READING_SERIAL);
   ZAVNVirtualSetFaults(id_, 0);
-  EXPECT_TRUE(CycleUntil(firmware::UPD_READ_SERIAL, 10));
-}
+  ASSERT_TRUE(CycleUntil(firmware::UPD_READ_SERIAL, 10));
 
-TEST_F(UpdateFaultTest, UnsentSerialQueriesAreRepeatedUntilOneIsAnswered) {
-  StartUpdate();
-  ASSERT_TRUE(CycleUntil(firmware::UPD_READ_SERIAL));
+  // Unsent serial queries are repeated until one is answered.
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_WRITE);
   for (int k = 0; k < 20; ++k) ASSERT_TRUE(Cycle());
   EXPECT_EQ(State(), firmware::UPD_READ_SERIAL);
   ZAVNVirtualSetFaults(id_, 0);
-  EXPECT_TRUE(CycleUntil(firmware::UPD_ERASE));
-}
-
-TEST_F(UpdateFaultTest, ABootLoaderThatCannotBeOpenedHoldsTheMachineUntilItCan) {
-  StartUpdate();
-  // The erase makes the receiver come back as its boot loader; keep that from being opened.
   ASSERT_TRUE(CycleUntil(firmware::UPD_ERASE));
+
+  // The erase makes the receiver come back as its boot loader; keep that from being opened.
   ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_OPEN);
   for (int k = 0; k < 100; ++k) ReconnectIfLost(Cycle());
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_NO_DEVICE);
   EXPECT_EQ(State(), firmware::UPD_IDLE);
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_ERASED);
-
   ZAVNVirtualSetFaults(id_, 0);
   EXPECT_TRUE(CycleUntil(firmware::UPD_DONE, 100000));
   ASSERT_TRUE(Cycle());  // the pass in UPD_DONE
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_DONE);
+}
+
+// Slots outside 1..4 are refused.
+TEST_F(UpdateFaultTest, SlotsOutOfRangeAreRefused) {
+  EXPECT_EQ(ZAVNBootLoaderFSM(0, ZAVN_UPDATE_RUN), 0);
+  EXPECT_EQ(ZAVNBootLoaderFSM(5, ZAVN_UPDATE_RUN), 0);
+  EXPECT_EQ(ZAVNGetBootloaderStatus(-1), 0);
+  EXPECT_EQ(ZAVNCheckHarlonCHKAK(5), 0);
+  EXPECT_EQ(ZAVNCheckVUKCHKAK(0), 0);
 }
 
 }  // namespace

@@ -19,9 +19,7 @@ using LeakTest = LibraryTest;
 
 TEST_F(LeakTest, PlugConnectStreamUnplugCyclesLeaveNothingOpen) {
   system_.AdvanceClockOnSleep();
-  // Counted once the first cycle's poll thread has ended: a sanitizer may start a thread of its
-  // own with the first thread of the process, and the ended poll thread may not yet be gone. A
-  // thread left by each cycle would still show.
+  // Counted after the first cycle: a sanitizer may start a thread of its own with the first one.
   int threadsAfterFirstCycle = 0;
   auto status = std::make_unique<PlayerStatus>();
   for (int cycle = 0; cycle < 1000; ++cycle) {
@@ -34,8 +32,7 @@ TEST_F(LeakTest, PlugConnectStreamUnplugCyclesLeaveNothingOpen) {
     ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK) << cycle;
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(system_.Step()) << cycle;
     ZAVNGetStatus(1, status.get());
-    // Slots above the new receiver's may still hold the handles of earlier lost links, until
-    // the host disconnects the player: they never pile up.
+    // Lost links in slots above the new receiver's keep their handles, but these never pile up.
     ASSERT_LE(ZAVNVirtualOpenHandles(), transport::kSlotCount) << cycle;
 
     // Unplugged: the poll thread loses every link and ends by itself.

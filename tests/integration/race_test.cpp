@@ -1,5 +1,5 @@
-// Host calls racing a poll thread that runs without pause. ThreadSanitizer runs these; the
-// fixture checks that no handle was used after it was closed.
+// Host calls racing the poll thread. ThreadSanitizer runs these; the fixture checks that no
+// handle was used after it was closed.
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -14,8 +14,6 @@
 namespace zavn::testing {
 namespace {
 
-constexpr std::uint64_t kCycles = 3000;
-
 void Connect() {
   ZAVNConnectRx();
   ZAVNRoutineFunc();
@@ -27,10 +25,10 @@ class RaceTest : public LibraryTest {
     LibraryTest::SetUp();
     system_.RunFreely();
   }
-  // Connects; the function returned is true until the poll thread has run kCycles more cycles.
+  // Connects; the function returned is true until the poll thread has run 3000 more cycles.
   auto ConnectAndPollFor() {
     Connect();
-    return [this, start = system_.Cycles()] { return system_.Cycles() < start + kCycles; };
+    return [this, start = system_.Cycles()] { return system_.Cycles() < start + 3000; };
   }
 };
 
@@ -51,24 +49,22 @@ TEST_F(RaceTest, DisconnectAndConnectWhileThePollThreadReads) {
   }
   done = true;
   feeder.join();
-
   ZAVNConnectRx();
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
   EXPECT_LE(OpenHandles(id), 1);
-  EXPECT_NE(ZAVNTerminate(0), 0);
 }
 
 TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
   std::int32_t id = PlugReceiver();
   const auto polling = ConnectAndPollFor();
   for (int connects = 1; polling() || connects <= 200; ++connects) {
-    // Losing the receiver makes the thread end by itself, at a moment the host cannot know.
+    // Unplugged, the thread ends by itself at a moment the host cannot know.
     ZAVNVirtualUnplug(id);
     id = PlugReceiver();
     ASSERT_GT(id, 0);
     ZAVNConnectRx();
-    // The thread may lose the new link and end at any moment; but once it has ended, no slot
-    // may still show a link. (Read in this order: the link could drop between the two reads.)
+    // Once the thread has ended no slot may show a link (read in this order: the link may drop
+    // between the two reads).
     if (core::Run().threadExitCode != platform::kThreadStillActive) {
       ASSERT_NE(ZAVNGetRxStatus(1), LINK_OK) << connects;
     }
@@ -77,24 +73,8 @@ TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
   EXPECT_NE(ZAVNTerminate(0), 0);
 }
 
-TEST_F(RaceTest, ResetAndTerminateWhileThePollThreadReads) {
-  const std::int32_t id = PlugReceiver();
-  for (int round = 0; round < 50; ++round) {
-    Connect();
-    QueueReport(id);
-    if (round % 2 == 0) {
-      ASSERT_EQ(ZAVNReset(), LINK_RESET_DONE);
-      ASSERT_EQ(RxStatus(), (Links{6, 6, 6, 6}));
-    } else {
-      ZAVNTerminate(round % 4 == 1 ? 0 : 1);
-      ASSERT_TRUE(system_.ThreadEnded());
-    }
-  }
-  EXPECT_EQ(OpenHandles(id), ZAVNGetRxStatus(1) == LINK_OK ? 1 : 0);
-}
-
-// Snapshots on a host thread while the poll thread decodes: every sample arrives exactly once.
-class SnapshotRaceTest : public LibraryTest {};
+// Snapshots on a host thread while the stepped poll thread decodes: every sample exactly once.
+using SnapshotRaceTest = LibraryTest;
 
 TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   const std::int32_t id = PlugReceiver();
@@ -110,9 +90,7 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
                     status->MotionHistory[0] + status->MotionCount);
   };
   HostThread host(collect);
-  // The ring keeps the newest 1024 samples; a host that snapshots less often loses the oldest.
-  // Every few hundred samples the test therefore waits until the host has taken a snapshot
-  // that began after that point, however the scheduler treats the host thread.
+  // The ring keeps the newest samples only: wait for a fresh snapshot well before it fills.
   constexpr int kSteps = 1000, kPerStep = 3, kStepsBetweenWaits = 100;
   static_assert(kStepsBetweenWaits * kPerStep < ZAVN_HISTORY_LENGTH);
   std::array<std::uint8_t, kReportLength> report{};
@@ -130,9 +108,7 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   collect();
 
   ASSERT_EQ(received.size(), static_cast<std::size_t>(kSteps * kPerStep));
-  for (std::size_t k = 0; k < received.size(); ++k) {
-    ASSERT_EQ(received[k], static_cast<std::int32_t>(k)) << k;
-  }
+  for (std::size_t k = 0; k < received.size(); ++k) ASSERT_EQ(received[k], std::int32_t(k)) << k;
 }
 
 }  // namespace

@@ -1,21 +1,18 @@
-// The firmware update machine, run by the poll thread on the injected clock: what a whole update
-// does not show, one cycle at a time, and whole updates end to end against the virtual receiver.
+// Whole firmware updates, run by the poll thread on the injected clock against the virtual
+// receiver.
 #include <algorithm>
 #include <functional>
 #include <string>
 
 #include "firmware/hex_text.h"
 #include "firmware/images.h"
-#include "firmware/update_machine.h"
 #include "input/status_records.h"
 #include "support/output_log.h"
-#include "support/report_builder.h"
 #include "support/update_fixture.h"
 
 namespace zavn::testing {
 namespace {
 
-using firmware::UpdateSlot;
 using Is = std::function<bool(const Bytes&)>;
 
 // Reports of `size` bytes that begin with `head`.
@@ -35,122 +32,16 @@ const Is kHexLine = Starts({0x10}, 32);
 const Is kTableRow = Starts({0x03}, 32);
 const Bytes kErase{0x07, 0x00, 0x00, 0x00, 0x17, 'E', 'R', 'A', 'S'};
 
-class UpdateMachineTest : public UpdateReadyTest {
- protected:
-  void Cycle() { ASSERT_TRUE(system_.StepCycle()); }
-  void CycleUntil(firmware::UpdateState state) {
-    for (int k = 0; k < 50 && UpdateSlot(1).state != state; ++k) Cycle();
-    ASSERT_EQ(UpdateSlot(1).state, state);
-  }
-  void Queue(std::int32_t id, const Bytes& report) {
-    ASSERT_EQ(ZAVNVirtualQueueInput(id, report.data(), static_cast<std::int32_t>(report.size())),
-              1);
-  }
-};
-
-TEST_F(UpdateMachineTest, AnIncompleteSerialIsAskedForOnEveryPass) {
-  const std::int32_t id = PlugReceiver("NOLTADongle");
-  Connect();
-  ASSERT_EQ(ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN), 1);
-  CycleUntil(firmware::UPD_READ_SERIAL);
-  EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_READING_SERIAL);  // 14 at once, not 7
-
-  // 14 non-zero bytes and a zero among the first 15.
-  std::uint8_t serial[16];
-  for (int k = 0; k < 16; ++k) serial[k] = static_cast<std::uint8_t>('A' + k);
-  serial[9] = 0;
-  Bytes reply(kReportLength, 0);
-  PutReply(reply.data(), 'R', serial, 16);
-  Queue(id, reply);
-  TakeAllOutput(id);
-  for (int pass = 0; pass < 3; ++pass) {
-    Cycle();
-    EXPECT_EQ(UpdateSlot(1).state, firmware::UPD_READ_SERIAL);
-    const std::vector<Bytes> sent = TakeAllOutput(id);
-    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), kSerialQuery), 1);
-  }
-  EXPECT_EQ(input::LibraryStatus(1).SerialBlock[10], 'K');
-
-  // The 16th byte is not looked at.
-  serial[9] = 'J';
-  serial[15] = 0;
-  PutReply(reply.data(), 'R', serial, 16);
-  Queue(id, reply);
-  Cycle();
-  EXPECT_EQ(UpdateSlot(1).state, firmware::UPD_END_SERIAL_READ);
-  Cycle();
-  EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_SERIAL_READ);
-}
-
-TEST_F(UpdateMachineTest, ModeHundredOnOneSlotHoldsEveryMachineAtItsStart) {
-  PlugReceiver("NOLTADongle");
-  PlugReceiver("NOLTADongle");
-  Connect();
-  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
-  CycleUntil(firmware::UPD_READ_SERIAL);
-  ZAVNBootLoaderFSM(2, ZAVN_UPDATE_RESET);
-  for (int k = 0; k < 5; ++k) {
-    Cycle();
-    EXPECT_EQ(UpdateSlot(1).state, firmware::UPD_IDLE);
-    for (std::int32_t flag : UpdateSlot(1).reachedFlags) EXPECT_EQ(flag, 0);
-    EXPECT_EQ(ZAVNGetBootloaderStatus(2), 0);
-  }
-  EXPECT_EQ(UpdateSlot(1).harlonProgress, firmware::kHarlonProgressStart);
-
-  // The library reset stops every machine and clears the results; the machine keeps its place.
-  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
-  ZAVNBootLoaderFSM(2, ZAVN_UPDATE_STOP);
-  CycleUntil(firmware::UPD_READ_SERIAL);
-  ZAVNReset();
-  EXPECT_EQ(ZAVNGetBootloaderStatus(1), 0);
-  EXPECT_EQ(UpdateSlot(1).state, firmware::UPD_READ_SERIAL);
-
-  // Slots outside 1..4 are refused.
-  EXPECT_EQ(ZAVNBootLoaderFSM(0, 1), 0);
-  EXPECT_EQ(ZAVNBootLoaderFSM(5, 1), 0);
-  EXPECT_EQ(ZAVNGetBootloaderStatus(-1), 0);
-  EXPECT_EQ(ZAVNCheckHarlonCHKAK(5), 0);
-  EXPECT_EQ(ZAVNCheckVUKCHKAK(0), 0);
-}
-
-TEST_F(UpdateMachineTest, EachBootLoaderRecordGrantsOneMoreRow) {
-  const std::int32_t id = PlugReceiver("nRFUSBDongle");
-  Connect();
-  Cycle();
-  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
-  // The reset grants one row; a host that takes the grant leaves the machine nothing to send.
-  EXPECT_EQ(ZAVNCheckHarlonCHKAK(1), 1);
-  EXPECT_EQ(ZAVNCheckHarlonCHKAK(1), 0);
-  CycleUntil(firmware::UPD_SEND_HARLON);
-  for (int k = 0; k < 3; ++k) Cycle();
-  EXPECT_EQ(UpdateSlot(1).harlonRow, 0);
-
-  // A boot-loader record as the receiver sends it: report ID, "B", 0x95, 0x3B.
-  const Bytes record = WithZeros({0x02, 'B', 0x95, 0x3B}, kReportLength - 4);
-  for (int row = 1; row <= 3; ++row) {
-    Queue(id, record);
-    Cycle();
-    Cycle();  // no record: no row
-    EXPECT_EQ(UpdateSlot(1).harlonRow, row);
-  }
-  const std::vector<Bytes> sent = TakeAllOutput(id);
-  EXPECT_EQ(std::count_if(sent.begin(), sent.end(), kTableRow), 3);
-  // The same records grant the HEX image's lines.
-  EXPECT_EQ(ZAVNCheckVUKCHKAK(1), 1);
-  EXPECT_EQ(ZAVNCheckVUKCHKAK(1), 0);
-  EXPECT_EQ(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_SENDING_TABLE_IMAGE);
-}
-
 bool Done() {
   return ZAVNGetBootloaderStatus(1) == ZAVN_UPDATE_DONE;
 }
 
-// Whole updates, one poll-thread sleep at a time, the host reconnecting whenever the receiver
-// drops off. What was sent is taken after each step: the output log never overflows.
-class UpdateRunTest : public UpdateMachineTest {
+// One poll-thread sleep at a time, the host reconnecting whenever the receiver drops off. What was
+// sent is taken after each step: the output log never overflows.
+class UpdateRunTest : public UpdateReadyTest {
  protected:
   void SetUp() override {
-    UpdateMachineTest::SetUp();
+    UpdateReadyTest::SetUp();
     id_ = ZAVNVirtualPlugReceiver(1, 100);
     ASSERT_GT(id_, 0);
   }
