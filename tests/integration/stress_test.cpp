@@ -1,6 +1,7 @@
 // Four host threads call every exported function, with valid and invalid arguments, while four
 // virtual transmitters stream; afterwards the host's closing calls must release everything. The
 // run lasts ZAVN_STRESS_SECONDS (20 by default); the sanitizer builds run it too.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -49,7 +50,7 @@ struct Chaos {
   // An image table entry as a host hands it over: in a 64-byte line, zero-filled.
   static const char* Line(const char* entry, std::size_t slot) {
     std::memset(line, 0, sizeof line);
-    std::memcpy(line, entry, slot);
+    std::memcpy(line, entry, std::min(slot, sizeof line));
     return line;
   }
   static void Call() {
