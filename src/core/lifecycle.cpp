@@ -1,8 +1,10 @@
 // The host's start-up and shut-down calls.
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "core/link_table.h"
+#include "core/player_assignment.h"
 #include "core/poll_thread.h"
 #include "core/run_state.h"
 #include "core/status_reset.h"
@@ -79,6 +81,20 @@ std::array<std::int32_t, kSlotCount> FillSlots() {
   return result;
 }
 
+// The lifecycle lock as ZAVNConnectRx, ZAVNReset and ZAVNTerminate hold it. A host thread first
+// waits for any poll thread that another call is stopping. Entering moves the lifecycle epoch
+// on: a poll cycle that let go of its lock meanwhile does not go on with what it read.
+class LifecycleCall {
+ public:
+  LifecycleCall() : guard_(Run().lifecycleLock) {
+    if (!OnPollThread()) AwaitThreadStops();
+    ++Run().lifecycleEpoch;
+  }
+
+ private:
+  LockGuard guard_;
+};
+
 }  // namespace
 }  // namespace zavn::core
 
@@ -97,8 +113,9 @@ ZAVN_API void* ZAVN_CALL ZAVNInit(void) {
 
 ZAVN_API int32_t ZAVN_CALL ZAVNReset(void) {
   RunState& run = Run();
-  LockGuard lifecycle(run.lifecycleLock);
-  // The thread leaves first, so that no cycle writes into freshly reset state.
+  LifecycleCall call;
+  // The thread leaves first, so that no cycle writes into freshly reset state. Called from the
+  // poll thread itself, the rest of its cycle is left out instead.
   StopPollThread();
   for (int i = 0; i < kSlotCount; ++i) {
     if (Slot(i).IsOpen()) Slot(i).Close();
@@ -110,7 +127,7 @@ ZAVN_API int32_t ZAVN_CALL ZAVNReset(void) {
 
 ZAVN_API void ZAVN_CALL ZAVNConnectRx(void) {
   RunState& run = Run();
-  LockGuard lifecycle(run.lifecycleLock);
+  LifecycleCall call;
   LockGuard poll(run.pollLock);
   const auto result = FillSlots();
   for (int i = 0; i < kSlotCount; ++i) Links().rxStatus[i] = result[i];
@@ -137,15 +154,23 @@ ZAVN_API void ZAVN_CALL ZAVNDisconnectRx(int32_t playerIndex) {
 
 ZAVN_API int32_t ZAVN_CALL ZAVNTerminate(int32_t run) {
   RunState& state = Run();
-  LockGuard lifecycle(state.lifecycleLock);
-  zavn::games::ReleaseGamePlugin();
-  if (zavn::platform::NotifyHandle handle = state.deviceNotifyHandle.exchange(nullptr)) {
-    zavn::platform::UnregisterHidNotifications(handle);
+  bool threadRan = false;
+  {
+    LifecycleCall call;
+    if (zavn::platform::NotifyHandle handle = state.deviceNotifyHandle.exchange(nullptr)) {
+      zavn::platform::UnregisterHidNotifications(handle);
+    }
+    for (auto& enabled : Links().pollEnabled) enabled = 0;
+    state.threadRunFlag = run;
+    // The thread ends whatever value the host passed, so this never waits for ever.
+    StopPollThread();
+    // A thread a reset has already released counts as this call's.
+    threadRan = std::exchange(state.threadStartedSinceTerminate, false);
   }
-  for (auto& enabled : Links().pollEnabled) enabled = 0;
-  state.threadRunFlag = run;
-  // The thread ends whatever value the host passed, so this never waits for ever.
-  return StopPollThread() ? 1 : 0;
+  // With the thread stopped no dispatch calls the plug-in any more; its goodbye runs with no
+  // lock held, as any call out of the library.
+  zavn::games::ReleaseGamePlugin(Players().playerSlot);
+  return threadRan ? 1 : 0;
 }
 
 }  // extern "C"

@@ -1,11 +1,14 @@
 #include "core/poll_thread.h"
 
+#include <algorithm>
+
 #include "commands/periodic_clock.h"
 #include "commands/periodic_report.h"
 #include "core/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/update_control.h"
+#include "games/game_dispatch.h"
 #include "input/decoder.h"
 #include "input/input_report.h"
 #include "transport/report_reader.h"
@@ -15,17 +18,21 @@ namespace {
 
 using platform::LockGuard;
 
+thread_local bool t_onPollThread = false;
+
 bool KeepRunning(const RunState& run) {
   return run.threadRunFlag == 1 && run.loopRunFlag == 1 && run.stopRequested == 0;
 }
 
 std::uint32_t PollThread(void*) {
+  t_onPollThread = true;
   RunState& run = Run();
   for (;;) {
     {
       LockGuard guard(run.pollLock);
       // The decision to end is taken under the poll lock, so a connect that holds the lock
-      // either sees the thread still running (and it then goes on) or sees it gone.
+      // either sees the thread still running (and it then goes on) or sees it gone. After it
+      // the thread takes no lock of the library.
       if (!KeepRunning(run)) {
         run.threadExitCode = 0;
         return 1;
@@ -68,30 +75,61 @@ bool DecoderGateOpen(const transport::InputBuffer& b, ZAVNLinkState tx, bool ass
          b[r::kLetterPosition] == r::kSerial;
 }
 
-}  // namespace
+// What the poll thread adds to each motion record: the game plug-in of player 1, and the end of
+// the decode when the host changed the links during a call out.
+class CycleListener final : public input::MotionListener {
+ public:
+  explicit CycleListener(std::uint32_t epoch) : epoch_(epoch) {}
+  bool KeepDecoding() override { return Run().lifecycleEpoch == epoch_; }
+  void AfterMotion(std::int32_t player, PlayerStatus& status) override {
+    if (player == 1 && Players().assignDone == 1) {
+      games::DispatchGamePlugin(player, &status, Players().playerSlot);
+    }
+  }
 
-void PollPass() {
+ private:
+  const std::uint32_t epoch_;
+};
+
+// One pass over the four slots; false when the cycle is to end here.
+bool PollPass(std::uint32_t epoch) {
   LinkTable& links = Links();
   PlayerAssignment& players = Players();
   for (int i = 0; i < transport::kSlotCount; ++i) {
     if (links.pollEnabled[i] == 0) continue;
     const std::int32_t slotNumber = i + 1;
     transport::InputBuffer& buffer = transport::InputBufferOf(i);
-    const ZAVNLinkState tx = transport::ReadSlot(buffer, i);
+    std::uint32_t bytes = 0;
+    const ZAVNLinkState tx = transport::ReadSlot(buffer, i, &bytes);
     links.txStatus[i] = tx;
-    if (DecoderGateOpen(buffer, tx, players.assignDone == 1)) input::Decode(buffer, slotNumber);
+    if (DecoderGateOpen(buffer, tx, players.assignDone == 1)) {
+      CycleListener listener(epoch);
+      {
+        // The decode calls out of the library (raw-data callback, plug-in): no poll lock then.
+        platform::Unlocked unlocked(Run().pollLock);
+        input::Decode(buffer, slotNumber, &listener);
+      }
+      if (Run().lifecycleEpoch != epoch) return false;
+    } else {
+      // Reports the gate turns away are dropped: a later read must not find them behind its own.
+      std::fill_n(buffer.begin(), std::min<std::size_t>(bytes, buffer.size()), 0);
+    }
     if (players.assignDone == 0) players.assignDone = AssignPlayers(slotNumber, tx);
     AssignNextPlayer(slotNumber, tx);
     commands::SendPeriodicReport(commands::Periodic().joystickLoop != 0 ? 1 : 0);
   }
+  return true;
 }
 
-void PollCycle() {
+}  // namespace
+
+bool PollCycle() {
   LinkTable& links = Links();
+  const std::uint32_t epoch = Run().lifecycleEpoch;
   // Each enabled slot runs a whole pass over all enabled slots.
   for (int i = 0; i < transport::kSlotCount; ++i) {
     if (links.pollEnabled[i] == 0) continue;
-    PollPass();
+    if (!PollPass(epoch)) return false;
     UpdateLinkState(i);
   }
   if (!AnySlotConnected()) {
@@ -101,13 +139,23 @@ void PollCycle() {
   }
   // Every cycle, whether or not the slots are polled.
   firmware::RunUpdateMachines();
+  return true;
+}
+
+bool OnPollThread() {
+  return t_onPollThread;
 }
 
 void StartPollThreadUnlessRunning() {
   RunState& run = Run();
   platform::System& system = platform::ActiveSystem();
-  if (run.threadExitCode == platform::kThreadStillActive) return;
-  // A thread that ended by itself has passed its last use of the lock: release its handle.
+  if (run.threadExitCode == platform::kThreadStillActive) {
+    // The running thread goes on, unless a host thread is waiting for it to end: that stop
+    // comes after this connect.
+    if (run.joinsUnderWay == 0) run.stopRequested = 0;
+    return;
+  }
+  // A thread that ended by itself has passed its last use of any lock: release its handle.
   if (run.pollThreadHandle != nullptr) {
     system.JoinThread(run.pollThreadHandle);
     run.pollThreadHandle = nullptr;
@@ -115,6 +163,7 @@ void StartPollThreadUnlessRunning() {
   run.stopRequested = 0;
   run.pollThreadHandle = system.StartThread(PollThread, nullptr);
   if (run.pollThreadHandle == nullptr) return;
+  run.threadStartedSinceTerminate = true;
   system.RaiseThreadPriority(run.pollThreadHandle);
   // The new thread cannot end before the caller releases the poll lock, so this reads
   // kThreadStillActive.
@@ -124,10 +173,32 @@ void StartPollThreadUnlessRunning() {
 bool StopPollThread() {
   RunState& run = Run();
   run.stopRequested = 1;
-  if (run.pollThreadHandle == nullptr) return false;
-  const bool released = platform::ActiveSystem().JoinThread(run.pollThreadHandle);
-  run.pollThreadHandle = nullptr;
+  if (OnPollThread()) return false;
+  bool released = false;
+  // A connect on another thread may start a new thread while this one waits: stop that too.
+  while (run.pollThreadHandle != nullptr) {
+    const platform::ThreadHandle thread = run.pollThreadHandle;
+    run.pollThreadHandle = nullptr;
+    run.joinLock.Enter();
+    ++run.joinsUnderWay;
+    {
+      platform::Unlocked unlocked(run.lifecycleLock);
+      released = platform::ActiveSystem().JoinThread(thread);
+      --run.joinsUnderWay;
+      run.joinLock.Leave();
+    }
+    run.stopRequested = 1;
+  }
   return released;
+}
+
+void AwaitThreadStops() {
+  RunState& run = Run();
+  while (run.joinsUnderWay != 0) {
+    platform::Unlocked unlocked(run.lifecycleLock);
+    // Held by the waiting thread until its thread has ended.
+    LockGuard wait(run.joinLock);
+  }
 }
 
 }  // namespace zavn::core

@@ -8,16 +8,24 @@ namespace zavn::core {
 
 inline constexpr std::uint32_t kPollPeriodMs = 10;
 
-// One pass over the four slots.
-void PollPass();
-// One cycle's work: a pass per enabled slot, the link states, the end test.
-void PollCycle();
+// One cycle's work: a pass per enabled slot, the link states, the end test, the update
+// machines. The caller holds the poll lock once; it is let go around each decode. Returns false
+// when a host's connect, reset or terminate came in meanwhile: the rest of the cycle is left out.
+bool PollCycle();
+
+// Whether the calling thread is the poll thread (a host callback or plug-in running on it).
+bool OnPollThread();
 
 // Starts the thread unless one is running and will go on (it only decides to end under the
 // poll lock, which the caller holds). Caller holds lifecycleLock and pollLock.
 void StartPollThreadUnlessRunning();
-// Makes a running thread end, whatever the run flags say, and waits for it. Returns whether a
-// thread handle was released. Caller holds lifecycleLock, not pollLock.
+// Makes a running thread end, whatever the run flags say. On a host thread it waits until the
+// thread has ended and releases it; returns whether a handle was released. On the poll thread
+// itself it only asks: the thread ends after its current cycle and a later host call joins it.
+// Caller holds lifecycleLock once, and no other lock.
 bool StopPollThread();
+// Waits while another host thread is stopping the poll thread, so that no lifecycle call sees
+// it half stopped. Caller holds lifecycleLock once, and no other lock; not on the poll thread.
+void AwaitThreadStops();
 
 }  // namespace zavn::core

@@ -1,4 +1,20 @@
-// The run flags of the library and the poll thread's control.
+// The run flags of the library, the poll thread's control and the library's locks.
+//
+// Lock order. A thread may take a lock while holding only locks above it in this list:
+//   1. lifecycleLock  (core)       ZAVNConnectRx, ZAVNReset, ZAVNTerminate
+//   2. joinLock       (core)       held by the one host thread that waits for the poll thread
+//   3. pollLock       (core)       the poll thread's cycle; ZAVNConnectRx while it fills slots
+//   4. StatusLock     (input)      one decoded record; one snapshot; the reset of the records
+//   5. the plug-in's lock (games)  the loaded plug-in's fields
+//   6. a slot's lock  (transport)  one operation on a device slot
+//   7. the HID backends' own locks (platform)
+// No lock is held across a call out of the library (raw-data callback, plug-in, a plug-in's
+// loading and unloading): the decoder lets go of the status lock and the poll thread of the poll
+// lock around them, and ZAVNTerminate releases the plug-in after leaving the lifecycle lock. So
+// every exported function starts with no lock held, whichever thread calls it.
+// Nothing waits for the poll thread while holding a lock the poll thread may take: a host call
+// that stops it leaves the lifecycle lock while it waits (holding only joinLock, which the poll
+// thread never takes), and a stop asked for on the poll thread itself does not wait at all.
 #pragma once
 
 #include <atomic>
@@ -17,14 +33,21 @@ struct RunState {
   std::atomic<std::uint32_t> threadExitCode{0};
   // Set by ZAVNTerminate and ZAVNReset: the thread ends at its next cycle whatever the flags.
   std::atomic<std::int32_t> stopRequested{0};
+  // Moves on with every ZAVNConnectRx, ZAVNReset and ZAVNTerminate. A cycle that let go of the
+  // poll lock for a decode ends there when it has moved: the links it read are out of date.
+  std::atomic<std::uint32_t> lifecycleEpoch{0};
+  // Host threads waiting for the poll thread to end (they hold joinLock meanwhile).
+  std::atomic<std::int32_t> joinsUnderWay{0};
   std::atomic<platform::NotifyHandle> deviceNotifyHandle{nullptr};
 
-  platform::ThreadHandle pollThreadHandle = nullptr;  // under lifecycleLock
-  // Held by the poll thread around each cycle's work, and by ZAVNConnectRx while it fills the
-  // slots, so that the thread's decision to end and a connect never interleave.
-  platform::Lock pollLock;
-  // Serialises ZAVNConnectRx, ZAVNReset and ZAVNTerminate; taken before pollLock.
+  // Under lifecycleLock: the thread started last, until a host thread has joined it, and
+  // whether a thread was started since the last ZAVNTerminate.
+  platform::ThreadHandle pollThreadHandle = nullptr;
+  bool threadStartedSinceTerminate = false;
+
   platform::Lock lifecycleLock;
+  platform::Lock joinLock;
+  platform::Lock pollLock;
 };
 
 RunState& Run();

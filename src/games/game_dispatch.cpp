@@ -1,9 +1,7 @@
 #include "games/game_dispatch.h"
 
-#include <atomic>
+#include <utility>
 
-#include "core/player_assignment.h"
-#include "core/run_state.h"
 #include "games/plugin_path.h"
 #include "games/settings.h"
 #include "input/slot_report_mode.h"
@@ -16,9 +14,28 @@ namespace {
 
 constexpr std::int32_t kGameEnded = 0;
 
+// The plug-in is handed the library's tables as arrays of plain 32-bit words.
+static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t) &&
+              alignof(std::atomic<std::int32_t>) == alignof(std::int32_t) &&
+              std::atomic<std::int32_t>::is_always_lock_free);
+
+const std::int32_t* Words(const std::atomic<std::int32_t>* table) {
+  return reinterpret_cast<const std::int32_t*>(table);
+}
+
+// The loaded plug-in. The lock guards these fields only and is never held across a call into
+// the plug-in, nor across its loading or unloading (which run its own code).
+struct Plugin {
+  platform::Lock lock;
+  platform::ModuleHandle module = nullptr;
+  ZAVNGamePluginEntry entry = nullptr;
+  int callsUnderWay = 0;
+  // Taken out of use while a call into it was under way: unloaded when the last call returns.
+  platform::ModuleHandle retired = nullptr;
+};
+Plugin g_plugin;
+
 struct Dispatch {
-  platform::ModuleHandle module = nullptr;  // the result of the last load attempt
-  std::atomic<ZAVNGamePluginEntry> entry{nullptr};
   std::atomic<std::int32_t> loadedGame{0};
   std::atomic<std::int32_t> channelModes[commands::kChannelPlayers]{};
 };
@@ -38,25 +55,56 @@ void ApplyReportModes() {
   }
 }
 
-void Call(std::int32_t player, PlayerStatus* status, std::int32_t game, std::int32_t parameter) {
-  const ZAVNGamePluginEntry entry = g_dispatch.entry;
-  if (entry == nullptr) return;
-  std::int32_t playerSlot[transport::kSlotCount];
-  for (int k = 0; k < transport::kSlotCount; ++k) playerSlot[k] = core::Players().playerSlot[k];
-  std::int32_t modes[commands::kChannelPlayers];
-  ChannelModes(modes);
-  entry(player, playerSlot, status, game, modes, parameter);
+void CloseIfLoaded(platform::ModuleHandle module) {
+  if (module != nullptr) platform::CloseLibrary(module);
 }
 
+// Calls the loaded plug-in, if any. The plug-in stays mapped until the call has returned, even
+// when it is released from inside the call.
+void Call(std::int32_t player, PlayerStatus* status, std::int32_t game, std::int32_t parameter,
+          PlayerSlotTable playerSlot) {
+  ZAVNGamePluginEntry entry;
+  {
+    platform::LockGuard guard(g_plugin.lock);
+    entry = g_plugin.entry;
+    if (entry == nullptr) return;
+    ++g_plugin.callsUnderWay;
+  }
+  entry(player, Words(playerSlot), status, game, Words(g_dispatch.channelModes), parameter);
+  platform::ModuleHandle unload = nullptr;
+  {
+    platform::LockGuard guard(g_plugin.lock);
+    if (--g_plugin.callsUnderWay == 0) std::swap(unload, g_plugin.retired);
+  }
+  CloseIfLoaded(unload);
+}
+
+// Takes the plug-in out of use and unloads it, at once or after the calls under way.
 void Unload() {
-  platform::CloseLibrary(g_dispatch.module);
-  g_dispatch.entry = nullptr;
+  platform::ModuleHandle unload = nullptr;
+  {
+    platform::LockGuard guard(g_plugin.lock);
+    if (g_plugin.entry == nullptr) return;
+    g_plugin.entry = nullptr;
+    if (g_plugin.callsUnderWay == 0) {
+      unload = g_plugin.module;
+    } else if (g_plugin.retired == nullptr) {
+      g_plugin.retired = g_plugin.module;
+    }  // else a second release inside the same call: the library stays loaded for good
+  }
+  CloseIfLoaded(unload);
+}
+
+bool Loaded() {
+  platform::LockGuard guard(g_plugin.lock);
+  return g_plugin.entry != nullptr;
 }
 
 // A goodbye call with game 0, then the unload.
-void EndGame(std::int32_t player, PlayerStatus* status, std::int32_t parameter) {
-  if (g_dispatch.entry == nullptr) return;
-  Call(player, status, kGameEnded, parameter);
+void EndGame(std::int32_t player, PlayerStatus* status, std::int32_t parameter,
+             PlayerSlotTable playerSlot) {
+  if (!Loaded()) return;
+  Call(player, status, kGameEnded, parameter, playerSlot);
   Unload();
 }
 
@@ -64,19 +112,21 @@ void Load(std::int32_t game) {
   char path[kPluginPathSize];
   char name[kPluginNameSize];
   if (GetGamePluginPath(game, path, name) != 1) return;
-  g_dispatch.module = platform::OpenLibrary(path);
-  g_dispatch.entry =
-      reinterpret_cast<ZAVNGamePluginEntry>(platform::LibraryFunction(g_dispatch.module, name));
+  const platform::ModuleHandle module = platform::OpenLibrary(path);
+  const auto entry = reinterpret_cast<ZAVNGamePluginEntry>(platform::LibraryFunction(module, name));
   // A library without the entry function would never run nor be freed: free it now.
-  if (g_dispatch.entry == nullptr && g_dispatch.module != nullptr) {
-    platform::CloseLibrary(g_dispatch.module);
-    g_dispatch.module = nullptr;
+  if (entry == nullptr) {
+    CloseIfLoaded(module);
+    return;
   }
+  platform::LockGuard guard(g_plugin.lock);
+  g_plugin.module = module;
+  g_plugin.entry = entry;
 }
 
 }  // namespace
 
-void DispatchGamePlugin(std::int32_t player, PlayerStatus* status) {
+void DispatchGamePlugin(std::int32_t player, PlayerStatus* status, PlayerSlotTable playerSlot) {
   const std::int32_t game = commands::SelectedGame();
   const std::int32_t parameter = commands::GameChannelParam();
   std::int32_t taken[commands::kChannelPlayers];
@@ -86,25 +136,24 @@ void DispatchGamePlugin(std::int32_t player, PlayerStatus* status) {
   ApplyReportModes();
 
   if (game == 0) {
-    EndGame(player, status, parameter);
+    EndGame(player, status, parameter, playerSlot);
   } else if (game == g_dispatch.loadedGame) {
-    Call(player, status, game, parameter);
+    Call(player, status, game, parameter, playerSlot);
   } else {
-    EndGame(player, status, parameter);
+    EndGame(player, status, parameter, playerSlot);
     // The settings are read on a change of selection only.
     ReadProgramSettings();
     ReadGameEntry(&CurrentGameEntry(), game);
     Load(game);
-    Call(player, status, game, parameter);
+    Call(player, status, game, parameter, playerSlot);
   }
   g_dispatch.loadedGame = game;
 }
 
-void ReleaseGamePlugin() {
-  platform::LockGuard guard(core::Run().pollLock);
-  if (g_dispatch.entry == nullptr) return;
+void ReleaseGamePlugin(PlayerSlotTable playerSlot) {
+  if (!Loaded()) return;
   for (std::int32_t player = 1; player <= commands::kChannelPlayers; ++player) {
-    Call(player, &input::LibraryStatus(player), kGameEnded, 0);
+    Call(player, &input::LibraryStatus(player), kGameEnded, 0, playerSlot);
   }
   Unload();
 }
@@ -118,7 +167,7 @@ void ChannelModes(std::int32_t (&modes)[commands::kChannelPlayers]) {
 }
 
 bool PluginLoaded() {
-  return g_dispatch.entry != nullptr;
+  return Loaded();
 }
 
 void ResetGameDispatch() {

@@ -2,6 +2,7 @@
 // host's selection changes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "commands/game_channel.h"
@@ -9,13 +10,17 @@
 
 namespace zavn::games {
 
-// Called by the decoder after every motion record of player 1 once players are assigned, on the
-// poll thread inside the poll lock.
-void DispatchGamePlugin(std::int32_t player, PlayerStatus* status);
+// The player-to-slot table the plug-in is shown: the library's own, entry p - 1 for player p.
+using PlayerSlotTable = const std::atomic<std::int32_t> (&)[commands::kChannelPlayers];
 
-// Says goodbye to a loaded plug-in (a call with game 0 for each player 1..4) and unloads it.
-// Called by ZAVNTerminate; takes the poll lock, so no dispatch runs meanwhile.
-void ReleaseGamePlugin();
+// Called after every motion record of player 1 once players are assigned, on the poll thread,
+// with no library lock held. Loading, calling and unloading the plug-in run here.
+void DispatchGamePlugin(std::int32_t player, PlayerStatus* status, PlayerSlotTable playerSlot);
+
+// Says goodbye to a loaded plug-in (a call with game 0 for each player 1..4) and unloads it, or,
+// when called from inside the plug-in, once its outermost call has returned. Called by
+// ZAVNTerminate with no library lock held.
+void ReleaseGamePlugin(PlayerSlotTable playerSlot);
 
 // For tests and the reset: the dispatch's own state.
 std::int32_t LoadedGame();

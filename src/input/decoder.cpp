@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/player_assignment.h"
 #include "firmware/acknowledgements.h"
-#include "games/game_dispatch.h"
 #include "input/callbacks.h"
 #include "input/input_report.h"
 #include "input/rate_meter.h"
@@ -81,8 +79,31 @@ void DecodeButtons(const std::uint8_t* letter, PlayerStatus& status) {
   }
 }
 
-void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status,
-                  std::uint32_t tick) {
+// The status lock as a decode holds it: let go around each call out of the library, after which
+// the decode goes on only if the records were not reset meanwhile.
+class DecodeLock {
+ public:
+  DecodeLock() : guard_(StatusLock()), epoch_(Decoding().recordsEpoch) {}
+
+  // Runs `call` without the lock; false when the records were reset while it ran.
+  template <typename Call>
+  bool CallOut(Call&& call) {
+    {
+      platform::Unlocked unlocked(StatusLock());
+      call();
+    }
+    return Intact();
+  }
+  bool Intact() const { return Decoding().recordsEpoch == epoch_; }
+
+ private:
+  platform::LockGuard guard_;
+  const std::uint32_t epoch_;
+};
+
+// Returns false when the decode is to end after this record.
+bool DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status,
+                  std::uint32_t tick, DecodeLock& lock, MotionListener* listener) {
   const std::int32_t position = RingPosition(status.MotionCount);
   status.MotionCount = position;
   g_state.lastMotionPosition = position;
@@ -99,17 +120,25 @@ void DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus&
   }
   DecodeButtons(letter, status);
 
-  // The rate meter and the callback see the count before its wrap.
+  // The rate meter and the callback see the count before its wrap, and the sample's position
+  // as the count.
   ++status.RecordCount;
   RunRateMeter(player, status, tick);
   std::memcpy(status.RawRecord, r::kRawRecordHeader, sizeof r::kRawRecordHeader);
   std::memcpy(status.RawRecord + sizeof r::kRawRecordHeader, letter, r::kMotionExtent + 1);
-  if (ZAVNRawDataCallback callback = RawDataCallback()) callback(kRawDataKind, &status);
+  if (ZAVNRawDataCallback callback = RawDataCallback()) {
+    if (!lock.CallOut([&] { callback(kRawDataKind, &status); })) return false;
+  }
   status.MotionCount = position + 1;
   if (status.RecordCount > kMaxRecordCount) status.RecordCount = 0;
-  if (player == 1 && core::Players().assignDone == 1) {
-    games::DispatchGamePlugin(player, &status);
-  }
+  if (listener == nullptr) return true;
+  bool keep = true;
+  const bool intact = lock.CallOut([&] {
+    keep = listener->KeepDecoding();
+    if (keep) listener->AfterMotion(player, status);
+    keep = keep && listener->KeepDecoding();
+  });
+  return intact && keep;
 }
 
 void DecodeSecondaryMotion(const std::uint8_t* letter, PlayerStatus& status) {
@@ -167,12 +196,15 @@ class Walk {
  public:
   // The clock is read once for the whole buffer: its records came in one read, and a reading
   // costs as much as decoding a record.
-  Walk(const transport::InputBuffer& buffer, std::int32_t player, PlayerStatus& status, int stride)
+  Walk(const transport::InputBuffer& buffer, std::int32_t player, PlayerStatus& status, int stride,
+       DecodeLock& lock, MotionListener* listener)
       : b_(buffer),
         player_(player),
         status_(status),
         stride_(stride),
-        tick_(platform::ActiveSystem().TickMs()) {}
+        tick_(platform::ActiveSystem().TickMs()),
+        lock_(lock),
+        listener_(listener) {}
 
   // Visits, in order, only the positions where a rule can match: the expected letter position,
   // the extension position 35 before it, and every "B". Other positions match no rule.
@@ -188,8 +220,7 @@ class Walk {
       }
       if (nextBoot < i) nextBoot = FindBoot(i);
       next = std::min(next, nextBoot);
-      if (next >= kEnd) return;
-      Visit(next);
+      if (next >= kEnd || !Visit(next)) return;
       i = next + 1;
     }
   }
@@ -211,44 +242,42 @@ class Walk {
     if (synced_) expected_ += by;
   }
 
-  void Visit(int i) {
+  // False when the decode is to end here.
+  bool Visit(int i) {
     const std::uint8_t letter = b_[i];
     const std::uint8_t* at = &b_[i];
     if (i == expected_) {
       if (letter == r::kMotion) {
         const bool secondary = b_[i - r::kMarkerBeforeLetter] == r::kSecondaryMarker;
         if (Fits(i, secondary ? r::kSecondaryExtent : r::kMotionExtent)) {
-          if (secondary) {
-            DecodeSecondaryMotion(at, status_);
-          } else {
-            DecodeMotion(at, player_, status_, tick_);
-          }
           synced_ = true;
           Advance();
-          return;
+          if (!secondary) return DecodeMotion(at, player_, status_, tick_, lock_, listener_);
+          DecodeSecondaryMotion(at, status_);
+          return true;
         }
       } else if (letter == r::kSerial && Fits(i, r::kSerialExtent)) {
         std::memcpy(status_.SerialBlock, at + r::kBlockStart, sizeof status_.SerialBlock);
         CountRecord(status_.RecordCount);
         synced_ = true;
         Advance();
-        return;
+        return true;
       } else if (letter == r::kVersion && Fits(i, r::kVersionExtent)) {
         std::memcpy(status_.VersionBlock, at + r::kBlockStart, sizeof status_.VersionBlock);
         CountRecord(status_.RecordCount);
         AdvanceIfSynced(stride_);
-        return;
+        return true;
       } else if (letter == r::kAccount && Fits(i, r::kAccountExtent)) {
         DecodeAccount(at, status_);
         CountRecord(status_.RecordCount);
         AdvanceIfSynced(stride_);
-        return;
+        return true;
       }
     }
     if (letter == r::kExtension && i == expected_ - r::kExtensionBeforeExpected &&
         Fits(i, r::kExtensionExtent)) {
       DecodeExtension(at, player_, status_);
-      return;
+      return true;
     }
     if (letter == r::kBoot && Fits(i, r::kBootExtent) && at[1] == r::kBootSecond &&
         at[2] == r::kBootThird) {
@@ -258,6 +287,7 @@ class Walk {
       firmware::GrantAcknowledgements(player_);
       AdvanceIfSynced(stride_ + 2);
     }
+    return true;
   }
 
   const transport::InputBuffer& b_;
@@ -265,6 +295,8 @@ class Walk {
   PlayerStatus& status_;
   const int stride_;
   const std::uint32_t tick_;
+  DecodeLock& lock_;
+  MotionListener* const listener_;
   int expected_ = r::kLetterPosition;
   bool synced_ = false;
 };
@@ -278,9 +310,11 @@ bool AllZero(const transport::InputBuffer& buffer) {
 
 }  // namespace
 
-void Decode(transport::InputBuffer& buffer, std::int32_t player) {
-  platform::LockGuard guard(StatusLock());
-  DecodeComplete() = 0;
+void Decode(transport::InputBuffer& buffer, std::int32_t player, MotionListener* listener) {
+  DecodeLock lock;
+  DecodeProgress& progress = Decoding();
+  // The player's histories are not handed over until the whole buffer is in.
+  progress.decodingPlayer = player;
   // A buffer of zeros holds no letter and is clear already.
   if (!AllZero(buffer)) {
     const int letters = CountLetters(buffer);
@@ -290,11 +324,13 @@ void Decode(transport::InputBuffer& buffer, std::int32_t player) {
       SlotReportMode(player - 1) = kLongReportMode;
     }
     if (letters >= 1 && letters <= r::kMaxLetters) {
-      Walk(buffer, player, LibraryStatus(player), stride).Run();
+      Walk(buffer, player, LibraryStatus(player), stride, lock, listener).Run();
     }
+    if (!lock.Intact()) return;
     buffer.fill(0);
   }
-  DecodeComplete() = 1;
+  progress.decodingPlayer = 0;
+  progress.decodedSinceReset = 1;
 }
 
 void ResetDecoderState() {

@@ -42,7 +42,9 @@ void CopyHistoryPart(PlayerStatus& out, PlayerStatus& s, bool withSecondary) {
 constexpr int kFirstCopiedBootByte = 2;
 
 void CopyLatestFields(PlayerStatus& out, const PlayerStatus& s) {
-  out.RecordCount = s.RecordCount;
+  // During the raw-data callback the count stands one past its wrap for a moment; the snapshot
+  // shows the whole record's value.
+  out.RecordCount = s.RecordCount > kMaxRecordCount ? 0 : s.RecordCount;
   Copy(out.ReservedC, s.ReservedC);
   Copy(out.ReservedD, s.ReservedD);
   Copy(out.SerialBlock, s.SerialBlock);
@@ -67,11 +69,15 @@ void CopyLatestFields(PlayerStatus& out, const PlayerStatus& s) {
 extern "C" ZAVN_API void ZAVN_CALL ZAVNGetStatus(int32_t playerIndex, PlayerStatus* out) {
   using namespace zavn::input;
   if (out == nullptr) return;
-  const bool inRange = playerIndex >= 1 && playerIndex <= 4;
-  PlayerStatus& s = LibraryStatus(inRange ? playerIndex : 1);
+  const std::int32_t player = playerIndex >= 1 && playerIndex <= 4 ? playerIndex : 1;
+  PlayerStatus& s = LibraryStatus(player);
   zavn::platform::LockGuard guard(StatusLock());
-  // Until a decode has completed (after the reset, or when called from inside a decode) the
-  // history part stays where it is.
-  if (DecodeComplete() == 1) CopyHistoryPart(*out, s, playerIndex == 1);
+  // The history part stays where it is until a decode has completed after the reset, and while
+  // the player's own buffer is being decoded (from inside its callbacks): a buffer's samples
+  // are handed over together.
+  const DecodeProgress& progress = Decoding();
+  if (progress.decodedSinceReset == 1 && progress.decodingPlayer != player) {
+    CopyHistoryPart(*out, s, playerIndex == 1);
+  }
   CopyLatestFields(*out, s);
 }

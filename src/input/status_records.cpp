@@ -5,7 +5,7 @@
 namespace zavn::input {
 namespace {
 PlayerStatus g_records[4];
-std::atomic<std::int32_t> g_decodeComplete{0};
+DecodeProgress g_progress;
 }  // namespace
 
 PlayerStatus& LibraryStatus(std::int32_t player) {
@@ -17,14 +17,20 @@ platform::Lock& StatusLock() {
   return lock;
 }
 
-std::atomic<std::int32_t>& DecodeComplete() {
-  return g_decodeComplete;
+DecodeProgress& Decoding() {
+  return g_progress;
+}
+
+std::int32_t DecodeComplete() {
+  return g_progress.decodedSinceReset == 1 && g_progress.decodingPlayer == 0 ? 1 : 0;
 }
 
 void ResetStatusRecords() {
   platform::LockGuard guard(StatusLock());
   std::memset(g_records, 0, sizeof g_records);
-  g_decodeComplete = 0;
+  g_progress.decodedSinceReset = 0;
+  g_progress.decodingPlayer = 0;
+  ++g_progress.recordsEpoch;
 }
 
 }  // namespace zavn::input

@@ -75,4 +75,17 @@ class LockGuard {
   Lock& lock_;
 };
 
+// Leaves a lock the caller holds once, for the length of a scope: around a call out of the
+// library, or a wait, that must not hold it. Enters it again at the end of the scope.
+class Unlocked {
+ public:
+  explicit Unlocked(Lock& lock) noexcept : lock_(lock) { lock_.Leave(); }
+  ~Unlocked() { lock_.Enter(); }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+ private:
+  Lock& lock_;
+};
+
 }  // namespace zavn::platform

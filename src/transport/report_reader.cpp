@@ -24,9 +24,10 @@ InputBuffer& InputBufferOf(int slot) {
   return g_inputBuffers[slot];
 }
 
-ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot) {
-  std::uint32_t bytes = 0;  // the decoder always looks at the whole buffer
-  const ZAVNLinkState result = Slot(slot).ReadReports(buffer, bytes);
+ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes) {
+  std::uint32_t delivered = 0;
+  const ZAVNLinkState result = Slot(slot).ReadReports(buffer, delivered);
+  if (bytes != nullptr) *bytes = delivered;
   TimeoutRun& run = g_timeouts[slot];
   if (result != LINK_TIMEOUT) {
     run.count = 0;

@@ -15,8 +15,9 @@ inline constexpr std::uint32_t kTimeoutGraceMs = 500;
 InputBuffer& InputBufferOf(int slot);
 
 // One read of slot 0..3 into its buffer: LINK_OK, LINK_NO_DEVICE, LINK_READ_ERROR, or
-// LINK_TIMEOUT once empty reads have lasted more than kTimeoutGraceMs.
-ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot);
+// LINK_TIMEOUT once empty reads have lasted more than kTimeoutGraceMs. `bytes`, when given,
+// receives how many bytes the read delivered (0 unless a read took reports).
+ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes = nullptr);
 
 // Zeroes the input buffers and the time-out runs.
 void ResetReportReader();
