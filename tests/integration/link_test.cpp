@@ -1,5 +1,8 @@
 // Connecting, polling and losing receivers through the exported functions, one poll cycle at a
 // time on the stepped clock.
+#include <atomic>
+
+#include "core/player_assignment.h"
 #include "support/library_fixture.h"
 
 namespace zavn::testing {
@@ -79,6 +82,78 @@ TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHol
   EXPECT_EQ(TxStatus(), kAllNoDevice);
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 0);
 }
+
+// What the raw-data callback does at its next call, on the poll thread.
+enum class FromCallback { kNothing, kReset, kTerminate, kResetAndReconnect };
+std::atomic<FromCallback> g_fromCallback{FromCallback::kNothing};
+std::atomic<std::int32_t> g_callbackResult{-1};
+std::atomic<int> g_callbacks{0};
+
+void ZAVN_CALL LifecycleCallback(int32_t, PlayerStatus*) {
+  ++g_callbacks;
+  switch (g_fromCallback.exchange(FromCallback::kNothing)) {
+    case FromCallback::kReset:
+      g_callbackResult = ZAVNReset();
+      break;
+    case FromCallback::kTerminate:
+      g_callbackResult = ZAVNTerminate(0);
+      break;
+    case FromCallback::kResetAndReconnect:
+      g_callbackResult = ZAVNReset();
+      ZAVNConnectRx();
+      ZAVNRoutineFunc();
+      break;
+    case FromCallback::kNothing:
+      break;
+  }
+}
+
+class CallbackLifecycleTest : public LinkTest,
+                              public ::testing::WithParamInterface<FromCallback> {
+ protected:
+  void SetUp() override {
+    LinkTest::SetUp();
+    system_.AdvanceClockOnSleep();
+    system_.SetNow(1000);
+    g_callbacks = 0;
+    g_callbackResult = -1;
+    ZAVNInitGetRawDataCallBack(LifecycleCallback);
+    ASSERT_GT(ZAVNVirtualPlugReceiver(1, 100), 0);  // one record per cycle
+    ConnectAndPoll();
+    for (int k = 0; k < 200 && g_callbacks == 0; ++k) ASSERT_TRUE(system_.Step());
+    ASSERT_GT(g_callbacks, 0);
+  }
+  void TearDown() override {
+    ZAVNInitGetRawDataCallBack(nullptr);
+    LinkTest::TearDown();
+  }
+};
+
+// The poll thread never waits for itself: a stop asked for from its callback ends it after the
+// cycle, which writes nothing more, and the next host call releases it.
+TEST_P(CallbackLifecycleTest, StopsTheThreadAfterItsCycleOrKeepsItForANewConnect) {
+  const FromCallback action = GetParam();
+  g_fromCallback = action;
+  while (g_fromCallback != FromCallback::kNothing) ASSERT_TRUE(system_.Step());
+  EXPECT_EQ(g_callbackResult, action == FromCallback::kTerminate ? 1 : LINK_RESET_DONE);
+  if (action == FromCallback::kResetAndReconnect) {
+    const int callbacks = g_callbacks;
+    for (int k = 0; k < 200 && g_callbacks == callbacks; ++k) ASSERT_TRUE(system_.Step());
+    EXPECT_GT(g_callbacks, callbacks);
+    EXPECT_EQ(RxStatus(), kFirstOnly);
+    EXPECT_EQ(system_.ThreadsStarted(), 1);
+    return;
+  }
+  EXPECT_FALSE(system_.Step());  // the thread has ended
+  EXPECT_EQ(RxStatus(), action == FromCallback::kReset ? kAllNoDevice : kFirstOnly);
+  EXPECT_EQ(ZAVNTerminate(0), action == FromCallback::kReset ? 1 : 0);
+  ConnectAndPoll();
+  EXPECT_EQ(system_.ThreadsStarted(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(FromTheCallback, CallbackLifecycleTest,
+                         ::testing::Values(FromCallback::kReset, FromCallback::kTerminate,
+                                           FromCallback::kResetAndReconnect));
 
 }  // namespace
 }  // namespace zavn::testing

@@ -75,6 +75,22 @@ TEST_F(StatusTest, MotionIsDecodedOnlyOncePlayersAreAssignedButRepliesAlways) {
   EXPECT_EQ(std::memcmp(out_->SerialBlock, serial, 16), 0);
 }
 
+// A read that the gate turned away before the players were assigned is dropped: it is never
+// decoded later, not even behind a shorter read.
+TEST_F(StatusTest, ReportsTurnedAwayBeforeTheAssignmentAreNeverDecoded) {
+  Connect();
+  ASSERT_TRUE(system_.Step());
+  for (std::uint16_t k = 1; k <= 3; ++k) QueueMotion(k);
+  for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system_.Step());
+  ASSERT_EQ(core::Players().assignDone, 1);
+  QueueMotion(9);
+  ASSERT_TRUE(system_.Step());
+  ZAVNGetStatus(1, out_.get());
+  EXPECT_EQ(out_->MotionCount, 1);
+  EXPECT_EQ(out_->MotionHistory[0][0], 9);
+  EXPECT_EQ(out_->MotionHistory[0][1], 0);
+}
+
 // Players out of range read player 1 without its secondary fields; null pointers are skipped.
 TEST_F(StatusTest, OtherPlayersGetPlayerOneWithoutSecondaryFieldsAndNullsAreSkipped) {
   ConnectPlayerOne();
