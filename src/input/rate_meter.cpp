@@ -1,8 +1,8 @@
 #include "input/rate_meter.h"
 
 #include <atomic>
-#include <cstdlib>
 
+#include "input/status_records.h"
 #include "platform/system.h"
 #include "zavn/zavn.h"
 
@@ -22,10 +22,15 @@ struct PlayerRate {
 
 PlayerRate g_rates[4];
 
-// The change of a counter over the window; a counter that wrapped gives the wrapped difference.
+// The record counters run 0..kMaxRecordCount and then start again at 0, so they count modulo
+// this; the meter may see kMaxRecordCount + 1 itself (the count before its wrap), which is 0.
+constexpr std::int64_t kRecordCountRange = std::int64_t{kMaxRecordCount} + 1;
+
+// The change of a counter over the window, modulo the counter's range: a window across the wrap
+// counts the records it saw, not the distance between the wrapped values.
 std::uint32_t Change(std::int32_t now, std::atomic<std::int32_t>& previous) {
-  const std::int64_t change = std::int64_t{now} - previous.exchange(now);
-  return static_cast<std::uint32_t>(std::llabs(change));
+  const std::int64_t change = (std::int64_t{now} - previous.exchange(now)) % kRecordCountRange;
+  return static_cast<std::uint32_t>(change < 0 ? change + kRecordCountRange : change);
 }
 
 }  // namespace

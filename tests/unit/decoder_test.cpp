@@ -189,5 +189,36 @@ TEST_F(DecoderTest, RatesAreMeasuredPerPlayerOverOneSecondWindows) {
   EXPECT_EQ(input::RecordRate(1, 0), 0u);
 }
 
+// Records every periodMs up to the tick `until`, counted as the decoder counts them: the meter
+// sees the record count before its wrap and the secondary count after it.
+void StreamRecords(PlayerStatus& status, std::uint32_t& tick, std::uint32_t until,
+                   std::uint32_t periodMs) {
+  for (; tick < until; tick += periodMs) {
+    ++status.RecordCount;
+    if (++status.SecondaryRecordCount > input::kMaxRecordCount) status.SecondaryRecordCount = 0;
+    input::RunRateMeter(1, status, tick);
+    if (status.RecordCount > input::kMaxRecordCount) status.RecordCount = 0;
+  }
+}
+
+// Windows close at about 1000, 2000 and 3000 ms. The 100/s stream wraps within the third window
+// only. The 1000/s stream's second window ends on its wrapping record (the meter sees 10001, and
+// 0 for the secondary count), so its third starts from 10001.
+TEST_F(DecoderTest, RatesCountTheRecordsOfAWindowAcrossTheCounterWrap) {
+  for (const std::uint32_t rate : {1000u, 100u}) {
+    system_.SetNow(0);
+    input::ResetRateMeter();
+    const std::int32_t start = input::kMaxRecordCount - (rate == 1000 ? 2001 : 250);
+    p1_.RecordCount = p1_.SecondaryRecordCount = start;
+    std::uint32_t tick = 0;
+    for (const std::uint32_t until : {1100u, 2100u, 3100u}) {
+      StreamRecords(p1_, tick, until, 1000 / rate);
+      if (until == 1100) continue;  // the first window counts from the reset's 0
+      EXPECT_NEAR(input::RecordRate(1, 0), rate, 2) << rate << "/s until " << until;
+      EXPECT_NEAR(input::RecordRate(1, 1), rate, 2) << rate << "/s until " << until;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zavn::testing

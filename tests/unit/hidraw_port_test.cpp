@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "core/player_assignment.h"
@@ -22,10 +24,66 @@
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
 
+// The test binary's allocations go to malloc as before; a thread counts its own while
+// t_counting is set (AllocationsIn). Every form is replaced, so that new and delete match.
+namespace {
+thread_local bool t_counting = false;
+thread_local int t_allocations = 0;
+
+void* Allocate(std::size_t size) noexcept {
+  if (t_counting) ++t_allocations;
+  return std::malloc(size != 0 ? size : 1);
+}
+void* AllocateOrThrow(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+
 namespace zavn::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+template <typename F>
+int AllocationsIn(F&& f) {
+  t_allocations = 0;
+  t_counting = true;
+  f();
+  t_counting = false;
+  return t_allocations;
+}
 
 void Write(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -132,10 +190,24 @@ TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
   EXPECT_EQ(port_.Read(handle, buffer.data(), 31).kind, platform::ReadOutcome::kError);
 
   const std::uint8_t command[2] = {0x05, 0x01};
-  EXPECT_TRUE(port_.SetOutputReport(handle, command, 2).written);
-  std::uint8_t sent[8] = {};
+  ASSERT_EQ(write(device, report.data(), report.size()), 32);
+  platform::WriteOutcome wrote;
+  platform::ReadOutcome got;
+  EXPECT_EQ(AllocationsIn([&] {
+              got = port_.Read(handle, buffer.data(), 4096);
+              wrote = port_.SetOutputReport(handle, command, 2);
+            }),
+            0);
+  EXPECT_TRUE(wrote.written);
+  EXPECT_EQ(got.bytes, 32u);
+  std::uint8_t sent[platform::kHidrawMaxOutputReport + 1] = {};
   EXPECT_EQ(read(device, sent, sizeof sent), 2);
   EXPECT_EQ(std::memcmp(sent, command, 2), 0);
+  // Longer than the bound: refused, not cut; up to it: sent whole.
+  EXPECT_EQ(port_.SetOutputReport(handle, sent, sizeof sent).error,
+            platform::kErrorInvalidParameter);
+  EXPECT_TRUE(port_.SetOutputReport(handle, sent, sizeof sent - 1).written);
+  EXPECT_EQ(read(device, sent, sizeof sent), static_cast<ssize_t>(sizeof sent - 1));
   close(device);
   port_.Close(handle);
   EXPECT_EQ(port_.Read(handle, buffer.data(), 4096).kind, platform::ReadOutcome::kError);

@@ -234,14 +234,17 @@ class HidrawPort final : public HidPort {
 
   WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                std::uint32_t length) override {
-    int fd = -1;
-    std::string device;
-    if (!Lookup(handle, fd, device)) return {false, kErrorInvalidHandle};
-    if (report == nullptr || length == 0) return {false, kErrorInvalidParameter};
+    const int fd = FdOf(handle);
+    if (fd < 0) return {false, kErrorInvalidHandle};
+    if (report == nullptr || length == 0 || length > kHidrawMaxOutputReport) {
+      return {false, kErrorInvalidParameter};
+    }
     // HIDIOCSOUTPUT sends an output report as Windows does; older kernels and nodes that are
-    // not hidraw take a write, which sends it on the interrupt endpoint.
-    std::vector<std::uint8_t> copy(report, report + length);
-    if (ioctl(fd, HIDIOCSOUTPUT(length), copy.data()) >= 0) return {true, 0};
+    // not hidraw take a write, which sends it on the interrupt endpoint. The ioctl takes a
+    // writable buffer: a copy on the stack, as nothing is allocated per report.
+    std::uint8_t copy[kHidrawMaxOutputReport];
+    std::memcpy(copy, report, length);
+    if (ioctl(fd, HIDIOCSOUTPUT(length), copy) >= 0) return {true, 0};
     if (errno != ENOTTY && errno != EINVAL && errno != ENOSYS) return {false, WindowsError(errno)};
     const ssize_t written = write(fd, report, length);
     if (written == static_cast<ssize_t>(length)) return {true, 0};
@@ -278,6 +281,14 @@ class HidrawPort final : public HidPort {
     return node.fd >= 0 ? &node : nullptr;
   }
 
+  // The node's fd, or -1: for the per-report paths, which must not copy the device folder.
+  int FdOf(HidHandle handle) {
+    std::lock_guard guard(mutex_);
+    const Node* node = Find(handle);
+    return node != nullptr ? node->fd : -1;
+  }
+
+  // The fd and the sysfs device folder, for the identity queries.
   bool Lookup(HidHandle handle, int& fd, std::string& device) {
     std::lock_guard guard(mutex_);
     const Node* node = Find(handle);

@@ -19,4 +19,8 @@ void SetHidrawRoots(const HidrawRoots& roots);
 // hidraw keeps up to 64 reports per open node.
 inline constexpr std::uint32_t kHidrawQueueReports = 64;
 
+// The longest output report the backend sends; longer ones are refused, not cut. The library's
+// reports are at most 33 bytes; this is a full-speed interrupt packet, with room to spare.
+inline constexpr std::uint32_t kHidrawMaxOutputReport = 64;
+
 }  // namespace zavn::platform
