@@ -2,7 +2,7 @@
 
 #include "commands/periodic_clock.h"
 #include "commands/senders.h"
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "platform/system.h"
 
 namespace zavn::commands {
@@ -27,7 +27,7 @@ bool PeriodElapsed(PeriodicClock& clock) {
 }
 
 void Emit() {
-  core::LinkTable& links = core::Links();
+  transport::LinkTable& links = transport::Links();
   for (int i = 0; i < transport::kSlotCount; ++i) {
     // The link is up but the slot's latest read failed or has found nothing for 500 ms.
     if (links.txStatus[i] != LINK_OK && links.rxStatus[i] == LINK_OK) {

@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/poll_thread.h"
 #include "core/run_state.h"
@@ -15,6 +15,11 @@
 #include "zavn/zavn.h"
 
 namespace zavn::core {
+
+using transport::AnySlotConnected;
+using transport::Links;
+using transport::LinkTable;
+
 namespace {
 
 using platform::LockGuard;

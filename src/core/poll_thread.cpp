@@ -4,7 +4,7 @@
 
 #include "commands/periodic_clock.h"
 #include "commands/periodic_report.h"
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/update_control.h"
@@ -14,6 +14,11 @@
 #include "transport/report_reader.h"
 
 namespace zavn::core {
+
+using transport::AnySlotConnected;
+using transport::Links;
+using transport::LinkTable;
+
 namespace {
 
 using platform::LockGuard;

@@ -1,7 +1,7 @@
 #include "core/status_reset.h"
 
 #include "commands/commands_reset.h"
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/firmware_reset.h"
@@ -13,7 +13,7 @@ namespace zavn::core {
 
 int ResetLibraryState() {
   transport::ResetReportReader();
-  ResetLinks();
+  transport::ResetLinks();
   ResetPlayerAssignment();
   ResetRunFlags();
   commands::ResetCommandState();

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "firmware/update_machine.h"
 #include "input/status_records.h"
 #include "zavn/zavn_firmware.h"
@@ -24,7 +24,7 @@ void RunUpdateMachines() {
   for (std::int32_t slot = 1; slot <= kUpdateSlots; ++slot) {
     const std::int32_t mode = g_updateMode[slot - 1];
     if (mode != ZAVN_UPDATE_RUN && mode != ZAVN_UPDATE_RESET) continue;
-    const std::int32_t link = core::Links().rxStatus[slot - 1];
+    const std::int32_t link = transport::Links().rxStatus[slot - 1];
     const std::int32_t machine = mode == ZAVN_UPDATE_RUN ? slot : kResetAllSlots;
     g_bootloaderStatus[slot - 1] = UpdateMachine(link, machine, input::LibraryStatus(slot));
   }

@@ -1,5 +1,5 @@
 // The host's link-state queries; any player outside 1..4 is answered for player 1.
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "zavn/zavn.h"
 
 namespace {
@@ -11,11 +11,11 @@ int SlotOf(int32_t playerIndex) {
 extern "C" {
 
 ZAVN_API int32_t ZAVN_CALL ZAVNGetRxStatus(int32_t playerIndex) {
-  return zavn::core::Links().rxStatus[SlotOf(playerIndex)];
+  return zavn::transport::Links().rxStatus[SlotOf(playerIndex)];
 }
 
 ZAVN_API int32_t ZAVN_CALL ZAVNGetTxStatus(int32_t playerIndex) {
-  return zavn::core::Links().txStatus[SlotOf(playerIndex)];
+  return zavn::transport::Links().txStatus[SlotOf(playerIndex)];
 }
 
 }  // extern "C"

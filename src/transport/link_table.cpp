@@ -1,6 +1,6 @@
-#include "core/link_table.h"
+#include "transport/link_table.h"
 
-namespace zavn::core {
+namespace zavn::transport {
 namespace {
 LinkTable g_links;
 }
@@ -17,7 +17,7 @@ bool AnySlotConnected() {
 }
 
 void ResetLinks() {
-  for (int i = 0; i < transport::kSlotCount; ++i) {
+  for (int i = 0; i < kSlotCount; ++i) {
     g_links.openState[i] = 0;
     g_links.rxStatus[i] = LINK_NO_DEVICE;
     g_links.txStatus[i] = LINK_NO_DEVICE;
@@ -26,4 +26,4 @@ void ResetLinks() {
   g_links.knownPaths = {};
 }
 
-}  // namespace zavn::core
+}  // namespace zavn::transport

@@ -7,9 +7,9 @@
 #include "transport/discovery.h"
 #include "transport/hid_device.h"
 
-namespace zavn::core {
+namespace zavn::transport {
 
-using SlotWords = std::atomic<std::int32_t>[transport::kSlotCount];
+using SlotWords = std::atomic<std::int32_t>[kSlotCount];
 
 struct LinkTable {
   SlotWords openState{};    // last connect result: 0 never tried, LINK_OK, LINK_NO_DEVICE
@@ -18,7 +18,7 @@ struct LinkTable {
   SlotWords pollEnabled{};  // the poll pass reads the slot while non-zero
   // Path keys of the interfaces the slots took. Written only under the poll lock, or by the
   // reset once the poll thread has ended.
-  transport::KnownPaths knownPaths{};
+  KnownPaths knownPaths{};
 };
 
 LinkTable& Links();
@@ -28,4 +28,4 @@ bool AnySlotConnected();  // some slot has openState LINK_OK
 // Every slot LINK_NO_DEVICE / LINK_NO_DEVICE, nothing polled, opened or known.
 void ResetLinks();
 
-}  // namespace zavn::core
+}  // namespace zavn::transport

@@ -11,7 +11,7 @@
 
 #include "commands/game_channel.h"
 #include "commands/periodic_clock.h"
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "games/game_dispatch.h"
@@ -34,7 +34,7 @@ long long NonZeroBytes(const void* data, std::size_t size) {
 // Every piece of state the reset owns. The host's game parameter and the update machines' own
 // progress are not the reset's and are left out.
 std::vector<long long> Snapshot() {
-  const core::LinkTable& links = core::Links();
+  const transport::LinkTable& links = transport::Links();
   const core::PlayerAssignment& players = core::Players();
   const core::RunState& run = core::Run();
   const commands::PeriodicClock& clock = commands::Periodic();

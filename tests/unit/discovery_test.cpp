@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "core/link_table.h"
+#include "transport/link_table.h"
 #include "support/library_fixture.h"
 #include "support/scripted_port.h"
 #include "transport/discovery.h"
