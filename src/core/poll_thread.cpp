@@ -4,13 +4,13 @@
 
 #include "commands/periodic_clock.h"
 #include "commands/periodic_report.h"
-#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/update_control.h"
 #include "games/game_dispatch.h"
 #include "input/decoder.h"
 #include "input/input_report.h"
+#include "transport/link_table.h"
 #include "transport/report_reader.h"
 
 namespace zavn::core {
@@ -180,21 +180,21 @@ bool StopPollThread() {
   run.stopRequested = 1;
   if (OnPollThread()) return false;
   bool released = false;
-  // A connect on another thread may start a new thread while this one waits: stop that too.
-  while (run.pollThreadHandle != nullptr) {
+  for (;;) {
+    // While this thread waited, another may have started waiting for a thread that a connect
+    // started meanwhile: wait for that too, and stop whatever runs now.
+    AwaitThreadStops();
+    if (run.pollThreadHandle == nullptr) return released;
+    run.stopRequested = 1;
     const platform::ThreadHandle thread = run.pollThreadHandle;
     run.pollThreadHandle = nullptr;
     run.joinLock.Enter();
     ++run.joinsUnderWay;
-    {
-      platform::Unlocked unlocked(run.lifecycleLock);
-      released = platform::ActiveSystem().JoinThread(thread);
-      --run.joinsUnderWay;
-      run.joinLock.Leave();
-    }
-    run.stopRequested = 1;
+    platform::Unlocked unlocked(run.lifecycleLock);
+    released = platform::ActiveSystem().JoinThread(thread);
+    --run.joinsUnderWay;
+    run.joinLock.Leave();
   }
-  return released;
 }
 
 void AwaitThreadStops() {
