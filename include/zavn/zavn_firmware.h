@@ -39,6 +39,13 @@ ZAVN_API int32_t ZAVN_CALL ZAVNBootLoaderFSM(int32_t slot, int32_t mode);
 /* The progress of slot 1..4's machine after its last pass (0 for another slot). */
 ZAVN_API int32_t ZAVN_CALL ZAVNGetBootloaderStatus(int32_t slot);
 
+/* 1 when the library carries placeholder firmware images (the default build), 0 when it was built
+   with the maker's images (CMake options ZAVN_FIRMWARE_HEX and ZAVN_FIRMWARE_REPORT_TABLE).
+   Placeholder images go to the virtual receiver only: the machine of a slot whose receiver was
+   opened through the system's HID stack stays at its start, ZAVNGetBootloaderStatus 0, and sends
+   nothing. */
+ZAVN_API int32_t ZAVN_CALL ZAVNFirmwareImagesArePlaceholders(void);
+
 /* Read and clear slot 1..4's grant to send the next table row / HEX line (0 for another slot).
    Every boot-loader record the receiver sends grants one of each. */
 ZAVN_API int32_t ZAVN_CALL ZAVNCheckHarlonCHKAK(int32_t slot);

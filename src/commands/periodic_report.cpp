@@ -2,8 +2,8 @@
 
 #include "commands/periodic_clock.h"
 #include "commands/senders.h"
-#include "transport/link_table.h"
 #include "platform/system.h"
+#include "transport/link_table.h"
 
 namespace zavn::commands {
 namespace {

@@ -1,6 +1,6 @@
 #include "commands/senders.h"
 
-#include "firmware/image_checksum.h"
+#include "commands/image_checksum.h"
 
 namespace zavn::commands {
 namespace {
@@ -27,7 +27,7 @@ std::int32_t SendMotorAction(std::int32_t playerIndex, const std::uint8_t* bytes
 std::int32_t SendBootCommand(std::int32_t selector, std::int32_t playerIndex) {
   if (selector < 0 || selector >= kBootSelectors) return 0;
   const platform::WriteOutcome outcome =
-      Send(playerIndex, BuildBootCommand(selector, firmware::VUKChecksum()));
+      Send(playerIndex, BuildBootCommand(selector, commands::VUKChecksum()));
   if (outcome.written) return kWriteSucceeded;
   return static_cast<std::int32_t>(outcome.error);
 }

@@ -3,7 +3,6 @@
 #include <array>
 #include <utility>
 
-#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/poll_thread.h"
 #include "core/run_state.h"
@@ -12,6 +11,7 @@
 #include "input/slot_report_mode.h"
 #include "transport/discovery.h"
 #include "transport/hid_device.h"
+#include "transport/link_table.h"
 #include "zavn/zavn.h"
 
 namespace zavn::core {

@@ -1,12 +1,12 @@
 #include "core/status_reset.h"
 
 #include "commands/commands_reset.h"
-#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/firmware_reset.h"
 #include "games/game_dispatch.h"
 #include "input/input_reset.h"
+#include "transport/link_table.h"
 #include "transport/report_reader.h"
 
 namespace zavn::core {

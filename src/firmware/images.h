@@ -17,4 +17,9 @@ inline constexpr int kHarlonRowChars = 64;
 inline constexpr int kHarlonRowSlot = kHarlonRowChars + 1;
 extern const char HarlonImage[kHarlonRows + 1][kHarlonRowSlot];
 
+// True when the tables are the committed placeholders, false when the build made them from the
+// maker's files (ZAVN_FIRMWARE_HEX and ZAVN_FIRMWARE_REPORT_TABLE). Placeholders are sent to
+// the virtual receiver only.
+bool ImagesArePlaceholders();
+
 }  // namespace zavn::firmware

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "transport/link_table.h"
 #include "firmware/update_machine.h"
 #include "input/status_records.h"
+#include "transport/link_table.h"
 #include "zavn/zavn_firmware.h"
 
 namespace zavn::firmware {

@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "commands/image_checksum.h"
 #include "commands/output_reports.h"
 #include "commands/senders.h"
-#include "firmware/image_checksum.h"
 #include "firmware/images.h"
+#include "input/acknowledgements.h"
 #include "platform/system.h"
+#include "transport/hid_device.h"
 #include "transport/product_string.h"
 #include "zavn/zavn.h"
 
@@ -43,7 +45,7 @@ void Pause(std::uint32_t ms) {
 }
 
 void SendBoot(std::int32_t slot, int selector) {
-  commands::Send(slot, commands::BuildBootCommand(selector, VUKChecksum()));
+  commands::Send(slot, commands::BuildBootCommand(selector, commands::VUKChecksum()));
 }
 
 bool SerialComplete(const PlayerStatus& status) {
@@ -82,7 +84,7 @@ bool IsLine(int line) {
 
 // Sends rows while the receiver grants them, one grant per row.
 UpdateState SendHarlonRows(std::int32_t slot, UpdateSlotState& s) {
-  while (!IsEndRow(s.harlonRow) && TakeHarlonAck(slot) != 0) {
+  while (!IsEndRow(s.harlonRow) && input::TakeHarlonAck(slot) != 0) {
     Pause(kRowPauseMs);
     ZAVNWriteHarlonHex(slot, g_harlonLineBuffer, HarlonImage[s.harlonRow]);
     ++s.harlonRow;
@@ -92,7 +94,7 @@ UpdateState SendHarlonRows(std::int32_t slot, UpdateSlotState& s) {
 
 // Sends lines while they begin with ':' and the receiver grants them, one grant per line.
 UpdateState SendVUKLines(std::int32_t slot, UpdateSlotState& s) {
-  while (IsLine(s.vukLine) && TakeVUKAck(slot) != 0) {
+  while (IsLine(s.vukLine) && input::TakeVUKAck(slot) != 0) {
     // The writer reads 64 bytes: give it the line in a copy of that size.
     char line[ZAVN_IMAGE_LINE_BYTES] = {};
     std::memcpy(line, VUKImage[s.vukLine], kVUKLineSlot);
@@ -224,6 +226,12 @@ std::int32_t UpdateMachine(std::int32_t link, std::int32_t slot, const PlayerSta
   }
   if (slot < 1 || slot > kUpdateSlots) return 0;
   UpdateSlotState& s = g_slots[slot - 1];
+  // Placeholder images must never reach a real receiver: a slot open on any port but the
+  // virtual receiver keeps its machine at the start, whatever state it had reached.
+  if (ImagesArePlaceholders() && transport::Slot(slot - 1).OpenOutsideVirtualReceiver()) {
+    s = {};
+    return 0;
+  }
   s.state = RunHandler(link, slot, s, status);
   return UpdateProgress(s, status);
 }

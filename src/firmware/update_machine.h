@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
-#include "firmware/acknowledgements.h"
+#include "transport/hid_device.h"
 #include "zavn/zavn_status.h"
 
 namespace zavn::firmware {
+
+// One machine per device slot, numbered 1..4.
+inline constexpr int kUpdateSlots = transport::kSlotCount;
 
 enum UpdateState : std::int32_t {
   UPD_IDLE,
@@ -48,7 +51,8 @@ inline constexpr std::int32_t kResetAllSlots = 100;
 
 // One pass for slot 1..4 (or kResetAllSlots): `link` is the slot's link state, `status` the
 // slot's decoded record. Returns the slot's progress percentage (0 for the reset pass and for a
-// slot out of range).
+// slot out of range). With placeholder images, a slot open outside the virtual receiver keeps its
+// machine at the start and sends nothing.
 std::int32_t UpdateMachine(std::int32_t link, std::int32_t slot, const PlayerStatus& status);
 
 // Every slot's machine at its start, the identification buffers and the line buffers emptied.

@@ -1,10 +1,10 @@
 // ZAVNWriteVUKHex: one Intel HEX line as output report 0x10, its data summed into VUKChecksum.
 #include <cstring>
 
+#include "commands/image_checksum.h"
 #include "commands/output_reports.h"
 #include "commands/senders.h"
 #include "firmware/hex_text.h"
-#include "firmware/image_checksum.h"
 #include "zavn/zavn_firmware.h"
 
 namespace zavn::firmware {
@@ -49,9 +49,9 @@ extern "C" ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* sc
   for (int i = 0; i < report[kCountByte]; ++i) {
     if (report[kDataByte + i] != kNotSummed) sum += report[kDataByte + i];
   }
-  VUKChecksum().fetch_add(sum);
+  zavn::commands::VUKChecksum().fetch_add(sum);
 }
 
 extern "C" ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void) {
-  return zavn::firmware::VUKChecksum();
+  return zavn::commands::VUKChecksum();
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "firmware/acknowledgements.h"
+#include "input/acknowledgements.h"
 #include "input/callbacks.h"
 #include "input/input_report.h"
 #include "input/rate_meter.h"
@@ -284,7 +284,7 @@ class Walk {
       DecodeBoot(at, status_);
       CountRecord(status_.RecordCount);
       // The receiver answers each image row or line it accepted with a boot-loader record.
-      firmware::GrantAcknowledgements(player_);
+      GrantAcknowledgements(player_);
       AdvanceIfSynced(stride_ + 2);
     }
     return true;

@@ -1,5 +1,6 @@
 #include "input/input_reset.h"
 
+#include "input/acknowledgements.h"
 #include "input/decoder.h"
 #include "input/rate_meter.h"
 #include "input/slot_report_mode.h"
@@ -11,6 +12,7 @@ void ResetInputState() {
   ResetStatusRecords();
   ResetDecoderState();
   ResetSlotReportModes();
+  ResetAcknowledgements();
   // Last: the window starts at the end of the reset.
   ResetRateMeter();
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/virtual/virtual_receiver.h"
+
 namespace zavn::transport {
 
 using platform::HidHandle;
@@ -130,6 +132,11 @@ std::uint32_t CHIDDevice::NumInputBuffers() {
 void CHIDDevice::DevicePath(char (&path)[platform::kDevicePathSize]) {
   LockGuard guard(lock_);
   std::memcpy(path, devicePath_, sizeof path);
+}
+
+bool CHIDDevice::OpenOutsideVirtualReceiver() {
+  LockGuard guard(lock_);
+  return isOpen_ != 0 && port_ != nullptr && port_ != &platform::virt::Receiver();
 }
 
 namespace {

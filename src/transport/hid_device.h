@@ -48,6 +48,9 @@ class CHIDDevice {
   platform::HidCaps ReportLengths();
   std::uint32_t NumInputBuffers();
   void DevicePath(char (&path)[platform::kDevicePathSize]);
+  // True while the slot holds an interface opened through a port other than the virtual
+  // receiver: an OS backend, or a test's stand-in for one.
+  bool OpenOutsideVirtualReceiver();
 
  private:
   void InitLocked();

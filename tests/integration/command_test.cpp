@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "firmware/image_checksum.h"
+#include "commands/image_checksum.h"
 #include "support/library_fixture.h"
 #include "support/output_log.h"
 
@@ -95,10 +95,10 @@ class CommandTest : public ConnectedReceiverTest {
  protected:
   void SetUp() override {
     ConnectedReceiverTest::SetUp();
-    firmware::VUKChecksum() = 0x0001A2B3;
+    commands::VUKChecksum() = 0x0001A2B3;
   }
   void TearDown() override {
-    firmware::VUKChecksum() = 0;
+    commands::VUKChecksum() = 0;
     LibraryTest::TearDown();
   }
   Bytes Next() { return TakeOutput(id_); }

@@ -7,6 +7,7 @@
 #include "firmware/hex_text.h"
 #include "firmware/images.h"
 #include "input/status_records.h"
+#include "platform/virtual/virtual_receiver.h"
 #include "support/output_log.h"
 #include "support/update_fixture.h"
 
@@ -35,6 +36,40 @@ const Bytes kErase{0x07, 0x00, 0x00, 0x00, 0x17, 'E', 'R', 'A', 'S'};
 bool Done() {
   return ZAVNGetBootloaderStatus(1) == ZAVN_UPDATE_DONE;
 }
+
+// The virtual receiver behind a port of its own: to the library, a receiver behind an OS backend.
+class OsPortStandIn final : public platform::HidPort {
+ public:
+  platform::PathResult InterfacePath(std::uint32_t n,
+                                     char (&path)[platform::kDevicePathSize]) override {
+    return rx_.InterfacePath(n, path);
+  }
+  platform::HidHandle Open(const char* path) override { return rx_.Open(path); }
+  void Close(platform::HidHandle handle) override { rx_.Close(handle); }
+  bool Attributes(platform::HidHandle handle, platform::HidAttributes& out) override {
+    return rx_.Attributes(handle, out);
+  }
+  bool Capabilities(platform::HidHandle handle, platform::HidCaps& out) override {
+    return rx_.Capabilities(handle, out);
+  }
+  bool NumInputBuffers(platform::HidHandle handle, std::uint32_t& out) override {
+    return rx_.NumInputBuffers(handle, out);
+  }
+  bool ProductString(platform::HidHandle handle, void* buffer, std::uint32_t bytes) override {
+    return rx_.ProductString(handle, buffer, bytes);
+  }
+  platform::ReadOutcome Read(platform::HidHandle handle, std::uint8_t* buffer,
+                             std::uint32_t bytes) override {
+    return rx_.Read(handle, buffer, bytes);
+  }
+  platform::WriteOutcome SetOutputReport(platform::HidHandle handle, const std::uint8_t* report,
+                                         std::uint32_t length) override {
+    return rx_.SetOutputReport(handle, report, length);
+  }
+
+ private:
+  platform::virt::VirtualReceiver& rx_ = platform::virt::Receiver();
+};
 
 // One poll-thread sleep at a time, the host reconnecting whenever the receiver drops off. What was
 // sent is taken after each step: the output log never overflows.
@@ -158,6 +193,31 @@ TEST_F(UpdateRunTest, AWrongChecksumIsNeverConfirmedAndTheBootLoaderStartsAgain)
   EXPECT_NE(ZAVNGetBootloaderStatus(1), ZAVN_UPDATE_DONE);
   // The second start sends no line again: the image has gone out.
   EXPECT_EQ(Find(again, kHexLine), sent_.size());
+}
+
+// Placeholder images: an update half-way through its HEX image stops once the receiver is met
+// through another port, sends nothing there, and finishes once it is on the virtual one again.
+TEST_F(UpdateRunTest, PlaceholderImagesReachTheVirtualReceiverOnly) {
+  if (ZAVNFirmwareImagesArePlaceholders() == 0) GTEST_SKIP() << "real images go to any receiver";
+  ASSERT_TRUE(Run([&] { return Find(0, kHexLine) < sent_.size(); }));
+
+  static OsPortStandIn port;
+  platform::InstallHidPort(&port);
+  ZAVNDisconnectRx(1);
+  system_.StepFromNowOn();
+  const std::size_t from = sent_.size();
+  const std::uint64_t cycles = system_.Cycles();
+  ASSERT_TRUE(Run([&] { return system_.Cycles() > cycles + 1000; }));
+  EXPECT_EQ(firmware::UpdateSlot(1).state, firmware::UPD_IDLE);
+  EXPECT_EQ(ZAVNGetBootloaderStatus(1), 0);
+  for (const Is& is : {kHexLine, kTableRow, kSerialQuery, Equals(kErase)}) {
+    EXPECT_EQ(Find(from, is), sent_.size());
+  }
+
+  platform::InstallHidPort(nullptr);
+  ZAVNDisconnectRx(1);
+  system_.StepFromNowOn();
+  ASSERT_TRUE(Run(Done));
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ int main(int argc, char** argv) {
   const bool json = options.json || !terminal;
 
   if (options.update) {
+    if (const char* refusal = UpdateRefusal(link)) {
+      link.Close();
+      return Fail(refusal, 1);
+    }
     const double limit = options.seconds > 0 ? options.seconds : kUpdateLimitSeconds;
     const bool done = RunUpdate(link, {stdout, terminal && !json, json}, limit, interrupted);
     link.Close();

@@ -46,6 +46,13 @@ const char* UpdatePhase(int progress) {
   return "waiting for the receiver";
 }
 
+const char* UpdateRefusal(const ReceiverLink& link) {
+  if (link.IsVirtual() || ZAVNFirmwareImagesArePlaceholders() == 0) return nullptr;
+  return "will not update a real receiver: this build carries placeholder firmware images "
+         "(build with ZAVN_FIRMWARE_HEX and ZAVN_FIRMWARE_REPORT_TABLE for real ones, or update "
+         "the virtual receiver with --virtual N)";
+}
+
 bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSeconds,
                const std::atomic<bool>& interrupted) {
   const auto start = Clock::now();

@@ -14,6 +14,10 @@ struct UpdateDisplay {
   bool json;
 };
 
+// Why an update of the receiver `link` holds must not start, or null when it may: placeholder
+// firmware images go to the virtual receiver only.
+const char* UpdateRefusal(const ReceiverLink& link);
+
 // True when the update is done; false when it was interrupted or took longer than
 // `limitSeconds`.
 bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSeconds,

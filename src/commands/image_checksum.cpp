@@ -1,6 +1,6 @@
-#include "firmware/image_checksum.h"
+#include "commands/image_checksum.h"
 
-namespace zavn::firmware {
+namespace zavn::commands {
 namespace {
 std::atomic<std::uint32_t> g_vukChecksum{0};
 }
@@ -13,4 +13,4 @@ void ResetImageChecksum() {
   g_vukChecksum = 0;
 }
 
-}  // namespace zavn::firmware
+}  // namespace zavn::commands

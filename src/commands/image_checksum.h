@@ -5,11 +5,11 @@
 #include <atomic>
 #include <cstdint>
 
-namespace zavn::firmware {
+namespace zavn::commands {
 
 // Written by the image writer on the poll thread, read by host threads.
 std::atomic<std::uint32_t>& VUKChecksum();
 
 void ResetImageChecksum();  // 0
 
-}  // namespace zavn::firmware
+}  // namespace zavn::commands

@@ -4,9 +4,7 @@
 
 #include <cstdint>
 
-namespace zavn::firmware {
-
-inline constexpr int kUpdateSlots = 4;
+namespace zavn::input {
 
 // Slot 1..4. Called by the decoder for each boot-loader record of the slot.
 void GrantAcknowledgements(std::int32_t slot);
@@ -17,4 +15,4 @@ std::int32_t TakeVUKAck(std::int32_t slot);
 // Every grant 1: each slot may send one row and one line.
 void ResetAcknowledgements();
 
-}  // namespace zavn::firmware
+}  // namespace zavn::input
