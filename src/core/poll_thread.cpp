@@ -81,19 +81,16 @@ bool DecoderGateOpen(const transport::InputBuffer& b, ZAVNLinkState tx, bool ass
 }
 
 // What the poll thread adds to each motion record: the game plug-in of player 1, and the end of
-// the decode when the host changed the links during a call out.
+// the decode when the host stopped or reset the library during a call out. (A connect meanwhile
+// lets the decode finish; the cycle ends after it.)
 class CycleListener final : public input::MotionListener {
  public:
-  explicit CycleListener(std::uint32_t epoch) : epoch_(epoch) {}
-  bool KeepDecoding() override { return Run().lifecycleEpoch == epoch_; }
+  bool KeepDecoding() override { return Run().stopRequested == 0; }
   void AfterMotion(std::int32_t player, PlayerStatus& status) override {
     if (player == 1 && Players().assignDone == 1) {
       games::DispatchGamePlugin(player, &status, Players().playerSlot);
     }
   }
-
- private:
-  const std::uint32_t epoch_;
 };
 
 // One pass over the four slots; false when the cycle is to end here.
@@ -108,7 +105,7 @@ bool PollPass(std::uint32_t epoch) {
     const ZAVNLinkState tx = transport::ReadSlot(buffer, i, &bytes);
     links.txStatus[i] = tx;
     if (DecoderGateOpen(buffer, tx, players.assignDone == 1)) {
-      CycleListener listener(epoch);
+      CycleListener listener;
       {
         // The decode calls out of the library (raw-data callback, plug-in): no poll lock then.
         platform::Unlocked unlocked(Run().pollLock);

@@ -13,7 +13,7 @@ namespace zavn::input {
 class MotionListener {
  public:
   // Asked after each call out of the library: false ends the decode after the current record
-  // (the host stopped or reset the library meanwhile).
+  // (the host stopped the poll thread meanwhile).
   virtual bool KeepDecoding() = 0;
   // After the raw-data callback, once the record is complete.
   virtual void AfterMotion(std::int32_t player, PlayerStatus& status) = 0;

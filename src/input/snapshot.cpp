@@ -72,12 +72,18 @@ extern "C" ZAVN_API void ZAVN_CALL ZAVNGetStatus(int32_t playerIndex, PlayerStat
   const std::int32_t player = playerIndex >= 1 && playerIndex <= 4 ? playerIndex : 1;
   PlayerStatus& s = LibraryStatus(player);
   zavn::platform::LockGuard guard(StatusLock());
-  // The history part stays where it is until a decode has completed after the reset, and while
-  // the player's own buffer is being decoded (from inside its callbacks): a buffer's samples
-  // are handed over together.
+  // The history part stays where it is until a decode has completed after the reset. While the
+  // player's own buffer is being decoded (a call out of the decode is under way) its samples
+  // are not handed over yet: the counts say none, so that a host reading its record again never
+  // takes the previous samples for new ones.
   const DecodeProgress& progress = Decoding();
-  if (progress.decodedSinceReset == 1 && progress.decodingPlayer != player) {
-    CopyHistoryPart(*out, s, playerIndex == 1);
+  if (progress.decodedSinceReset == 1) {
+    if (progress.decodingPlayer != player) {
+      CopyHistoryPart(*out, s, playerIndex == 1);
+    } else {
+      out->MotionCount = 0;
+      if (playerIndex == 1) out->SecondaryCount = 0;
+    }
   }
   CopyLatestFields(*out, s);
 }
