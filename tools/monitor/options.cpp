@@ -30,7 +30,8 @@ const char* const kUsage =
     "  --real         use a real receiver only; fail when none is there\n"
     "  --json         one JSON object per line and interval (also when not on a terminal)\n"
     "  --update       update player 1's receiver firmware, with a progress bar; exit 0 only\n"
-    "                 when the update is done\n"
+    "                 when the update is done (a build with placeholder firmware images\n"
+    "                 updates only the virtual receiver)\n"
     "  --plot FILE    at exit, write an SVG plot of every player's motion channels to FILE\n"
     "  --seconds N    stop by itself after N seconds\n"
     "  --help         show this text\n";
