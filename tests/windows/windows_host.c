@@ -3,14 +3,16 @@
  * by its plain name with GetProcAddress) and runs the host calling order on the virtual receiver:
  * start-up, status snapshots checked at their field offsets, the raw-data callback, commands
  * checked byte for byte, a game plug-in named by a real "NoltaUT.ini" beside this program, a
- * whole firmware update, and shut-down. It also reads a file of awkward INI lines through the
- * system's own GetPrivateProfileStringA, to hold the library's INI reader for other systems to
- * the same rules. Exit status 0 when every check passed.
+ * whole firmware update, and shut-down; then unloads the DLL while its poll thread runs. It also
+ * reads a file of awkward INI lines through the system's own GetPrivateProfileStringA, to hold the
+ * library's INI reader for other systems to the same rules. Exit status 0 when every check passed.
  *
  * Built with ZAVN_LINKED, it calls the functions through the DLL's import library instead: that
  * build is only linked, which proves the names and the calling convention line up.
  */
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <stddef.h>
 #include <stdio.h>
@@ -269,6 +271,55 @@ static void CheckUpdate(void) {
   api.ZAVNBootLoaderFSM(1, 0);
 }
 
+#if !defined(ZAVN_LINKED)
+/* This process's threads. */
+static int ProcessThreads(void) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+/* Loads the DLL and connects a receiver; returns once the poll thread has read its records. */
+static int LoadAndStream(void) {
+  if (!LoadApi()) return 0;
+  api.ZAVNVirtualSelect(1);
+  api.ZAVNVirtualClear();
+  CHECK(api.ZAVNVirtualPlugReceiver(1, 200) > 0);
+  api.ZAVNInit();
+  api.ZAVNReset();
+  api.ZAVNConnectRx();
+  api.ZAVNRoutineFunc();
+  for (int waited = 0; waited < 5000 && api.ZAVNGetTxStatus(1) != LINK_OK; ++waited) Sleep(1);
+  CHECK(api.ZAVNGetTxStatus(1) == LINK_OK);
+  return 1;
+}
+
+/* FreeLibrary while the poll thread runs: the thread's reference keeps the DLL loaded, and the
+   next load's reset ends it. After ZAVNTerminate the DLL unloads and leaves no thread behind. */
+static void CheckUnload(void) {
+  const int threads = ProcessThreads();
+  for (int round = 0; round < 5; ++round) {
+    if (!LoadAndStream()) return;
+    CHECK(FreeLibrary(library) != 0);
+    CHECK(GetModuleHandleA("ZAVN_Main.dll") != NULL);
+  }
+  if (!LoadAndStream()) return;
+  for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
+  CHECK(api.ZAVNTerminate(0) != 0);
+  api.ZAVNVirtualClear();
+  CHECK(FreeLibrary(library) != 0);
+  CHECK(GetModuleHandleA("ZAVN_Main.dll") == NULL);
+  CHECK(ProcessThreads() <= threads);
+}
+#endif
+
 /* The system's private-profile functions on lines that break naive readers: the rules the
    library's own INI reader follows where these functions are missing. */
 static void CheckProfileRules(void) {
@@ -354,6 +405,7 @@ int main(void) {
   api.ZAVNVirtualClear();
 #if !defined(ZAVN_LINKED)
   CHECK(FreeLibrary(library) != 0);
+  CheckUnload();
 #endif
   free(status);
   if (failures == 0) printf("windows host: all checks passed\n");

@@ -88,8 +88,11 @@ char PathSeparator() {
 }
 
 System& OsSystem() {
-  static PosixSystem system;
-  return system;
+  // Never destroyed: a poll thread the host did not stop may still use it while the process
+  // exits.
+  alignas(PosixSystem) static unsigned char storage[sizeof(PosixSystem)];
+  static PosixSystem* system = new (storage) PosixSystem;
+  return *system;
 }
 
 }  // namespace zavn::platform

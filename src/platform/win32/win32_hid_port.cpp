@@ -12,6 +12,7 @@ extern "C" {
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/hid_port.h"
 
@@ -196,8 +197,11 @@ class Win32HidPort final : public HidPort {
 }  // namespace
 
 HidPort& OsHidPort() {
-  static Win32HidPort port;
-  return port;
+  // Never destroyed (the device slots' destructors close their handles through it at unload),
+  // and in the DLL's own storage, so that nothing is left on the heap once it is unloaded.
+  alignas(Win32HidPort) static unsigned char storage[sizeof(Win32HidPort)];
+  static Win32HidPort* port = new (storage) Win32HidPort;
+  return *port;
 }
 
 }  // namespace zavn::platform

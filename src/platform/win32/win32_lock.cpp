@@ -1,5 +1,7 @@
-// Lock on Windows: a critical section. Locks are destroyed only at DLL unload, after the host
-// has stopped the worker thread, so deleting the section then is safe.
+// Lock on Windows: a critical section. Locks are destroyed only at DLL unload, and the DLL unloads
+// only after the worker thread has given back its reference on it (or, at process exit, after
+// the system has ended the thread), so no thread of ours can be using a section as it is
+// deleted. Deleting it matters: the system keeps a list of the process's sections.
 #include <windows.h>
 
 #include <new>

@@ -17,16 +17,23 @@ static_assert(sizeof(OSVERSIONINFOA) == 148);
 
 namespace {
 
-// What the thread runs; allocated per thread start and freed by the thread itself.
+// What the thread runs, and the reference on this DLL that it holds while it runs; allocated per
+// thread start and freed by the thread itself.
 struct ThreadStart {
   ThreadProc proc;
   void* argument;
+  HMODULE module;
 };
 
+// A host that unloads us without ZAVNTerminate leaves the thread running in our code: its
+// reference keeps the DLL loaded until the thread ends, and FreeLibraryAndExitThread gives the
+// reference back without returning into the DLL it may unload. The exit code is proc's result.
+// Ending with ExitThread rather than by returning to the CRT leaks nothing: msvcrt frees its
+// per-thread data when the thread detaches.
 unsigned __stdcall RunThread(void* context) {
   const ThreadStart start = *static_cast<ThreadStart*>(context);
   delete static_cast<ThreadStart*>(context);
-  return start.proc(start.argument);
+  FreeLibraryAndExitThread(start.module, start.proc(start.argument));
 }
 
 class Win32System final : public System {
@@ -49,11 +56,18 @@ class Win32System final : public System {
   }
 
   ThreadHandle StartThread(ThreadProc proc, void* argument) override {
-    auto* start = new (std::nothrow) ThreadStart{proc, argument};
+    auto* start = new (std::nothrow) ThreadStart{proc, argument, nullptr};
     if (start == nullptr) return nullptr;
+    // A reference on the module that holds RunThread: ours.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&RunThread), &start->module)) {
+      delete start;
+      return nullptr;
+    }
     unsigned threadId = 0;
     const std::uintptr_t thread = _beginthreadex(nullptr, 0, RunThread, start, 0, &threadId);
     if (thread == 0) {
+      FreeLibrary(start->module);
       delete start;
       return nullptr;
     }
@@ -89,8 +103,11 @@ char PathSeparator() {
 }
 
 System& OsSystem() {
-  static Win32System system;
-  return system;
+  // Never destroyed (the device slots' destructors still ask it at unload), and in the DLL's own
+  // storage, so that nothing is left on the heap once it is unloaded.
+  alignas(Win32System) static unsigned char storage[sizeof(Win32System)];
+  static Win32System* system = new (storage) Win32System;
+  return *system;
 }
 
 }  // namespace zavn::platform
