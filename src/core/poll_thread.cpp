@@ -23,15 +23,13 @@ namespace {
 
 using platform::LockGuard;
 
-thread_local bool t_onPollThread = false;
-
 bool KeepRunning(const RunState& run) {
   return run.threadRunFlag == 1 && run.loopRunFlag == 1 && run.stopRequested == 0;
 }
 
 std::uint32_t PollThread(void*) {
-  t_onPollThread = true;
   RunState& run = Run();
+  run.pollThreadId = platform::CurrentThreadId();
   for (;;) {
     {
       LockGuard guard(run.pollLock);
@@ -39,6 +37,7 @@ std::uint32_t PollThread(void*) {
       // either sees the thread still running (and it then goes on) or sees it gone. After it
       // the thread takes no lock of the library.
       if (!KeepRunning(run)) {
+        run.pollThreadId = 0;
         run.threadExitCode = 0;
         return 1;
       }
@@ -145,7 +144,7 @@ bool PollCycle() {
 }
 
 bool OnPollThread() {
-  return t_onPollThread;
+  return Run().pollThreadId == platform::CurrentThreadId();
 }
 
 void StartPollThreadUnlessRunning() {

@@ -36,6 +36,8 @@ struct RunState {
   // Moves on with every ZAVNConnectRx, ZAVNReset and ZAVNTerminate. A cycle that let go of the
   // poll lock for a decode ends there when it has moved: the links it read are out of date.
   std::atomic<std::uint32_t> lifecycleEpoch{0};
+  // The running poll thread's identifier, from its start until it decides to end; else 0.
+  std::atomic<platform::ThreadId> pollThreadId{0};
   // Host threads waiting for the poll thread to end (they hold joinLock meanwhile).
   std::atomic<std::int32_t> joinsUnderWay{0};
   std::atomic<platform::NotifyHandle> deviceNotifyHandle{nullptr};

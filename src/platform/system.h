@@ -18,6 +18,10 @@ inline constexpr std::size_t kMaxPath = 260;
 // The system's folder separator: a backslash on Windows, '/' elsewhere.
 char PathSeparator();
 
+// An identifier of the calling thread, never 0, unique among the threads that run at one time.
+using ThreadId = std::uintptr_t;
+ThreadId CurrentThreadId();
+
 class System {
  public:
   virtual ~System() = default;

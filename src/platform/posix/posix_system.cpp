@@ -87,6 +87,11 @@ char PathSeparator() {
   return '/';
 }
 
+ThreadId CurrentThreadId() {
+  static_assert(sizeof(pthread_t) <= sizeof(ThreadId));
+  return static_cast<ThreadId>(pthread_self());
+}
+
 System& OsSystem() {
   // Never destroyed: a poll thread the host did not stop may still use it while the process
   // exits.

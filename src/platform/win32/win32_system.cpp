@@ -102,6 +102,10 @@ char PathSeparator() {
   return '\\';
 }
 
+ThreadId CurrentThreadId() {
+  return GetCurrentThreadId();
+}
+
 System& OsSystem() {
   // Never destroyed (the device slots' destructors still ask it at unload), and in the DLL's own
   // storage, so that nothing is left on the heap once it is unloaded.
