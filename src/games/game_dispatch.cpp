@@ -1,5 +1,6 @@
 #include "games/game_dispatch.h"
 
+#include <iterator>
 #include <utility>
 
 #include "games/plugin_path.h"
@@ -24,14 +25,15 @@ const std::int32_t* Words(const std::atomic<std::int32_t>* table) {
 }
 
 // The loaded plug-in. The lock guards these fields only and is never held across a call into
-// the plug-in, nor across its loading or unloading (which run its own code).
+// a plug-in, nor across its loading or unloading (which run its own code). A plug-in taken out
+// of use while calls are under way (from inside one of them, or from another thread) is
+// unloaded when the last call returns.
 struct Plugin {
   platform::Lock lock;
   platform::ModuleHandle module = nullptr;
   ZAVNGamePluginEntry entry = nullptr;
   int callsUnderWay = 0;
-  // Taken out of use while a call into it was under way: unloaded when the last call returns.
-  platform::ModuleHandle retired = nullptr;
+  platform::ModuleHandle retired[4] = {};
 };
 Plugin g_plugin;
 
@@ -59,53 +61,67 @@ void CloseIfLoaded(platform::ModuleHandle module) {
   if (module != nullptr) platform::CloseLibrary(module);
 }
 
-// Calls the loaded plug-in, if any. The plug-in stays mapped until the call has returned, even
-// when it is released from inside the call.
+// The loaded plug-in, held for calls: it stays mapped until the hold ends.
+class PluginHold {
+ public:
+  PluginHold() {
+    platform::LockGuard guard(g_plugin.lock);
+    entry_ = g_plugin.entry;
+    module_ = g_plugin.module;
+    if (entry_ != nullptr) ++g_plugin.callsUnderWay;
+  }
+  ~PluginHold() {
+    if (entry_ == nullptr) return;
+    platform::ModuleHandle unload[std::size(g_plugin.retired)] = {};
+    {
+      platform::LockGuard guard(g_plugin.lock);
+      if (--g_plugin.callsUnderWay == 0) std::swap(unload, g_plugin.retired);
+    }
+    for (platform::ModuleHandle module : unload) CloseIfLoaded(module);
+  }
+  PluginHold(const PluginHold&) = delete;
+  PluginHold& operator=(const PluginHold&) = delete;
+
+  explicit operator bool() const { return entry_ != nullptr; }
+
+  void Call(std::int32_t player, PlayerStatus* status, std::int32_t game, std::int32_t parameter,
+            PlayerSlotTable playerSlot) const {
+    entry_(player, Words(playerSlot), status, game, Words(g_dispatch.channelModes), parameter);
+  }
+
+  // Takes the held plug-in out of use, unless another call has already done so; it is unloaded
+  // when the last hold ends.
+  void Retire() const {
+    platform::LockGuard guard(g_plugin.lock);
+    if (g_plugin.entry != entry_ || g_plugin.module != module_) return;
+    g_plugin.entry = nullptr;
+    for (platform::ModuleHandle& slot : g_plugin.retired) {
+      if (slot == nullptr) {
+        slot = module_;
+        return;
+      }
+    }
+    // More plug-ins retired during one call than there is room for: this one stays loaded.
+  }
+
+ private:
+  ZAVNGamePluginEntry entry_ = nullptr;
+  platform::ModuleHandle module_ = nullptr;
+};
+
+// A call of the loaded plug-in, if any.
 void Call(std::int32_t player, PlayerStatus* status, std::int32_t game, std::int32_t parameter,
           PlayerSlotTable playerSlot) {
-  ZAVNGamePluginEntry entry;
-  {
-    platform::LockGuard guard(g_plugin.lock);
-    entry = g_plugin.entry;
-    if (entry == nullptr) return;
-    ++g_plugin.callsUnderWay;
-  }
-  entry(player, Words(playerSlot), status, game, Words(g_dispatch.channelModes), parameter);
-  platform::ModuleHandle unload = nullptr;
-  {
-    platform::LockGuard guard(g_plugin.lock);
-    if (--g_plugin.callsUnderWay == 0) std::swap(unload, g_plugin.retired);
-  }
-  CloseIfLoaded(unload);
-}
-
-// Takes the plug-in out of use and unloads it, at once or after the calls under way.
-void Unload() {
-  platform::ModuleHandle unload = nullptr;
-  {
-    platform::LockGuard guard(g_plugin.lock);
-    if (g_plugin.entry == nullptr) return;
-    g_plugin.entry = nullptr;
-    if (g_plugin.callsUnderWay == 0) {
-      unload = g_plugin.module;
-    } else if (g_plugin.retired == nullptr) {
-      g_plugin.retired = g_plugin.module;
-    }  // else a second release inside the same call: the library stays loaded for good
-  }
-  CloseIfLoaded(unload);
-}
-
-bool Loaded() {
-  platform::LockGuard guard(g_plugin.lock);
-  return g_plugin.entry != nullptr;
+  if (const PluginHold plugin; plugin) plugin.Call(player, status, game, parameter, playerSlot);
 }
 
 // A goodbye call with game 0, then the unload.
 void EndGame(std::int32_t player, PlayerStatus* status, std::int32_t parameter,
              PlayerSlotTable playerSlot) {
-  if (!Loaded()) return;
-  Call(player, status, kGameEnded, parameter, playerSlot);
-  Unload();
+  const PluginHold plugin;
+  if (!plugin) return;
+  plugin.Call(player, status, kGameEnded, parameter, playerSlot);
+  plugin.Retire();
 }
 
 void Load(std::int32_t game) {
@@ -151,11 +167,12 @@ void DispatchGamePlugin(std::int32_t player, PlayerStatus* status, PlayerSlotTab
 }
 
 void ReleaseGamePlugin(PlayerSlotTable playerSlot) {
-  if (!Loaded()) return;
+  const PluginHold plugin;
+  if (!plugin) return;
   for (std::int32_t player = 1; player <= commands::kChannelPlayers; ++player) {
-    Call(player, &input::LibraryStatus(player), kGameEnded, 0, playerSlot);
+    plugin.Call(player, &input::LibraryStatus(player), kGameEnded, 0, playerSlot);
   }
-  Unload();
+  plugin.Retire();
 }
 
 std::int32_t LoadedGame() {
@@ -167,7 +184,8 @@ void ChannelModes(std::int32_t (&modes)[commands::kChannelPlayers]) {
 }
 
 bool PluginLoaded() {
-  return Loaded();
+  platform::LockGuard guard(g_plugin.lock);
+  return g_plugin.entry != nullptr;
 }
 
 void ResetGameDispatch() {

@@ -1,17 +1,29 @@
 // The game plug-in dispatch with real plug-in libraries and the real "NoltaUT.ini" beside the
 // test executable, while a virtual transmitter streams player 1.
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/player_assignment.h"
 #include "games/game_dispatch.h"
 #include "support/library_fixture.h"
+#include "support/plugin_hook.h"
 #include "support/report_builder.h"
 
 namespace zavn::testing {
 namespace {
+
+// What the plug-in HookGame does: its next call sleeps this long, with g_hookInside set.
+std::atomic<int> g_hookSleepMs{0};
+std::atomic<bool> g_hookInside{false};
+// The tables the plug-in was last shown, and by how many calls.
+std::atomic<const std::int32_t*> g_hookSlots{nullptr};
+std::atomic<const std::int32_t*> g_hookModes{nullptr};
+std::atomic<int> g_hookCalls{0};
 
 using Lines = std::vector<std::string>;
 
@@ -125,5 +137,63 @@ TEST_F(GameDispatchTest, PluginsThatCannotServeLoadNothingAndBreakNothing) {
   EXPECT_EQ(NewLog(), (Lines{"GameFour loaded", Call("GameFour", 1, 4, 0)}));
 }
 
+// The poll thread holds no lock while the plug-in runs: a snapshot taken meanwhile is not
+// delayed by the plug-in's 300 ms call.
+TEST_F(GameDispatchTest, APluginThatSleepsDelaysNoSnapshot) {
+  ConnectPlayerOne();
+  Select(ZAVN_HOOK_GAME);
+  g_hookSleepMs = 300;
+  std::thread cycle([&] { EXPECT_TRUE(system_.StepCycle()); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!g_hookInside && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  const bool inside = g_hookInside;
+  EXPECT_TRUE(inside) << "the plug-in was not called";
+  auto status = std::make_unique<PlayerStatus>();
+  for (std::int32_t player : {1, 2}) {
+    if (!inside) break;
+    const auto start = std::chrono::steady_clock::now();
+    ZAVNGetStatus(player, status.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50)) << player;
+  }
+  cycle.join();
+  g_hookSleepMs = 0;
+}
+
+// The plug-in is shown the library's own player-to-slot and channel-mode tables, the same from
+// the dispatch on the poll thread and from the goodbye of ZAVNTerminate on the host's.
+TEST_F(GameDispatchTest, ThePluginSeesTheLibrarysOwnTables) {
+  ConnectPlayerOne();
+  Select(ZAVN_HOOK_GAME);
+  g_hookCalls = 0;
+  for (int k = 0; k < 100 && g_hookCalls == 0; ++k) Cycle();
+  ASSERT_GT(g_hookCalls, 0);
+  const std::int32_t* slots = g_hookSlots;
+  const std::int32_t* modes = g_hookModes;
+  EXPECT_EQ(slots, reinterpret_cast<const std::int32_t*>(core::Players().playerSlot));
+  const int calls = g_hookCalls;
+  ZAVNTerminate(0);
+  EXPECT_EQ(g_hookCalls, calls + 4);
+  EXPECT_EQ(g_hookSlots, slots);
+  EXPECT_EQ(g_hookModes, modes);
+}
+
 }  // namespace
 }  // namespace zavn::testing
+
+// The plug-in HookGame's calls.
+extern "C" ZAVN_PLUGIN_EXPORT int32_t ZAVN_CALL ZAVNTestPluginHook(int32_t,
+                                                                   const int32_t* playerSlot,
+                                                                   PlayerStatus*, int32_t,
+                                                                   const int32_t* channelModes,
+                                                                   int32_t) {
+  using namespace zavn::testing;
+  g_hookSlots = playerSlot;
+  g_hookModes = channelModes;
+  ++g_hookCalls;
+  if (const int ms = g_hookSleepMs.exchange(0); ms > 0) {
+    g_hookInside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    g_hookInside = false;
+  }
+  return 0;
+}

@@ -1,17 +1,29 @@
 // Four host threads call every exported function, with valid and invalid arguments, while four
-// virtual transmitters stream; afterwards the host's closing calls must release everything. The
-// run lasts ZAVN_STRESS_SECONDS (20 by default); the sanitizer builds run it too.
+// virtual transmitters stream. The raw-data callback and a game plug-in do the same from inside
+// the library's calls to them, now and then resetting, terminating, reconnecting or changing the
+// game from there. A watchdog fails the run on a hang; afterwards the host's closing calls must
+// release everything. The run lasts ZAVN_STRESS_SECONDS (20 by default); the sanitizer builds
+// run it too.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "core/poll_thread.h"
 #include "firmware/images.h"
+#include "games/game_dispatch.h"
 #include "support/library_fixture.h"
+#include "support/plugin_hook.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
 
@@ -20,16 +32,31 @@ namespace {
 
 constexpr std::int32_t kUpdateModes[] = {0, ZAVN_UPDATE_RUN, ZAVN_UPDATE_RESET, 7};
 
+// Every this many calls from inside the raw-data callback, and from inside the plug-in, one
+// resets, terminates, connects or disconnects, in turn; rarely enough that the host threads'
+// reconnections keep the stream going.
+constexpr std::uint64_t kCallbackLifecycleEvery = 100;
+constexpr std::uint64_t kPluginLifecycleEvery = 20;
+
+// Who made a call, and what is counted per caller. The plug-in runs on the poll thread, and on a
+// host thread for the goodbye of its termination.
+enum Caller { kHost, kCallback, kPlugin, kGoodbye, kCallers };
+enum Counted { kCalls, kReset, kTerminate, kConnect, kDisconnect, kSelect, kClear, kKinds };
+constexpr const char* kCallerNames[kCallers] = {"host", "callback", "plug-in", "goodbye"};
+constexpr const char* kKindNames[kKinds] = {
+    "calls", "resets", "terminations", "connections", "disconnections", "selections", "clears"};
+std::atomic<std::uint64_t> g_counts[kCallers][kKinds];
+
 std::atomic<std::int32_t> g_lastMotion{0};
-void ZAVN_CALL ReadingCallback(int32_t kind, PlayerStatus* status) {
-  if (kind == 1 && status != nullptr) g_lastMotion = status->Motion[0];
-}
 void ZAVN_CALL NoCallback() {}
 
-// A host thread's random walk over the whole API, each thread with its own generator and
-// buffers; player numbers and values include the invalid ones, pointers are now and then null.
+// A random walk over the whole API, each thread with its own generator and buffers; player
+// numbers and values include the invalid ones, pointers are now and then null.
 struct Chaos {
   static inline thread_local std::mt19937 random;
+  static inline thread_local bool seeded = false;
+  static inline thread_local Caller caller = kHost;
+  static inline std::atomic<unsigned> callOutSeeds{0};
   static inline thread_local PlayerStatus status;
   static inline thread_local std::uint8_t bytes[ZAVN_PRODUCT_STRING_BYTES] = {1, 2, 3, 4, 5,
                                                                               6, 7, 8, 9};
@@ -53,7 +80,41 @@ struct Chaos {
     std::memcpy(line, entry, std::min(slot, sizeof line));
     return line;
   }
-  static void Call() {
+  static void Seed(unsigned seed) {
+    random.seed(seed);
+    seeded = true;
+  }
+  static void Count(Counted kind) { ++g_counts[caller][kind]; }
+
+  // The game selection, the game clear and the four lifecycle calls come last.
+  static constexpr int kCallCount = 43;
+  static constexpr int kClearCall = kCallCount - 5;
+  static constexpr int kResetCall = kCallCount - 4;
+  static constexpr int kTerminateCall = kCallCount - 3;
+  static constexpr int kDisconnectCall = kCallCount - 1;
+  // Most selections pick the plug-in HookGame, and game clears and disconnections are mostly
+  // left out, so that the stream and the plug-in live between them. For the same reason the host
+  // threads reset or terminate only once the stream has made 400 call-outs since their last
+  // such call (after a reset a poll thread needs 20 cycles to assign the players), or after
+  // a quarter of a second: as often as the build's speed lets the stream go on.
+  static inline std::atomic<std::uint64_t> stopMark{0};
+  static inline std::atomic<std::int64_t> stopMs{0};
+  static bool StopLeftOut() {
+    using namespace std::chrono;
+    const std::uint64_t progress = g_counts[kCallback][kCalls] + g_counts[kPlugin][kCalls];
+    const std::int64_t now =
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    std::int64_t last = stopMs;
+    if (progress < stopMark + 400 && now - last < 250) return true;
+    if (!stopMs.compare_exchange_strong(last, now)) return true;  // another thread's stop
+    stopMark = progress;
+    return false;
+  }
+  static bool LeftOut(int k) {
+    if (k == kResetCall || k == kTerminateCall) return StopLeftOut();
+    return Draw(1, k == kClearCall ? 10 : k == kDisconnectCall ? 5 : 1) != 1;
+  }
+  static void Pick(int index) {
     static constexpr void (*kCalls[])() = {
         [] { ZAVNGetStatus(Player(), Maybe(&status)); },
         [] { ZAVNGetRxStatus(Player()); },
@@ -64,7 +125,7 @@ struct Chaos {
           ZAVNGetRawdataFPS(Draw(-1, 1), Maybe(rows));
         },
         [] { ZAVNTurnONJoystickAPILoop(static_cast<std::uint32_t>(Draw(0, 2))); },
-        [] { ZAVNInitGetRawDataCallBack(Chance(70) ? ReadingCallback : nullptr); },
+        [] { ZAVNInitGetRawDataCallBack(Chance(70) ? RawDataCallback : nullptr); },
         [] { ZAVNInitGetFingerCallBack(Chance(50) ? NoCallback : nullptr); },
         [] { ZAVNInitSendScrResolMSXYPosCallBack(Chance(50) ? NoCallback : nullptr); },
         [] { ZAVNSwitchBrowser(Player(), Value()); },
@@ -86,8 +147,6 @@ struct Chaos {
         [] { ZAVNSendAPINewKeyJoystick(Player(), Maybe(values)); },
         [] { ZAVNSendScrResolMSXYPos(Player(), Value(), Value(), Value(), Value()); },
         [] { ZAVNSendAppInfoToDongle(Player(), Value(), Value()); },
-        [] { ZAVNSelectGameChannel(Draw(-5, 300), Maybe(values), Draw(-1, 5)); },
-        [] { ZAVNClearGameChannel(); },
         [] {
           const int k = Draw(0, firmware::kVUKLines);
           ZAVNWriteVUKHex(Player(), Maybe(text),
@@ -103,24 +162,103 @@ struct Chaos {
         [] { ZAVNGetBootloaderStatus(Player()); },
         [] { ZAVNCheckHarlonCHKAK(Player()); },
         [] { ZAVNCheckVUKCHKAK(Player()); },
-        [] { ZAVNDisconnectRx(Player()); },
-        [] { ZAVNConnectRx(); },
         [] { ZAVNRoutineFunc(); },
-        [] {
-          if (Chance(10)) ZAVNReset();
-        },
-        [] {
-          if (Chance(10)) ZAVNTerminate(Draw(0, 1));
-        },
         [] { ZAVNInit(); },
+        [] {
+          Count(kSelect);
+          ZAVNSelectGameChannel(Chance(90) ? ZAVN_HOOK_GAME : Draw(-5, 300), Maybe(values),
+                                Draw(-1, 5));
+        },
+        [] {
+          Count(kClear);
+          ZAVNClearGameChannel();
+        },
+        [] {
+          Count(kReset);
+          ZAVNReset();
+        },
+        [] {
+          Count(kTerminate);
+          ZAVNTerminate(Draw(0, 1));
+        },
+        [] {
+          Count(kConnect);
+          ZAVNConnectRx();
+        },
+        [] {
+          Count(kDisconnect);
+          ZAVNDisconnectRx(Player());
+        },
     };
-    kCalls[Draw(0, static_cast<int>(std::size(kCalls)) - 1)]();
+    static_assert(std::size(kCalls) == kCallCount);
+    kCalls[index]();
   }
+
+  // A host thread's call.
+  static void Call() {
+    const int k = Draw(0, kCallCount - 1);
+    if (LeftOut(k)) return;
+    Count(kCalls);
+    Pick(k);
+  }
+
+  // A call from inside a call out of the library: every `every` calls a lifecycle call, the
+  // next in turn, any other call else. A thread without a generator (a new poll thread) takes
+  // the next fixed seed.
+  static void CallOut(Caller from, std::uint64_t every) {
+    if (!seeded) Seed(2000 + callOutSeeds++);
+    const Caller outer = std::exchange(caller, from);
+    const std::uint64_t n = ++g_counts[from][kCalls];
+    const int k =
+        n % every == 0 ? kResetCall + static_cast<int>(n / every % 4) : Draw(0, kResetCall - 1);
+    if (n % every == 0 || !LeftOut(k)) Pick(k);
+    caller = outer;
+  }
+
+  static void ZAVN_CALL RawDataCallback(int32_t kind, PlayerStatus* status) {
+    if (kind == 1 && status != nullptr) g_lastMotion = status->Motion[0];
+    CallOut(kCallback, kCallbackLifecycleEvery);
+  }
+};
+
+int ProcessThreads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
+}
+
+// Ends the process when the run has not finished in time, naming the phase it hangs in, so that
+// a hang fails the test at once rather than running into the time-out.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : thread_([this, limit] {
+          std::unique_lock lock(mutex_);
+          if (finished_.wait_for(lock, limit, [&] { return done_; })) return;
+          std::fprintf(stderr, "hang: %s not finished after %lld s\n", phase_.load(),
+                       static_cast<long long>(limit.count()));
+          std::_Exit(1);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    finished_.notify_all();
+    thread_.join();
+  }
+  void Enter(const char* phase) { phase_ = phase; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  bool done_ = false;
+  std::atomic<const char*> phase_{""};
+  std::thread thread_;  // last: it starts once the rest exists
 };
 
 class StressTest : public LibraryTest {};
 
-TEST_F(StressTest, HostThreadsCallEverythingAndTheClosingCallsReleaseAll) {
+TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   setenv("ZAVN_PLUGIN_LOG", "/dev/null", 1);  // the example plug-ins log every call: not here
   system_.AdvanceClockOnSleep();
   system_.RunFreely();
@@ -129,27 +267,76 @@ TEST_F(StressTest, HostThreadsCallEverythingAndTheClosingCallsReleaseAll) {
   ZAVNReset();
   ZAVNConnectRx();
   ZAVNRoutineFunc();
+  // Counted with the poll thread running: a sanitizer may start a thread of its own with it.
+  const int threadsWithPollThread = ProcessThreads();
+  ASSERT_FALSE(system_.ThreadEnded());
 
   const char* text = std::getenv("ZAVN_STRESS_SECONDS");
   const int seconds = text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 20;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  std::vector<std::thread> hosts;
-  for (unsigned t = 0; t < 4; ++t) {
-    hosts.emplace_back([end, t] {
-      Chaos::random.seed(1000 + t);
-      while (std::chrono::steady_clock::now() < end) {
-        for (int k = 0; k < 64; ++k) Chaos::Call();
-      }
-    });
-  }
-  for (auto& host : hosts) host.join();
+  const auto start = std::chrono::steady_clock::now();
+  const auto half = start + std::chrono::seconds(seconds) / 2;
+  const auto end = start + std::chrono::seconds(seconds);
+  std::uint64_t callbacksAtHalf = UINT64_MAX;  // taken by the first host thread
+  {
+    Watchdog watchdog(std::chrono::seconds(seconds + 60));
+    watchdog.Enter("the calls of every caller");
+    std::vector<std::thread> hosts;
+    for (unsigned t = 0; t < 4; ++t) {
+      hosts.emplace_back([&, t] {
+        Chaos::Seed(1000 + t);
+        while (std::chrono::steady_clock::now() < end) {
+          for (int k = 0; k < 64; ++k) Chaos::Call();
+          if (t == 0 && callbacksAtHalf == UINT64_MAX && std::chrono::steady_clock::now() >= half) {
+            callbacksAtHalf = g_counts[kCallback][kCalls];
+          }
+        }
+      });
+    }
+    for (auto& host : hosts) host.join();
 
-  ZAVNInitGetRawDataCallBack(nullptr);
-  ZAVNTerminate(0);
-  for (std::int32_t p = 1; p <= 4; ++p) ZAVNDisconnectRx(p);
+    watchdog.Enter("the closing calls");
+    ZAVNInitGetRawDataCallBack(nullptr);
+    ZAVNTerminate(0);
+    for (std::int32_t p = 1; p <= 4; ++p) ZAVNDisconnectRx(p);
+  }
+  std::printf("%d poll threads, %llu cycles\n", system_.ThreadsStarted(),
+              static_cast<unsigned long long>(system_.Cycles()));
+  for (int c = 0; c < kCallers; ++c) {
+    std::printf("%-8s", kCallerNames[c]);
+    for (int kind = 0; kind < kKinds; ++kind) {
+      std::printf(" %llu %s", static_cast<unsigned long long>(g_counts[c][kind]), kKindNames[kind]);
+    }
+    std::printf("\n");
+  }
+
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 0);
   EXPECT_TRUE(system_.ThreadEnded());
+  EXPECT_EQ(ProcessThreads(), threadsWithPollThread - 1);
+  EXPECT_FALSE(games::PluginLoaded());
+  // Not vacuous: both call-outs made every lifecycle call, the plug-in changed the game, and
+  // the stream went on in the run's second half.
+  for (const Caller c : {kCallback, kPlugin}) {
+    for (const Counted kind : {kCalls, kReset, kTerminate, kConnect, kDisconnect}) {
+      EXPECT_GT(g_counts[c][kind], 0u) << kCallerNames[c] << " " << kKindNames[kind];
+    }
+  }
+  EXPECT_GT(g_counts[kPlugin][kSelect] + g_counts[kPlugin][kClear], 0u);
+  EXPECT_GT(g_counts[kCallback][kCalls], callbacksAtHalf);
 }
 
 }  // namespace
 }  // namespace zavn::testing
+
+// The plug-in HookGame's calls. A termination from inside the plug-in says goodbye to it again
+// from within: only the outermost call on a thread calls out.
+extern "C" ZAVN_PLUGIN_EXPORT int32_t ZAVN_CALL ZAVNTestPluginHook(int32_t, const int32_t*,
+                                                                   PlayerStatus*, int32_t,
+                                                                   const int32_t*, int32_t) {
+  static thread_local int depth = 0;
+  if (++depth == 1) {
+    using namespace zavn::testing;
+    Chaos::CallOut(zavn::core::OnPollThread() ? kPlugin : kGoodbye, kPluginLifecycleEvery);
+  }
+  --depth;
+  return 0;
+}
