@@ -81,6 +81,9 @@ TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHol
   EXPECT_EQ(RxStatus(), kAllNoDevice);
   EXPECT_EQ(TxStatus(), kAllNoDevice);
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 0);
+  // The reset released the thread; the terminate still reports that one had run.
+  EXPECT_EQ(ZAVNTerminate(0), 1);
+  EXPECT_EQ(ZAVNTerminate(0), 0);
 }
 
 // What the raw-data callback does at its next call, on the poll thread.
