@@ -111,8 +111,7 @@ void ZAVN_CALL LifecycleCallback(int32_t, PlayerStatus*) {
   }
 }
 
-class CallbackLifecycleTest : public LinkTest,
-                              public ::testing::WithParamInterface<FromCallback> {
+class CallbackLifecycleTest : public LinkTest, public ::testing::WithParamInterface<FromCallback> {
  protected:
   void SetUp() override {
     LinkTest::SetUp();

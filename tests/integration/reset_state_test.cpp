@@ -11,7 +11,6 @@
 
 #include "commands/game_channel.h"
 #include "commands/periodic_clock.h"
-#include "transport/link_table.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "games/game_dispatch.h"
@@ -19,6 +18,7 @@
 #include "input/status_records.h"
 #include "support/report_builder.h"
 #include "support/stepped_system.h"
+#include "transport/link_table.h"
 #include "transport/report_reader.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"

@@ -2,11 +2,11 @@
 #include <string>
 #include <vector>
 
-#include "transport/link_table.h"
 #include "support/library_fixture.h"
 #include "support/scripted_port.h"
 #include "transport/discovery.h"
 #include "transport/hid_device.h"
+#include "transport/link_table.h"
 
 namespace zavn::testing {
 namespace {
