@@ -60,8 +60,9 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   return true;
 }
 
-void ReceiverLink::Keep() {
-  if (AnyLinkUp() || Clock::now() - lastTry_ < kRetryEvery) return;
+void ReceiverLink::Keep(int player) {
+  const bool needed = player != 0 ? ZAVNGetRxStatus(player) != LINK_OK : !AnyLinkUp();
+  if (!needed || Clock::now() - lastTry_ < kRetryEvery) return;
   Connect();
 }
 

@@ -1,5 +1,5 @@
 // The receiver zavn-monitor shows: a real one when present (unless told otherwise), else the
-// virtual one; reconnected whenever every link is down.
+// virtual one; reconnected whenever every link, or the link it needs, is down.
 #pragma once
 
 #include <chrono>
@@ -18,8 +18,9 @@ class ReceiverLink {
   // "a real receiver" or "the virtual receiver with N transmitters".
   const std::string& Description() const { return description_; }
   bool IsVirtual() const { return virtual_; }
-  // Connects again when no player's link is up, at most twice a second.
-  void Keep();
+  // Connects again when no player's link is up, or when the given player's is not (a receiver
+  // being updated drops off while the others stay), at most twice a second.
+  void Keep(int player = 0);
   void Close();
 
  private:

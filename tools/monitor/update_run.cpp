@@ -62,7 +62,7 @@ bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSec
   double seconds = 0;
   // The receiver drops off and comes back under each new firmware: the link is kept.
   while (progress < ZAVN_UPDATE_DONE && !interrupted && seconds < limitSeconds) {
-    link.Keep();
+    link.Keep(kUpdateSlot);
     progress = ZAVNGetBootloaderStatus(kUpdateSlot);
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (progress != shown || display.terminal) Show(display, progress, seconds);
