@@ -17,6 +17,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZAVNConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/ZAVNConfig.cmake ${PROJECT_BINARY_DIR}/ZAVNConfigVersion.cmake
   DESTINATION ${zavn_package_dir})
 
+# zavn.pc finds its prefix from where it lies, so it serves whatever prefix the install is given.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(zavn_pc_prefix "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH zavn_pc_up "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  string(REGEX REPLACE "/$" "" zavn_pc_up "${zavn_pc_up}")
+  set(zavn_pc_prefix "\${pcfiledir}/${zavn_pc_up}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zavn.pc.in ${PROJECT_BINARY_DIR}/zavn.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zavn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
