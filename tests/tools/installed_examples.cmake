@@ -14,7 +14,7 @@ function(step)
 endfunction()
 
 step(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(file lib/libZAVN_Main.so include/zavn/zavn.h lib/cmake/ZAVN/ZAVNConfig.cmake
+foreach(file lib/libZAVN_Main.so lib/libZAVN_Main.so.1 include/zavn/zavn.h lib/cmake/ZAVN/ZAVNConfig.cmake
              lib/pkgconfig/zavn.pc bin/zavn-monitor lib/udev/rules.d/70-zavn-receiver.rules)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")

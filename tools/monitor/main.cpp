@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (options.version) {
+    std::puts("zavn-monitor " ZAVN_VERSION);
+    return 0;
+  }
 
   ReceiverLink link;
   if (!link.Open(options, error)) return Fail(error, 1);

@@ -34,6 +34,7 @@ const char* const kUsage =
     "                 updates only the virtual receiver)\n"
     "  --plot FILE    at exit, write an SVG plot of every player's motion channels to FILE\n"
     "  --seconds N    stop by itself after N seconds\n"
+    "  --version      show the version\n"
     "  --help         show this text\n";
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -43,6 +44,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     double number = 0;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       options.help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      options.version = true;
     } else if (std::strcmp(arg, "--json") == 0) {
       options.json = true;
     } else if (std::strcmp(arg, "--real") == 0) {

@@ -13,6 +13,7 @@ struct Options {
   std::string plotFile;
   double seconds = 0;  // 0: until Ctrl-C (or the update's end)
   bool help = false;
+  bool version = false;
 };
 
 // Fills `options` from the arguments; false with `error` set for a bad command line.
