@@ -55,6 +55,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Where the outputs go is checked before the run, not after it.
+  if (!options.plotFile.empty() && !CanWritePlot(options.plotFile, error)) {
+    return Fail("cannot write the plot to " + options.plotFile + ": " + error, 1);
+  }
+
   ReceiverLink link;
   if (!link.Open(options, error)) return Fail(error, 1);
   std::fprintf(stderr, "zavn-monitor: using %s\n", link.Description().c_str());
@@ -96,8 +101,8 @@ int main(int argc, char** argv) {
   screen.reset();
   link.Close();
   if (!options.plotFile.empty()) {
-    if (!WritePlot(options.plotFile, players)) {
-      return Fail("cannot write the plot to " + options.plotFile, 1);
+    if (!WritePlot(options.plotFile, players, error)) {
+      return Fail("cannot write the plot to " + options.plotFile + ": " + error, 1);
     }
     std::fprintf(stderr, "zavn-monitor: plot written to %s\n", options.plotFile.c_str());
   }

@@ -1,5 +1,7 @@
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "views.h"
@@ -23,7 +25,20 @@ std::string Number(double value) {
 
 }  // namespace
 
-bool WritePlot(const std::string& path, const Players& players) {
+bool CanWritePlot(const std::string& path, std::string& reason) {
+  std::FILE* existing = std::fopen(path.c_str(), "rb");
+  if (existing != nullptr) std::fclose(existing);
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  std::fclose(file);
+  if (existing == nullptr) std::remove(path.c_str());
+  return true;
+}
+
+bool WritePlot(const std::string& path, const Players& players, std::string& reason) {
   double end = 1;
   for (int player = 1; player <= kPlayers; ++player) {
     if (!players.AllSamples(player).empty()) {
@@ -63,9 +78,18 @@ bool WritePlot(const std::string& path, const Players& players) {
     svg += "</g>\n";
   }
   svg += "</svg>\n";
-  std::ofstream out(path, std::ios::binary);
-  out << svg;
-  return static_cast<bool>(out);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(svg.data(), 1, svg.size(), file) == svg.size();
+  if (!written) reason = std::strerror(errno);
+  if (std::fclose(file) != 0 && written) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  return written;
 }
 
 }  // namespace monitor

@@ -17,7 +17,11 @@ void DrawLiveView(std::FILE* out, const Players& players, const std::string& rec
 void WriteJsonLine(std::FILE* out, const Players& players, const std::string& receiver,
                    double seconds);
 
-// Every player's motion channels over the run; false when the file cannot be written.
-bool WritePlot(const std::string& path, const Players& players);
+// Every player's motion channels over the run; false with the system's reason when the file
+// cannot be written.
+bool WritePlot(const std::string& path, const Players& players, std::string& reason);
+// Whether a plot can be written to `path`, tried before the run; false with the system's reason.
+// Leaves no file behind that was not there.
+bool CanWritePlot(const std::string& path, std::string& reason);
 
 }  // namespace monitor
