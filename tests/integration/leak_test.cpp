@@ -1,19 +1,13 @@
 // A thousand receivers plugged, connected, streamed, unplugged and reconnected: no handle and no
 // thread is left behind. (The AddressSanitizer build checks the heap with LeakSanitizer at exit.)
-#include <filesystem>
-#include <iterator>
 #include <memory>
 
 #include "support/library_fixture.h"
+#include "support/process_threads.h"
 #include "transport/hid_device.h"
 
 namespace zavn::testing {
 namespace {
-
-int ProcessThreads() {
-  const std::filesystem::directory_iterator tasks("/proc/self/task");
-  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
-}
 
 using LeakTest = LibraryTest;
 

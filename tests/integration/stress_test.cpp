@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <mutex>
 #include <random>
@@ -24,6 +23,7 @@
 #include "games/game_dispatch.h"
 #include "support/library_fixture.h"
 #include "support/plugin_hook.h"
+#include "support/process_threads.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
 
@@ -220,11 +220,6 @@ struct Chaos {
     CallOut(kCallback, kCallbackLifecycleEvery);
   }
 };
-
-int ProcessThreads() {
-  const std::filesystem::directory_iterator tasks("/proc/self/task");
-  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
-}
 
 // Ends the process when the run has not finished in time, naming the phase it hangs in, so that
 // a hang fails the test at once rather than running into the time-out.

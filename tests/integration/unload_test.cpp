@@ -5,14 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <iterator>
 #include <thread>
 
+#include "support/process_threads.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
 
 namespace {
+
+using zavn::testing::ProcessThreads;
 
 // The exported functions the cycles call, looked up with dlsym.
 #define ZAVN_UNLOAD_API(X) \
@@ -31,11 +32,6 @@ struct Api {
 #define ZAVN_UNLOAD_FIELD(name) decltype(&::name) name = nullptr;
   ZAVN_UNLOAD_API(ZAVN_UNLOAD_FIELD)
 };
-
-int ProcessThreads() {
-  const std::filesystem::directory_iterator tasks("/proc/self/task");
-  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
-}
 
 // Polls until the condition holds; false after 5 s.
 template <typename Condition>
