@@ -34,22 +34,5 @@ if(NOT log MATCHES "ExamplePlugin call player 1 game 1" OR NOT log MATCHES "Exam
   message(FATAL_ERROR "the example plug-in was not called:\n${log}")
 endif()
 
-# The pkg-config route of the README, as written, against the fresh prefix.
-set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
-execute_process(COMMAND pkg-config --cflags --libs zavn RESULT_VARIABLE status
-  OUTPUT_VARIABLE flags ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "pkg-config does not know zavn:\n${err}")
-endif()
-execute_process(COMMAND pkg-config --variable=libdir zavn OUTPUT_VARIABLE libdir
-  OUTPUT_STRIP_TRAILING_WHITESPACE)
-separate_arguments(flags UNIX_COMMAND "${flags}")
-step(${C_COMPILER} ${SOURCE_DIR}/examples/minimal_host/minimal_host.c ${flags}
-  -Wl,-rpath,${libdir} -o ${WORK_DIR}/minimal_host_pc)
-step(${WORK_DIR}/minimal_host_pc 1)
-if(NOT out MATCHES "player 1: [1-9][0-9]* new samples")
-  message(FATAL_ERROR "the minimal host built with pkg-config read no samples:\n${out}")
-endif()
-
 # The installed monitor runs from its folder.
 step(${prefix}/bin/zavn-monitor --virtual 1 --seconds 0.3 --json)

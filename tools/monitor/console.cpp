@@ -8,6 +8,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -38,6 +39,24 @@ bool StandardOutputIsTerminal() {
 #endif
 }
 
+TerminalSize CurrentTerminalSize() {
+  TerminalSize size;
+#if defined(_WIN32)
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    size.columns = info.srWindow.Right - info.srWindow.Left + 1;
+    size.rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+  }
+#else
+  winsize window{};
+  if (ioctl(fileno(stdout), TIOCGWINSZ, &window) == 0 && window.ws_col > 0 && window.ws_row > 0) {
+    size.columns = window.ws_col;
+    size.rows = window.ws_row;
+  }
+#endif
+  return size;
+}
+
 void CatchInterrupts(std::atomic<bool>& interrupted) {
   g_interrupted = &interrupted;
   std::signal(SIGINT, OnInterrupt);
@@ -57,6 +76,10 @@ LiveScreen::LiveScreen() {
 }
 
 LiveScreen::~LiveScreen() {
+  RestoreScreen();
+}
+
+void LiveScreen::Leave() {
   RestoreScreen();
 }
 

@@ -1,72 +1,241 @@
-#include <string>
+#include "live_view.h"
 
-#include "views.h"
+#include <algorithm>
+#include <string_view>
 
 namespace monitor {
 namespace {
 
-constexpr int kBarWidth = 24;
 constexpr std::int32_t kFullScale = 65535;
+constexpr int kIndent = 2;           // channel lines and identity lines under the player's line
+constexpr int kValueWidth = 5;       // 0..65535
+constexpr int kLongLabelWidth = 9;   // "motion 0 "
+constexpr int kShortLabelWidth = 2;  // "0 "
+// A cell's label and value, with the space before the next cell.
+constexpr int kMinCellWidth = kShortLabelWidth + kValueWidth + 1;
+constexpr int kMinBarCells = 6;
+constexpr int kMaxBarCells = 24;
+constexpr int kMinTraceCells = 8;
+// Channels side by side on one line, from the richest layout to the most compact.
+constexpr int kChannelsPerLine[] = {1, 2, 3, kChannels};
 // Eighths of a cell, for the trace.
 const char* const kLevels[] = {"\u2581", "\u2582", "\u2583", "\u2584",
                                "\u2585", "\u2586", "\u2587", "\u2588"};
+constexpr int kLevelCount = static_cast<int>(std::size(kLevels));
+const char* const kEllipsis = "\u2026";
 
-std::string Bar(std::int32_t value) {
-  const int filled = static_cast<int>(static_cast<long long>(value) * kBarWidth / kFullScale);
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
-  return bar;
+// One line of a frame, clipped at the terminal's width. It counts columns, not bytes: a trace
+// level or the ellipsis is one column of several bytes.
+class Line {
+ public:
+  explicit Line(int width) : width_(width) {}
+  void Add(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) Glyph(text.substr(i, 1));
+  }
+  void Glyph(std::string_view glyph) {
+    if (used_ >= width_) return;
+    text_ += glyph;
+    ++used_;
+  }
+  // Adds `text` only when the whole of it fits: a field is shown complete or not at all.
+  void AddWhole(std::string_view text) {
+    if (used_ + static_cast<int>(text.size()) <= width_) Add(text);
+  }
+  void PadTo(int column) {
+    while (used_ < std::min(column, width_)) Glyph(" ");
+  }
+  int used() const { return used_; }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  int width_;
+  int used_ = 0;
+  std::string text_;
+};
+
+// How one channel's cell is drawn when `perLine` cells share a line `columns` wide: the label,
+// the value, then a bar and a trace as far as they fit (the trace goes first, then the bar).
+struct CellLayout {
+  int width = 0;
+  bool longLabel = false;
+  int barCells = 0;
+  int traceCells = 0;
+};
+
+CellLayout LayoutCell(int columns, int perLine) {
+  CellLayout cell;
+  cell.width = std::max(0, columns - kIndent) / perLine;
+  int room = cell.width - kValueWidth - 2;  // a space after the value and between cells
+  cell.longLabel = room - kLongLabelWidth >= kMinBarCells;
+  room -= cell.longLabel ? kLongLabelWidth : kShortLabelWidth;
+  if (room >= kMinBarCells + 1 + kMinTraceCells) {
+    cell.barCells = std::clamp(room / 3, kMinBarCells, kMaxBarCells);
+    cell.traceCells = std::min(room - cell.barCells - 1, static_cast<int>(Players::kTraceLength));
+  } else if (room >= kMinBarCells) {
+    cell.barCells = std::min(room, kMaxBarCells);
+  }
+  return cell;
 }
 
-std::string TraceOf(const std::deque<std::int32_t>& trace) {
-  std::string text;
-  for (std::int32_t value : trace) {
-    text += kLevels[static_cast<long long>(value) * 7 / kFullScale];
+void AddBar(Line& line, std::int32_t value, int cells) {
+  const auto filled = static_cast<int>(static_cast<long long>(value) * cells / kFullScale);
+  for (int i = 0; i < cells; ++i) line.Glyph(i < filled ? "#" : ".");
+}
+
+// The newest `cells` looks of a channel, scaled to their own range so that movement shows.
+void AddTrace(Line& line, const std::deque<std::int32_t>& trace, int cells) {
+  const auto first = trace.end() - std::min<std::ptrdiff_t>(cells, std::ssize(trace));
+  const auto [low, high] = std::minmax_element(first, trace.end());
+  for (auto it = first; it != trace.end(); ++it) {
+    const long long span = *high - *low;
+    const long long level =
+        span == 0 ? kLevelCount / 2 - 1 : (*it - *low) * (kLevelCount - 1) / span;
+    line.Glyph(kLevels[level]);
   }
-  return text;
+}
+
+void AddChannel(Line& line, const Players& players, int player, int channel,
+                const CellLayout& cell) {
+  const int start = line.used();
+  char text[32];
+  std::snprintf(text, sizeof text, cell.longLabel ? "motion %d %*d " : "%d %*d ", channel,
+                kValueWidth, players.View(player).motion[channel]);
+  line.Add(text);
+  if (cell.barCells > 0) AddBar(line, players.View(player).motion[channel], cell.barCells);
+  if (cell.traceCells > 0) {
+    line.Add(" ");
+    AddTrace(line, players.Trace(player, channel), cell.traceCells);
+  }
+  line.PadTo(start + cell.width);
+}
+
+std::string PlayerLine(const PlayerView& v, int columns) {
+  Line line(columns);
+  char text[96];
+  std::snprintf(text, sizeof text, "player %d  Rx %s  Tx %s", v.player, LinkName(v.rx),
+                LinkName(v.tx));
+  line.Add(text);
+  if (v.linked()) {
+    std::snprintf(text, sizeof text, "  %u records/s", v.rate);
+    line.AddWhole(text);
+  }
+  return line.Take();
+}
+
+// Buttons and extension first: they change; the serial number and version do not.
+std::string IdentityLine(const PlayerView& v, int columns) {
+  Line line(columns);
+  line.PadTo(kIndent);
+  line.Add("buttons");
+  if (v.buttons.empty()) line.Add(" -");
+  for (int b : v.buttons) line.Add(" " + std::to_string(b));
+  char text[64];
+  std::snprintf(text, sizeof text, "  extension %d %d %d", v.extension[0], v.extension[1],
+                v.extension[2]);
+  line.AddWhole(text);
+  line.AddWhole("  serial " + (v.serial.empty() ? std::string("-") : v.serial));
+  line.AddWhole("  version " + (v.version.empty() ? std::string("-") : v.version));
+  return line.Take();
+}
+
+// The receiver on the left, clipped with an ellipsis; the time and how to stop on the right.
+std::string TitleLine(const std::string& receiver, double seconds, int columns) {
+  char right[48];
+  std::snprintf(right, sizeof right, "  %.1f s  Ctrl-C to stop", seconds);
+  const std::string left = "zavn-monitor  " + receiver;
+  const int leftRoom = columns - static_cast<int>(std::string_view(right).size());
+  Line line(columns);
+  if (static_cast<int>(left.size()) <= leftRoom) {
+    line.Add(left);
+  } else if (leftRoom > 1) {
+    line.Add(std::string_view(left).substr(0, static_cast<std::size_t>(leftRoom - 1)));
+    line.Glyph(kEllipsis);
+  }
+  line.PadTo(leftRoom);
+  line.Add(right);
+  return line.Take();
+}
+
+struct Layout {
+  int perLine;
+  bool blankLines;
+  bool identity;
+};
+
+int RowsNeeded(const Players& players, const Layout& layout) {
+  int rows = 1 + (layout.blankLines ? kPlayers : 0);
+  for (int player = 1; player <= kPlayers; ++player) {
+    rows += 1;
+    if (!players.View(player).linked()) continue;
+    rows += (layout.identity ? 1 : 0) + (kChannels + layout.perLine - 1) / layout.perLine;
+  }
+  return rows;
+}
+
+// The richest layout that fits the terminal's height, among those whose values fit its width.
+Layout ChooseLayout(const Players& players, TerminalSize size) {
+  int narrowest = 1;
+  for (int perLine : kChannelsPerLine) {
+    if (LayoutCell(size.columns, perLine).width < kMinCellWidth) break;
+    narrowest = perLine;
+    for (bool blankLines : {true, false}) {
+      const Layout layout{perLine, blankLines, true};
+      if (RowsNeeded(players, layout) <= size.rows) return layout;
+    }
+  }
+  return {narrowest, false, false};  // and clipped at the bottom if even that is too tall
 }
 
 }  // namespace
 
-void DrawLiveView(std::FILE* out, const Players& players, const std::string& receiver,
-                  double seconds) {
-  std::string screen = "\x1b[H";  // from the top left, over the last view
-  char line[256];
-  std::snprintf(line, sizeof line, "zavn-monitor  %s  %.1f s  (Ctrl-C to stop)\x1b[K\n\x1b[K\n",
-                receiver.c_str(), seconds);
-  screen += line;
+std::vector<std::string> ComposeLiveView(const Players& players, const std::string& receiver,
+                                         double seconds, TerminalSize size) {
+  const Layout layout = ChooseLayout(players, size);
+  const CellLayout cell = LayoutCell(size.columns, layout.perLine);
+  std::vector<std::string> frame{TitleLine(receiver, seconds, size.columns)};
   for (int player = 1; player <= kPlayers; ++player) {
+    if (layout.blankLines) frame.emplace_back();
     const PlayerView& v = players.View(player);
-    std::snprintf(line, sizeof line, "player %d  Rx %-15s Tx %-15s", player, LinkName(v.rx),
-                  LinkName(v.tx));
-    screen += line;
-    if (!v.linked()) {
-      screen += "\x1b[K\n\x1b[K\n";
-      continue;
+    frame.push_back(PlayerLine(v, size.columns));
+    if (!v.linked()) continue;
+    if (layout.identity) frame.push_back(IdentityLine(v, size.columns));
+    for (int first = 0; first < kChannels; first += layout.perLine) {
+      Line line(size.columns);
+      line.PadTo(kIndent);
+      for (int k = first; k < std::min(first + layout.perLine, kChannels); ++k) {
+        AddChannel(line, players, player, k, cell);
+      }
+      frame.push_back(line.Take());
     }
-    std::snprintf(line, sizeof line, "%4u records/s  serial %-16s  version %s\x1b[K\n", v.rate,
-                  v.serial.c_str(), v.version.c_str());
-    screen += line;
-    for (int k = 0; k < kChannels; ++k) {
-      std::snprintf(line, sizeof line, "  motion %d %5d %s ", k, v.motion[k],
-                    Bar(v.motion[k]).c_str());
-      screen += line;
-      screen += TraceOf(players.Trace(player, k));
-      screen += "\x1b[K\n";
-    }
-    screen += "  buttons";
-    if (v.buttons.empty()) screen += " -";
-    for (int b : v.buttons) {
-      screen += ' ';
-      screen += std::to_string(b);
-    }
-    std::snprintf(line, sizeof line, "   extension %d %d %d\x1b[K\n\x1b[K\n", v.extension[0],
-                  v.extension[1], v.extension[2]);
-    screen += line;
   }
-  screen += "\x1b[J";  // nothing of a longer earlier view stays below
-  std::fputs(screen.c_str(), out);
-  std::fflush(out);
+  if (std::ssize(frame) > size.rows) frame.resize(static_cast<std::size_t>(size.rows));
+  return frame;
+}
+
+void LiveView::Draw(const Players& players, const std::string& receiver, double seconds) {
+  const TerminalSize size = CurrentTerminalSize();
+  std::string screen;
+  if (size != size_) screen += "\x1b[2J";  // resized: nothing of the old layout stays
+  size_ = size;
+  frame_ = ComposeLiveView(players, receiver, seconds, size);
+  // Each line placed by the cursor, never by a line feed: a full last row never scrolls.
+  for (std::size_t row = 0; row < frame_.size(); ++row) {
+    screen += "\x1b[" + std::to_string(row + 1) + ";1H\x1b[2K" + frame_[row];
+  }
+  if (std::ssize(frame_) < size.rows) {
+    screen += "\x1b[" + std::to_string(frame_.size() + 1) + ";1H\x1b[J";
+  }
+  std::fputs(screen.c_str(), out_);
+  std::fflush(out_);
+}
+
+LiveView::~LiveView() {
+  screen_.Leave();
+  for (const std::string& line : frame_) {
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+  }
+  std::fflush(out_);
 }
 
 }  // namespace monitor

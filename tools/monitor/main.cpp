@@ -7,8 +7,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "console.h"
+#include "live_view.h"
 #include "options.h"
 #include "players.h"
 #include "receiver_link.h"
@@ -39,6 +41,16 @@ int Fail(const std::string& message, int status) {
   return status;
 }
 
+// Says where the plot went, or why it could not be written; false then.
+bool ReportPlot(const std::string& path, bool written, const std::string& reason) {
+  if (written) {
+    std::fprintf(stderr, "zavn-monitor: plot written to %s\n", path.c_str());
+  } else {
+    Fail("cannot write the plot to " + path + ": " + reason, 1);
+  }
+  return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +74,7 @@ int main(int argc, char** argv) {
 
   ReceiverLink link;
   if (!link.Open(options, error)) return Fail(error, 1);
+  if (!link.Notice().empty()) std::fprintf(stderr, "zavn-monitor: %s\n", link.Notice().c_str());
   std::fprintf(stderr, "zavn-monitor: using %s\n", link.Description().c_str());
   std::atomic<bool> interrupted{false};
   CatchInterrupts(interrupted);
@@ -74,16 +87,27 @@ int main(int argc, char** argv) {
       return Fail(refusal, 1);
     }
     const double limit = options.seconds > 0 ? options.seconds : kUpdateLimitSeconds;
-    const bool done = RunUpdate(link, {stdout, terminal && !json, json}, limit, interrupted);
+    std::vector<UpdateLook> looks;
+    const bool done = RunUpdate(link, {stdout, terminal && !json, json}, limit, interrupted, looks);
     link.Close();
+    // Written whatever the outcome: the plot of an update that failed is the one most wanted.
+    bool plotted = true;
+    if (!options.plotFile.empty()) {
+      const char* outcome = done          ? "done"
+                            : interrupted ? "interrupted"
+                                          : "stopped at the time limit";
+      const bool written =
+          WriteUpdatePlot(options.plotFile, looks, link.Description(), outcome, error);
+      plotted = ReportPlot(options.plotFile, written, error);
+    }
     if (!done) return Fail(interrupted ? "update interrupted" : "the update did not finish", 1);
     std::fprintf(stderr, "zavn-monitor: update done\n");
-    return 0;
+    return plotted ? 0 : 1;
   }
 
   Players players(!options.plotFile.empty());
-  std::optional<LiveScreen> screen;
-  if (!json) screen.emplace();
+  std::optional<LiveView> view;
+  if (!json) view.emplace(stdout);
   const auto start = Clock::now();
   for (int interval = 1;; ++interval) {
     std::this_thread::sleep_for(kInterval);
@@ -94,17 +118,15 @@ int main(int argc, char** argv) {
     if (json) {
       WriteJsonLine(stdout, players, link.Description(), seconds);
     } else {
-      DrawLiveView(stdout, players, link.Description(), seconds);
+      view->Draw(players, link.Description(), seconds);
     }
     if (interrupted || (options.seconds > 0 && seconds >= options.seconds)) break;
   }
-  screen.reset();
+  view.reset();  // the last frame stays on the screen
   link.Close();
   if (!options.plotFile.empty()) {
-    if (!WritePlot(options.plotFile, players, error)) {
-      return Fail("cannot write the plot to " + options.plotFile + ": " + error, 1);
-    }
-    std::fprintf(stderr, "zavn-monitor: plot written to %s\n", options.plotFile.c_str());
+    const bool written = WritePlot(options.plotFile, players, link.Description(), error);
+    if (!ReportPlot(options.plotFile, written, error)) return 1;
   }
   return 0;
 }

@@ -32,7 +32,9 @@ const char* const kUsage =
     "  --update       update player 1's receiver firmware, with a progress bar; exit 0 only\n"
     "                 when the update is done (a build with placeholder firmware images\n"
     "                 updates only the virtual receiver)\n"
-    "  --plot FILE    at exit, write an SVG plot of every player's motion channels to FILE\n"
+    "  --plot FILE    at exit, write an SVG plot to FILE: each player's motion channels,\n"
+    "                 button presses and extension over time; with --update, the progress\n"
+    "                 and phases of the update (also when it fails)\n"
     "  --seconds N    stop by itself after N seconds\n"
     "  --version      show the version\n"
     "  --help         show this text\n";

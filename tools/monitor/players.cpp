@@ -1,5 +1,7 @@
 #include "players.h"
 
+#include <algorithm>
+
 namespace monitor {
 namespace {
 
@@ -48,9 +50,14 @@ void Players::Capture(double seconds) {
     view.rate = rates[player - 1][0];
     view.newSamples = s.MotionCount;
     for (int k = 0; k < kChannels; ++k) view.motion[k] = s.Motion[k];
+    const std::vector<int> held = std::move(view.buttons);
     view.buttons.clear();
     for (int b = 0; b < ZAVN_BUTTON_COUNT; ++b) {
-      if (s.Buttons[b] != 0) view.buttons.push_back(b);
+      if (s.Buttons[b] == 0) continue;
+      view.buttons.push_back(b);
+      if (keepAll_ && std::find(held.begin(), held.end(), b) == held.end()) {
+        presses_[player - 1].push_back({seconds, b});
+      }
     }
     for (int k = 0; k < ZAVN_EXTENSION_CHANNELS; ++k) view.extension[k] = s.Extension[k];
     view.serial = Printable(s.SerialBlock, sizeof s.SerialBlock);
@@ -59,14 +66,19 @@ void Players::Capture(double seconds) {
     // The samples handed over since the last look, spread evenly over the interval.
     const int count = s.MotionCount < 0 || s.MotionCount > ZAVN_HISTORY_LENGTH ? 0 : s.MotionCount;
     for (int i = 0; i < count; ++i) {
-      PlotSample sample{lastSeconds_ + (seconds - lastSeconds_) * (i + 1) / count, {}};
+      PlotSample sample{lastSeconds_ + (seconds - lastSeconds_) * (i + 1) / count, {}, {}};
       for (int k = 0; k < kChannels; ++k) sample.motion[k] = s.MotionHistory[k][i];
+      for (int k = 0; k < ZAVN_EXTENSION_CHANNELS; ++k) {
+        sample.extension[k] = s.ExtensionHistory[k][i];
+      }
       if (keepAll_) all_[player - 1].push_back(sample);
     }
-    // The trace: the latest value of each look.
+    // The trace: the latest value of each look that brought samples, while the link is up.
     for (int k = 0; k < kChannels; ++k) {
       std::deque<std::int32_t>& trace = traces_[player - 1][k];
-      trace.push_back(view.linked() ? view.motion[k] : 0);
+      if (!view.linked()) trace.clear();
+      if (count == 0) continue;
+      trace.push_back(view.motion[k]);
       if (trace.size() > kTraceLength) trace.pop_front();
     }
   }

@@ -1,5 +1,5 @@
 // What zavn-monitor knows of each player: the latest snapshot, a short trace of each motion
-// channel, and (for the plot) every sample of the run.
+// channel, and (for the plot) every sample and button press of the run.
 #pragma once
 
 #include <array>
@@ -31,6 +31,13 @@ struct PlayerView {
 struct PlotSample {
   double seconds;
   std::int32_t motion[kChannels];
+  std::int32_t extension[ZAVN_EXTENSION_CHANNELS];  // all 0 where no extension value came
+};
+
+// A button that was released at the previous look and is held at this one.
+struct ButtonPress {
+  double seconds;  // of the look that saw it held
+  int button;
 };
 
 class Players {
@@ -46,6 +53,9 @@ class Players {
     return traces_[player - 1][channel];
   }
   const std::vector<PlotSample>& AllSamples(int player) const { return all_[player - 1]; }
+  const std::vector<ButtonPress>& Presses(int player) const { return presses_[player - 1]; }
+  // Seconds into the run of the latest look.
+  double Seconds() const { return lastSeconds_; }
 
   static constexpr std::size_t kTraceLength = 40;
 
@@ -56,6 +66,7 @@ class Players {
   std::array<PlayerView, kPlayers> views_;
   std::array<std::array<std::deque<std::int32_t>, kChannels>, kPlayers> traces_;
   std::array<std::vector<PlotSample>, kPlayers> all_;
+  std::array<std::vector<ButtonPress>, kPlayers> presses_;
 };
 
 // LINK_OK, LINK_TIMEOUT, ... for a link state.

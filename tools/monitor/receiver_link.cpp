@@ -34,11 +34,12 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
     ZAVNVirtualSelect(0);
     ZAVNReset();
     if (Connect()) {
-      description_ = "a real receiver (" + OsBackendDescription() + ")";
+      description_ = "a real receiver (" + RealReceiverPlace() + ")";
       return true;
     }
     if (options.realOnly) {
-      error = "no receiver found (plug it in, or leave out --real to use the virtual one)";
+      error = "found no " + RealReceiverSought() +
+              " (plug it in, or leave out --real to use the virtual one)";
       return false;
     }
   }
@@ -54,9 +55,7 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   virtual_ = true;
   description_ = "the virtual receiver with " + std::to_string(transmitters) + " transmitter" +
                  (transmitters == 1 ? "" : "s");
-  if (options.virtualTransmitters == 0) {
-    description_ += " (no real receiver on " + OsBackendDescription() + ")";
-  }
+  if (options.virtualTransmitters == 0) notice_ = "found no " + RealReceiverSought();
   return true;
 }
 

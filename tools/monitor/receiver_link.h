@@ -17,6 +17,8 @@ class ReceiverLink {
   bool Open(const Options& options, std::string& error);
   // "a real receiver" or "the virtual receiver with N transmitters".
   const std::string& Description() const { return description_; }
+  // Why the receiver is not the one a user might expect (no real one found), or empty.
+  const std::string& Notice() const { return notice_; }
   bool IsVirtual() const { return virtual_; }
   // Connects again when no player's link is up, or when the given player's is not (a receiver
   // being updated drops off while the others stay), at most twice a second.
@@ -26,7 +28,7 @@ class ReceiverLink {
  private:
   bool Connect();
 
-  std::string description_;
+  std::string description_, notice_;
   bool virtual_ = false;
   Clock::time_point lastTry_{};
 };

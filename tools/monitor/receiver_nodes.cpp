@@ -5,20 +5,30 @@
 #include <sstream>
 
 namespace monitor {
+namespace {
 
 #if defined(_WIN32)
-std::string OsBackendDescription() {
-  return "Windows HID";
-}
+constexpr const char* kHidStack = "Windows HID";
 #else
-namespace {
-constexpr const char* kReceiverId = "HID_ID=0003:0000FFFF:00000008";
+constexpr const char* kHidStack = "hidraw";
+constexpr const char* kReceiverId = "HID_ID=0003:0000FFFF:00000008";  // USB, vendor, product
+#endif
+
+}  // namespace
+
+std::string RealReceiverSought() {
+  return std::string("receiver (USB vendor FFFF, product 0008) among the ") + kHidStack +
+         " devices";
 }
 
-// The hidraw nodes whose HID device is the receiver, as the library's backend finds them.
-std::string OsBackendDescription() {
+#if defined(_WIN32)
+std::string RealReceiverPlace() {
+  return kHidStack;
+}
+#else
+std::string RealReceiverPlace() {
   namespace fs = std::filesystem;
-  std::string text = "hidraw:";
+  std::string text = kHidStack;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator("/sys/class/hidraw", error)) {
     std::ifstream uevent(entry.path() / "device/uevent");

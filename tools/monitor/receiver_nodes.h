@@ -1,11 +1,16 @@
-// Which OS backend the library uses for a real receiver, and the receiver's device nodes there.
+// Where the library finds a real receiver, in words for the user.
 #pragma once
 
 #include <string>
 
 namespace monitor {
 
-// "Windows HID", or "hidraw: /dev/hidraw3 /dev/hidraw4" with the receiver's nodes on Linux.
-std::string OsBackendDescription();
+// The OS's HID stack with the receiver's device nodes as the library's backend finds them:
+// "hidraw /dev/hidraw3 /dev/hidraw4", or "Windows HID".
+std::string RealReceiverPlace();
+
+// What was looked for and where, for when nothing was found: "receiver (USB vendor FFFF,
+// product 0008) among the hidraw devices".
+std::string RealReceiverSought();
 
 }  // namespace monitor

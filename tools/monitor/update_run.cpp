@@ -54,7 +54,7 @@ const char* UpdateRefusal(const ReceiverLink& link) {
 }
 
 bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSeconds,
-               const std::atomic<bool>& interrupted) {
+               const std::atomic<bool>& interrupted, std::vector<UpdateLook>& looks) {
   const auto start = Clock::now();
   ZAVNBootLoaderFSM(kUpdateSlot, ZAVN_UPDATE_RUN);
   int shown = -1;
@@ -65,6 +65,7 @@ bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSec
     link.Keep(kUpdateSlot);
     progress = ZAVNGetBootloaderStatus(kUpdateSlot);
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    looks.push_back({seconds, progress});
     if (progress != shown || display.terminal) Show(display, progress, seconds);
     shown = progress;
     if (progress < ZAVN_UPDATE_DONE) std::this_thread::sleep_for(kLookEvery);

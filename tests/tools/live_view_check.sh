@@ -1,0 +1,87 @@
+#!/bin/sh
+# The live view in a real terminal (tmux), as a user sees it:
+#   live_view_check.sh MONITOR WORK_DIR COLUMNSxROWS [START_SIZE]
+# With START_SIZE the terminal starts at that size and is resized to COLUMNSxROWS during the run.
+# Every screen must show the title on its first line and all four players with their six
+# channels, with no line wrapped; after the run the last frame stays on the main screen.
+set -eu
+monitor=$1 work=$2 size=$3 start=${4:-$3}
+columns=${size%x*} rows=${size#*x}
+mkdir -p "$work"
+screen=$work/screen.txt
+socket=zavn-live-view-$$
+tmux() { command tmux -L "$socket" "$@"; }
+trap 'tmux kill-server 2>/dev/null || true' EXIT
+
+fail() {
+  echo "FAIL ($size): $*"
+  echo "--- the screen:"
+  cat "$screen"
+  exit 1
+}
+
+# The frame's problem, or nothing when it is right: the live frame from the screen's top, or
+# (with "last") the frame left after the run, below the monitor's messages. Wrapped lines are
+# joined (-J), so a line wider than the terminal shows up as one.
+problem() {
+  tmux capture-pane -p -J >"$screen"
+  [ "$(LC_ALL=C.UTF-8 wc -L <"$screen")" -le "$columns" ] || { echo "a line is wider"; return; }
+  if [ "${1:-}" = last ]; then
+    sed -n '/^zavn-monitor  /,$p' "$screen" >"$work/frame.txt"
+  else
+    cp "$screen" "$work/frame.txt"
+  fi
+  head -n 1 "$work/frame.txt" | grep -q '^zavn-monitor  ' || { echo "no title on top"; return; }
+  awk '
+    /^player [1-4]  Rx LINK_OK  Tx LINK_OK +[0-9]+ records\/s/ { p = $2; linked[p] = 1; next }
+    /^player / || /^exit status/ { p = 0; next }
+    /^  buttons/ { next }
+    p {
+      line = $0
+      while (match(line, /[0-5] [ 0-9][ 0-9][ 0-9][ 0-9][0-9]/)) {
+        seen[p, substr(line, RSTART, 1)] = 1
+        line = substr(line, RSTART + RLENGTH)
+      }
+    }
+    END {
+      for (p = 1; p <= 4; ++p) {
+        if (!(p in linked)) { print "player " p " is not shown linked with its rate"; exit }
+        for (k = 0; k < 6; ++k) {
+          if (!((p, k) in seen)) { print "player " p " channel " k " is not shown"; exit }
+        }
+      }
+    }' "$work/frame.txt"
+}
+
+# Waits (at most 20 s) until the screen is right.
+await_right_screen() {
+  tries=100
+  while [ -n "$(problem)" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "$(problem)"
+    sleep 0.2
+  done
+}
+
+tmux new-session -d -x "${start%x*}" -y "${start#*x}" \
+  "'$monitor' --virtual 4 --seconds 4; echo exit status \$?; sleep 60"
+if [ "$start" != "$size" ]; then
+  sleep 1
+  tmux resize-window -x "$columns" -y "$rows"
+fi
+await_right_screen
+[ "$(tmux display -p '#{alternate_on}')" = 1 ] || fail "the live view is not on the alternate screen"
+
+# After the run: the main screen back with its cursor, and the last frame on it.
+tries=100
+until grep -q '^exit status' "$screen"; do
+  tries=$((tries - 1))
+  [ "$tries" -gt 0 ] || fail "the monitor did not end"
+  sleep 0.2
+  tmux capture-pane -p -J >"$screen"
+done
+grep -q '^exit status 0$' "$screen" || fail "the monitor failed"
+[ "$(tmux display -p '#{alternate_on} #{cursor_flag}')" = "0 1" ] ||
+  fail "the terminal is not restored (alternate screen, cursor)"
+[ -z "$(problem last)" ] || fail "the last frame: $(problem last)"
+echo "the live view fits $size"

@@ -1,0 +1,36 @@
+// The live view: the players drawn on the alternate screen, fitted to the terminal's size, each
+// frame over the last; when it ends, the last frame is printed on the main screen, where it stays.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "players.h"
+
+namespace monitor {
+
+// The lines of one frame, none wider than `size.columns` and no more than `size.rows`. What does
+// not fit goes first from the least useful end: blank lines, the channels' traces, their bars,
+// then a player's identity line.
+std::vector<std::string> ComposeLiveView(const Players& players, const std::string& receiver,
+                                         double seconds, TerminalSize size);
+
+class LiveView {
+ public:
+  explicit LiveView(std::FILE* out) : out_(out) {}
+  ~LiveView();
+  LiveView(const LiveView&) = delete;
+  LiveView& operator=(const LiveView&) = delete;
+
+  void Draw(const Players& players, const std::string& receiver, double seconds);
+
+ private:
+  std::FILE* out_;
+  LiveScreen screen_;
+  TerminalSize size_{0, 0};
+  std::vector<std::string> frame_;
+};
+
+}  // namespace monitor
