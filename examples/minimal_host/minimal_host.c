@@ -1,7 +1,7 @@
 /*
  * A minimal host: connect to the receiver, let it stream for two seconds, read each player's
  * status, disconnect. It uses the virtual receiver (two transmitters), so it runs anywhere;
- * leave out the three ZAVNVirtual calls to use a real receiver.
+ * leave out the four ZAVNVirtual calls to use a real receiver.
  *
  *   minimal_host [GAME]   with a game number, also selects that game of "NoltaUT.ini" beside
  *                         the program, whose plug-in then receives player 1's records
