@@ -23,6 +23,8 @@ const char* const kLevels[] = {"\u2581", "\u2582", "\u2583", "\u2584",
                                "\u2585", "\u2586", "\u2587", "\u2588"};
 constexpr int kLevelCount = static_cast<int>(std::size(kLevels));
 const char* const kEllipsis = "\u2026";
+// Rows left under the frame printed at the end: the shell's prompt, and a line before it.
+constexpr int kRowsBelowLastFrame = 2;
 
 // One line of a frame, clipped at the terminal's width. It counts columns, not bytes: a trace
 // level or the ellipsis is one column of several bytes.
@@ -217,21 +219,23 @@ void LiveView::Draw(const Players& players, const std::string& receiver, double 
   std::string screen;
   if (size != size_) screen += "\x1b[2J";  // resized: nothing of the old layout stays
   size_ = size;
-  frame_ = ComposeLiveView(players, receiver, seconds, size);
+  const std::vector<std::string> frame = ComposeLiveView(players, receiver, seconds, size);
   // Each line placed by the cursor, never by a line feed: a full last row never scrolls.
-  for (std::size_t row = 0; row < frame_.size(); ++row) {
-    screen += "\x1b[" + std::to_string(row + 1) + ";1H\x1b[2K" + frame_[row];
+  for (std::size_t row = 0; row < frame.size(); ++row) {
+    screen += "\x1b[" + std::to_string(row + 1) + ";1H\x1b[2K" + frame[row];
   }
-  if (std::ssize(frame_) < size.rows) {
-    screen += "\x1b[" + std::to_string(frame_.size() + 1) + ";1H\x1b[J";
+  if (std::ssize(frame) < size.rows) {
+    screen += "\x1b[" + std::to_string(frame.size() + 1) + ";1H\x1b[J";
   }
+  lastFrame_ = ComposeLiveView(players, receiver, seconds,
+                               {size.columns, std::max(1, size.rows - kRowsBelowLastFrame)});
   std::fputs(screen.c_str(), out_);
   std::fflush(out_);
 }
 
 LiveView::~LiveView() {
   screen_.Leave();
-  for (const std::string& line : frame_) {
+  for (const std::string& line : lastFrame_) {
     std::fputs(line.c_str(), out_);
     std::fputc('\n', out_);
   }

@@ -1,5 +1,6 @@
 // The live view: the players drawn on the alternate screen, fitted to the terminal's size, each
-// frame over the last; when it ends, the last frame is printed on the main screen, where it stays.
+// frame over the last; when it ends, the last frame is printed on the main screen (a little
+// shorter, so that the shell's prompt below it does not push its top away), where it stays.
 #pragma once
 
 #include <cstdio>
@@ -30,7 +31,7 @@ class LiveView {
   std::FILE* out_;
   LiveScreen screen_;
   TerminalSize size_{0, 0};
-  std::vector<std::string> frame_;
+  std::vector<std::string> lastFrame_;  // for the main screen: leaves room for the prompt
 };
 
 }  // namespace monitor

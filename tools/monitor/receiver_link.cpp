@@ -55,7 +55,7 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   virtual_ = true;
   description_ = "the virtual receiver with " + std::to_string(transmitters) + " transmitter" +
                  (transmitters == 1 ? "" : "s");
-  if (options.virtualTransmitters == 0) notice_ = "found no " + RealReceiverSought();
+  if (options.virtualTransmitters == 0) notice_ = "no " + RealReceiverSought();
   return true;
 }
 

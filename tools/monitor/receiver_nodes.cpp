@@ -17,8 +17,7 @@ constexpr const char* kReceiverId = "HID_ID=0003:0000FFFF:00000008";  // USB, ve
 }  // namespace
 
 std::string RealReceiverSought() {
-  return std::string("receiver (USB vendor FFFF, product 0008) among the ") + kHidStack +
-         " devices";
+  return std::string("receiver (USB id FFFF:0008) among the ") + kHidStack + " devices";
 }
 
 #if defined(_WIN32)

@@ -9,8 +9,8 @@ namespace monitor {
 // "hidraw /dev/hidraw3 /dev/hidraw4", or "Windows HID".
 std::string RealReceiverPlace();
 
-// What was looked for and where, for when nothing was found: "receiver (USB vendor FFFF,
-// product 0008) among the hidraw devices".
+// What was looked for and where, for when nothing was found: "receiver (USB id FFFF:0008)
+// among the hidraw devices".
 std::string RealReceiverSought();
 
 }  // namespace monitor
