@@ -68,6 +68,7 @@ LiveScreen::LiveScreen() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (GetConsoleMode(out, &mode)) SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  SetConsoleOutputCP(CP_UTF8);  // the trace's block characters
 #endif
   std::fputs("\x1b[?1049h\x1b[?25l", stdout);  // alternate screen, no cursor
   std::fflush(stdout);
