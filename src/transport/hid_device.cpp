@@ -78,8 +78,8 @@ ZAVNLinkState CHIDDevice::ReadReports(InputBuffer& buffer, std::uint32_t& count)
     InitLocked();
     return LINK_NO_DEVICE;
   }
-  const platform::ReadOutcome outcome =
-      port_->Read(handle_, buffer.data(), ReadRequestBytes(lengths_.inputReportLength));
+  const std::uint32_t requested = ReadRequestBytes(lengths_.inputReportLength);
+  const platform::ReadOutcome outcome = port_->Read(handle_, buffer.data(), requested);
   switch (outcome.kind) {
     case platform::ReadOutcome::kDone:
       count = outcome.bytes;
@@ -89,6 +89,8 @@ ZAVNLinkState CHIDDevice::ReadReports(InputBuffer& buffer, std::uint32_t& count)
     case platform::ReadOutcome::kError:
       break;
   }
+  // A failed read delivers nothing: whatever it wrote must not be decoded after a reconnect.
+  std::memset(buffer.data(), 0, requested);
   return LINK_READ_ERROR;
 }
 

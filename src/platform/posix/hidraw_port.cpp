@@ -226,7 +226,10 @@ class HidrawPort final : public HidPort {
       }
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       if (got < 0 && errno == EINTR) continue;
-      return {ReadOutcome::kError, 0};  // removed (ENODEV, EIO) or closed
+      // Removed (ENODEV, EIO) or closed: the reports already taken are delivered first, and the
+      // error comes with the next read.
+      if (taken > 0) break;
+      return {ReadOutcome::kError, 0};
     }
     return taken == 0 ? ReadOutcome{ReadOutcome::kNothingYet, 0}
                       : ReadOutcome{ReadOutcome::kDone, taken};
