@@ -2,17 +2,8 @@
 # pair (the HEX file lower-case with CR LF, the report table upper-case with a last line "end")
 # must give those tables back; a record with a wrong checksum must fail naming its line.
 # cmake -DGENERATOR=<path> -DSOURCE_DIR=<src/firmware> -DWORK_DIR=<dir> -P this
+include(${CMAKE_CURRENT_LIST_DIR}/write_image_files.cmake)
 file(MAKE_DIRECTORY ${WORK_DIR}/tables)
-file(STRINGS ${SOURCE_DIR}/vuk_image.cpp records REGEX "^    \":")
-list(TRANSFORM records REPLACE "^    \"(.*)\",$" "\\1")
-list(JOIN records "\r\n" hex)
-string(TOLOWER "${hex}\r\n" hex)
-file(WRITE ${WORK_DIR}/firmware.hex "${hex}")
-file(STRINGS ${SOURCE_DIR}/harlon_image.cpp rows REGEX "^    \"[0-9a-f]+\",$")
-list(TRANSFORM rows REPLACE "^    \"(.*)\",$" "\\1")
-list(JOIN rows "\n" table)
-string(TOUPPER "${table}" table)
-file(WRITE ${WORK_DIR}/report_table.txt "${table}\nend")
 
 execute_process(COMMAND ${GENERATOR} ${WORK_DIR}/tables ${WORK_DIR}/firmware.hex
   ${WORK_DIR}/report_table.txt RESULT_VARIABLE result ERROR_VARIABLE error)

@@ -10,8 +10,9 @@ set -eu
 root=$(pwd)
 work=$root/build/readme
 prefix=$work/opt/zavn
-firmware=$root/build/native/tests/image_files # written by the test ImageTablesFromFiles
+firmware=$work/firmware
 rm -rf "$work"
+cmake -DSOURCE_DIR=src/firmware -DWORK_DIR="$firmware" -P tests/support/write_image_files.cmake
 mkdir -p "$work/etc/udev/rules.d"
 
 fail() {

@@ -1,0 +1,770 @@
+// The library behind the kernel's hidraw nodes, against receivers modelled through /dev/uhid.
+// Run as root in a guest that has /dev/uhid (tests/kernel/run); needs a library built with the
+// firmware images given as files. Prints each check and "N passed, M failed"; exits 0 when every
+// check passed.
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "firmware/images.h"
+#include "kernel/uhid_receiver.h"
+#include "support/process_threads.h"
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zavn::testing::ProcessThreads;
+using zavn::testing::uhid::Bytes;
+using zavn::testing::uhid::Clock;
+using zavn::testing::uhid::Output;
+using zavn::testing::uhid::ReceiverOptions;
+using zavn::testing::uhid::UhidModel;
+
+constexpr int kRateHz = 125;
+// Motion records a receiver sends right before it is pulled out.
+constexpr int kRecordsOnTheirWay = 3;
+constexpr const char* kDongle = "NOLTADongle";
+// The update starts on the radio receiver's firmware, so that it meets every product string.
+constexpr const char* kUpdateStartsAs = "nRFUSBDongle";
+constexpr auto kUpdateLimit = 90s;  // the harness gives the whole guest 120 s
+using Links = std::array<std::int32_t, 4>;
+
+int g_passed = 0;
+int g_failed = 0;
+
+bool Check(bool ok, const std::string& what, const std::string& detail = {}) {
+  ++(ok ? g_passed : g_failed);
+  std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what.c_str(), ok || detail.empty() ? "" : ": ",
+              ok ? "" : detail.c_str());
+  std::fflush(stdout);
+  return ok;
+}
+
+double Seconds(Clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// Polls `done` until it holds; false once `limit` has passed.
+template <typename Done>
+bool WaitFor(Done done, Clock::duration limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return done();
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+Links RxStatus() {
+  return {ZAVNGetRxStatus(1), ZAVNGetRxStatus(2), ZAVNGetRxStatus(3), ZAVNGetRxStatus(4)};
+}
+std::string Text(const Links& links) {
+  std::string text;
+  for (std::int32_t link : links) text += (text.empty() ? "" : " ") + std::to_string(link);
+  return text;
+}
+std::string Hex(const Bytes& bytes) {
+  std::string text;
+  char digits[4];
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%s%02X", text.empty() ? "" : " ", byte);
+    text += digits;
+  }
+  return text.empty() ? "nothing" : text;
+}
+Bytes WithZeros(Bytes head, std::size_t zeros) {
+  head.insert(head.end(), zeros, 0);
+  return head;
+}
+
+// The boot command of the checksum selector: 11 23 B7, the sum big-endian, zeros.
+Bytes ChecksumCommand(std::uint32_t sum) {
+  Bytes report = {0x11, 0x23, 0xB7};
+  for (int shift = 24; shift >= 0; shift -= 8)
+    report.push_back(static_cast<std::uint8_t>(sum >> shift));
+  return WithZeros(report, 9);
+}
+
+void Connect() {
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+}
+
+std::unique_ptr<PlayerStatus> Snapshot(int player) {
+  auto status = std::make_unique<PlayerStatus>();
+  ZAVNGetStatus(player, status.get());
+  return status;
+}
+
+// Empty when the values are consecutive counters that end at `last` (at any value for -1), else
+// what is wrong.
+std::string SequenceProblem(const std::vector<std::int32_t>& values, int last) {
+  if (values.empty()) return "no sample";
+  for (std::size_t k = 1; k < values.size(); ++k) {
+    if (values[k] != ((values[k - 1] + 1) & 0xFFFF)) {
+      return "sample " + std::to_string(values[k]) + " followed " + std::to_string(values[k - 1]) +
+             " (position " + std::to_string(k) + ")";
+    }
+  }
+  if (last >= 0 && values.back() != last) {
+    return "the last sample is " + std::to_string(values.back()) + ", the receiver's last " +
+           std::to_string(last);
+  }
+  return {};
+}
+
+// The first motion value of every sample the library hands over for one player, in order.
+class Samples {
+ public:
+  // Samples decoded before belong to an earlier collector: they are taken and dropped.
+  explicit Samples(int player) : player_(player), status_(std::make_unique<PlayerStatus>()) {
+    Take();
+    values_.clear();
+  }
+
+  void Take() {
+    // Until the first decode after a reset the count stays the caller's: start from none.
+    status_->MotionCount = 0;
+    ZAVNGetStatus(player_, status_.get());
+    for (int k = 0; k < status_->MotionCount; ++k) values_.push_back(status_->MotionHistory[0][k]);
+  }
+  bool Has(std::uint16_t value) const {
+    return std::find(values_.begin(), values_.end(), value) != values_.end();
+  }
+  const std::vector<std::int32_t>& Values() const { return values_; }
+
+  std::string Problem(int last) const { return SequenceProblem(values_, last); }
+
+ private:
+  int player_;
+  std::unique_ptr<PlayerStatus> status_;
+  std::vector<std::int32_t> values_;
+};
+
+// Takes the samples of every collector each 10 ms until `done` holds or `limit` has passed (the
+// whole time without `done`).
+bool Collect(const std::vector<Samples*>& collectors, Clock::duration limit,
+             const std::function<bool()>& done = nullptr) {
+  return WaitFor(
+      [&] {
+        for (Samples* samples : collectors) samples->Take();
+        if (done && done()) return true;
+        std::this_thread::sleep_for(8ms);
+        return false;
+      },
+      limit);
+}
+
+// Streams for `duration` once samples flow, stops, and takes samples until the receiver's last
+// one has come; then a little longer, so that a sample handed over twice would show.
+void StreamRound(UhidModel& model, const std::vector<std::pair<int, Samples*>>& streams,
+                 Clock::duration duration) {
+  std::vector<Samples*> collectors;
+  for (const auto& [id, samples] : streams) {
+    model.Stream(id, kRateHz);
+    collectors.push_back(samples);
+  }
+  const auto allFlow = [&] {
+    return std::all_of(collectors.begin(), collectors.end(),
+                       [](const Samples* s) { return !s->Values().empty(); });
+  };
+  Collect(collectors, 5s, allFlow);
+  Collect(collectors, duration);
+  std::vector<std::uint16_t> last;
+  for (const auto& [id, samples] : streams) {
+    model.Stream(id, 0);
+    last.push_back(static_cast<std::uint16_t>(model.View(id).nextSample - 1));
+  }
+  const auto lastIn = [&] {
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+      if (!streams[k].second->Has(last[k])) return false;
+    }
+    return true;
+  };
+  Collect(collectors, 3s, lastIn);
+  Collect(collectors, 100ms);
+}
+
+// What the library sent to the data interface from the from-th output report on, without the
+// periodic reports to player 1 (04 FF, 05 00) and the link checks (04 64 00 00).
+std::vector<Bytes> CommandsSent(UhidModel& model, int id, std::size_t from) {
+  static const Bytes kPeriodic[] = {{0x04, 0xFF}, {0x05, 0x00}, {0x04, 0x64, 0x00, 0x00}};
+  std::vector<Bytes> sent;
+  for (const Output& output : model.Outputs(id, from)) {
+    if (std::find(std::begin(kPeriodic), std::end(kPeriodic), output.bytes) == std::end(kPeriodic))
+      sent.push_back(output.bytes);
+  }
+  return sent;
+}
+
+// Parks the poll thread in the raw-data callback, so that the test can act between two of its
+// reads.
+class PollThreadHold {
+ public:
+  PollThreadHold() {
+    {
+      std::lock_guard guard(mutex_);
+      parked_ = released_ = false;
+    }
+    ZAVNInitGetRawDataCallBack(&Callback);
+  }
+  // The state outlives the hold: a call already on its way finds it released.
+  ~PollThreadHold() {
+    {
+      std::lock_guard guard(mutex_);
+      released_ = true;
+      changed_.notify_all();
+    }
+    ZAVNInitGetRawDataCallBack(nullptr);
+  }
+  // True once the poll thread waits in the callback; false after `limit`.
+  bool AwaitParked(Clock::duration limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [] { return parked_; });
+  }
+
+ private:
+  static void ZAVN_CALL Callback(int32_t, PlayerStatus*) {
+    std::unique_lock lock(mutex_);
+    parked_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [] { return released_; });
+  }
+
+  static inline std::mutex mutex_;
+  static inline std::condition_variable changed_;
+  static inline bool parked_ = false, released_ = true;
+};
+
+struct Context {
+  UhidModel& model;
+  int baseThreads;  // the test's own: the main thread and the model's
+  int receiver = 0;
+};
+
+void Discovery(Context& c) {
+  ReceiverOptions foreign;
+  foreign.vendor = 0xFFFE;
+  foreign.unusedInterfaces = false;
+  const int other = c.model.Plug(foreign);
+  c.receiver = c.model.Plug({});
+  if (!Check(other != 0 && c.receiver != 0, "uhid creates the receiver and another vendor's device",
+             c.model.Failure()))
+    return;
+  Check(c.model.AwaitNodes(other, 5s) && c.model.AwaitNodes(c.receiver, 5s),
+        "every device has its hidraw node");
+
+  Check(ZAVNReset() == LINK_RESET_DONE, "ZAVNReset");
+  Connect();
+  Check(RxStatus() == Links{LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE},
+        "connect takes the data interface alone into slot 1", Text(RxStatus()));
+
+  std::uint8_t buffer[ZAVN_PRODUCT_STRING_BYTES];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  Bytes expected;
+  for (const char* p = kDongle;; ++p) {
+    expected.insert(expected.end(), {static_cast<std::uint8_t>(*p), 0});
+    if (*p == '\0') break;
+  }
+  const bool got = ZAVNGetProductString(1, buffer) == 1;
+  const Bytes string(buffer, buffer + expected.size());
+  Check(got && string == expected, "the product string is the HID name in UTF-16LE",
+        got ? Hex(string) : "refused");
+  Check(ZAVNGetProductString(2, buffer) == 0, "an empty slot has no product string");
+
+  const auto settled = [&] {
+    const auto rx = c.model.View(c.receiver);
+    return rx.dataOpen && !rx.unusedOpen && !c.model.View(other).dataOpen;
+  };
+  const bool held = WaitFor(settled, 2s);
+  const auto rx = c.model.View(c.receiver);
+  const auto foreignView = c.model.View(other);
+  Check(held, "slot 1 holds the data interface open; the other devices are closed again");
+  Check(
+      rx.unusedOpens > 0 && foreignView.dataOpens > 0,
+      "discovery opened the 4- and 14-byte interfaces and the other vendor's device, and "
+      "skipped them",
+      std::to_string(rx.unusedOpens) + " and " + std::to_string(foreignView.dataOpens) + " opens");
+  c.model.Unplug(other);
+}
+
+void Streaming(Context& c) {
+  int previous = -1;
+  for (int round = 1; round <= 3; ++round) {
+    const std::string name = "round " + std::to_string(round) + ": ";
+    if (round > 1) {
+      ZAVNReset();
+      Connect();
+      Check(ZAVNGetRxStatus(1) == LINK_OK, name + "reset and connect take the receiver again");
+    }
+    Samples samples(1);
+    StreamRound(c.model, {{c.receiver, &samples}}, 1s);
+    const std::uint16_t last = static_cast<std::uint16_t>(c.model.View(c.receiver).nextSample - 1);
+    Check(samples.Problem(last).empty(),
+          name + "every sample exactly once and in order (" +
+              std::to_string(samples.Values().size()) + " samples)",
+          samples.Problem(last));
+    if (!samples.Values().empty()) {
+      Check(samples.Values().front() > previous, name + "no sample of an earlier round again",
+            std::to_string(samples.Values().front()) + " after " + std::to_string(previous));
+      previous = samples.Values().back();
+    }
+  }
+}
+
+// Each command: its call, whether the call returned what it should, the report it sends and,
+// for the identity commands, what the receiver's answer puts into the player's record.
+struct Command {
+  std::string name;
+  std::function<bool()> call;
+  Bytes report;
+  std::function<bool(const PlayerStatus&)> answered = nullptr;
+};
+
+std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
+                                      const std::uint8_t (&version)[12],
+                                      const std::uint8_t (&digits)[25],
+                                      const std::uint8_t (&serialBefore)[16]) {
+  static const std::int32_t kKeys[12] = {0x100, 0x101, 0x102, 0x103, 0x104, 0x105,
+                                         0x106, 0x107, 0x108, 0x109, 0x10A, 0x10B};
+  static const std::int32_t kStick[15] = {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37,
+                                          0x38, 0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E};
+  static const std::uint8_t kMotor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  static const std::uint8_t kToTx = 0x17;
+  static char scratch[ZAVN_IMAGE_LINE_BYTES];
+  static const char kRow[] = "030102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+  static const char kHexLine[ZAVN_IMAGE_LINE_BYTES] = ":0400100001020304E2";
+
+  Bytes serialQuery = {0x05, 0x03};
+  serialQuery.insert(serialQuery.end(),
+                     {'Z', 'A', 'V', 'N', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  Bytes serialData = {0x05, 0x02};
+  serialData.insert(serialData.end(), std::begin(serial), std::end(serial));
+  Bytes versionWrite = {0x0B, 0x01};
+  versionWrite.insert(versionWrite.end(), std::begin(version), std::end(version));
+  Bytes account = {0x0A, 0x02, 0x00};
+  for (std::uint8_t digit : digits) account.push_back(static_cast<std::uint8_t>(digit + 0x30));
+  Bytes keys = {0x09};
+  for (std::int32_t key : kKeys) keys.push_back(static_cast<std::uint8_t>(key));
+  Bytes stick = {0x0D};
+  for (std::int32_t value : kStick) stick.push_back(static_cast<std::uint8_t>(value));
+  Bytes row;
+  for (int k = 0; k < 32; ++k) row.push_back(static_cast<std::uint8_t>(k == 0 ? 3 : k));
+  // The checksum selector carries the sum of the HEX lines given since the reset.
+  const Bytes checksum = ChecksumCommand(ZAVNGetVUKAppCheckSum());
+
+  return {
+      {"ZAVNSwitchBrowser", [] { return ZAVNSwitchBrowser(1, 0x11) == 1; }, {0x01, 0x11}},
+      {"ZAVNSwitchKeyboard", [] { return ZAVNSwitchKeyboard(1, 0x12) == 1; }, {0x02, 0x12}},
+      {"ZAVNSwitchMotionKey", [] { return ZAVNSwitchMotionKey(1, 0x13) == 1; }, {0x03, 0x13}},
+      {"ZAVNSwitchRawdata", [] { return ZAVNSwitchRawdata(1, 0x14) == 1; }, {0x04, 0x14}},
+      {"ZAVNSwitchGameMode", [] { return ZAVNSwitchGameMode(1, 0x15) == 1; }, {0x05, 0x15}},
+      {"ZAVNSwitchGSensitivity",
+       [] { return ZAVNSwitchGSensitivity(1, 0x116) == 1; },
+       {0x06, 0x16}},
+      {"ZAVNSendCMDToTx", [] { return ZAVNSendCMDToTx(1, 2, &kToTx) == 1; }, {0x02, 0x17}},
+      {"ZAVNAskSerialNumber (query)",
+       [] {
+         ZAVNAskSerialNumber(1, 3, nullptr, 1);
+         return true;
+       },
+       serialQuery,
+       [&serialBefore](const PlayerStatus& s) {
+         return std::memcmp(s.SerialBlock, serialBefore, sizeof serialBefore) == 0;
+       }},
+      {"ZAVNAskSerialNumber (data)",
+       [&serial] {
+         ZAVNAskSerialNumber(1, 2, serial, 2);
+         return true;
+       },
+       serialData},
+      {"ZAVNReadWriteVersionNum",
+       [&version] {
+         ZAVNReadWriteVersionNum(1, 1, version);
+         return true;
+       },
+       versionWrite,
+       [&version](const PlayerStatus& s) {
+         return std::memcmp(s.VersionBlock, version, sizeof version) == 0;
+       }},
+      {"ZAVNWriteAccountData",
+       [&digits] {
+         ZAVNWriteAccountData(1, 2, 0, digits);
+         return true;
+       },
+       account,
+       [&digits](const PlayerStatus& s) {
+         for (int k = 0; k < 25; ++k) {
+           if (s.AccountPages[2][k] != digits[k] + 0x30) return false;
+         }
+         return s.AccountStatus == 1;
+       }},
+      {"ZAVNReadFWNumBootNum (0)", [] { return ZAVNReadFWNumBootNum(1, 0) == 1; },
+       WithZeros({0x11, 0x65, 0x91}, 13)},
+      {"ZAVNReadFWNumBootNum (3)", [] { return ZAVNReadFWNumBootNum(1, 3) == 1; }, checksum},
+      {"ZAVNSetMotorAction",
+       [] { return ZAVNSetMotorAction(1, kMotor) == 16; },
+       {0x07, 1, 2, 3, 4, 5, 6, 7, 8}},
+      {"ZAVNSelectPlayerNum",
+       [] {
+         ZAVNSelectPlayerNum(1, 3);
+         return true;
+       },
+       {0x04, 0x03, 0x00, 0x00}},
+      {"ZAVNSwitchRFAntenna",
+       [] {
+         ZAVNSwitchRFAntenna(1, 2);
+         return true;
+       },
+       {0x06, 0x02, 0x00, 0x00}},
+      {"ZAVNSendAPIKeyboardMouse",
+       [] {
+         ZAVNSendAPIKeyboardMouse(1, kKeys);
+         return true;
+       },
+       keys},
+      {"ZAVNSendAPINewKeyJoystick",
+       [] {
+         ZAVNSendAPINewKeyJoystick(1, kStick);
+         return true;
+       },
+       WithZeros(stick, 17)},
+      {"ZAVNSendScrResolMSXYPos",
+       [] { return ZAVNSendScrResolMSXYPos(1, 1920, 1080, 0x1234, 0x10567) == 1; },
+       {0x12, 0x07, 0x80, 0x04, 0x38, 0x12, 0x34, 0x05, 0x67}},
+      {"ZAVNSendAppInfoToDongle",
+       [] { return ZAVNSendAppInfoToDongle(1, 0x21, 0x122) == 1; },
+       {0x13, 0x21, 0x22}},
+      {"ZAVNWriteHarlonHex",
+       [] {
+         ZAVNWriteHarlonHex(1, scratch, kRow);
+         return true;
+       },
+       row},
+      {"ZAVNWriteVUKHex",
+       [] {
+         ZAVNWriteVUKHex(1, scratch, kHexLine);
+         return true;
+       },
+       WithZeros({0x10, 0x04, 0x00, 0x10, 0x00, 0x01, 0x02, 0x03, 0x04, 0xE2}, 22)},
+  };
+}
+
+void Commands(Context& c) {
+  const std::uint8_t serial[16] = {'K', 'E', 'R', 'N', 'E', 'L', 'T', 'E',
+                                   'S', 'T', '0', '0', '0', '0', '0', '1'};
+  const std::uint8_t version[12] = {'V', '0', '9', '.', '0', '8', '.', '0', '7', '-', 'K', 'T'};
+  std::uint8_t digits[25];
+  for (int k = 0; k < 25; ++k) digits[k] = static_cast<std::uint8_t>(k % 10);
+  const auto before = c.model.View(c.receiver).transmitter;
+
+  const std::size_t from = c.model.View(c.receiver).outputs;
+  const std::vector<Command> commands = CommandCatalogue(serial, version, digits, before.serial);
+  for (std::size_t k = 0; k < commands.size(); ++k) {
+    const Command& command = commands[k];
+    const bool returned = command.call();
+    std::vector<Bytes> sent;
+    WaitFor(
+        [&] {
+          sent = CommandsSent(c.model, c.receiver, from);
+          return sent.size() > k;
+        },
+        2s);
+    const bool exact = sent.size() == k + 1 && sent[k] == command.report;
+    Check(returned && exact, command.name + " sends " + Hex(command.report),
+          !returned             ? "returned another value"
+          : sent.size() <= k    ? "nothing arrived"
+          : sent.size() > k + 1 ? "more arrived: " + Hex(sent.back())
+                                : "arrived: " + Hex(sent[k]));
+    // The receiver's answer comes back through hidraw into the player's record; waiting for it
+    // keeps each answer in a read of its own.
+    if (command.answered) {
+      Check(WaitFor([&] { return command.answered(*Snapshot(1)); }, 2s),
+            command.name + ": the receiver's answer is decoded");
+    }
+  }
+
+  Check(std::memcmp(c.model.View(c.receiver).transmitter.serial, serial, sizeof serial) == 0,
+        "the receiver took the serial number sent");
+  Check(c.model.View(c.receiver).unusedOutputs == 0,
+        "nothing went to the interfaces that carry no data");
+}
+
+void GraceAndTimeout(Context& c) {
+  Samples samples(1);
+  c.model.Stream(c.receiver, kRateHz);
+  const bool flowing = Collect({&samples}, 3s, [&] { return samples.Values().size() >= 20; });
+  c.model.Stream(c.receiver, 0);
+  const auto stoppedAt = Clock::now();
+  const auto lastAt = c.model.View(c.receiver).lastSampleAt;
+  const std::size_t outputsAtStop = c.model.View(c.receiver).outputs;
+  Check(flowing, "samples flow before the pause");
+
+  // No report for longer than 500 ms: LINK_TIMEOUT, and not before.
+  std::int32_t wrong = LINK_OK;
+  Clock::time_point timedOutAt{};
+  WaitFor(
+      [&] {
+        const std::int32_t tx = ZAVNGetTxStatus(1);
+        const std::int32_t rx = ZAVNGetRxStatus(1);
+        const auto now = Clock::now();
+        if (tx == LINK_TIMEOUT) {
+          timedOutAt = now;
+          return true;
+        }
+        if (tx != LINK_OK || rx != LINK_OK) wrong = tx != LINK_OK ? tx : rx;
+        return false;
+      },
+      3s);
+  const double after = Seconds(timedOutAt - lastAt) * 1000;
+  Check(wrong == LINK_OK, "the link stays LINK_OK during the grace",
+        "saw " + std::to_string(wrong));
+  Check(timedOutAt != Clock::time_point{} && after > 500,
+        "LINK_TIMEOUT no earlier than 500 ms after the last report",
+        timedOutAt == Clock::time_point{} ? "none within 3 s"
+                                          : "after " + std::to_string(after) + " ms");
+  Check(timedOutAt != Clock::time_point{} && timedOutAt - stoppedAt < 2s,
+        "LINK_TIMEOUT within 2 s of the pause");
+  Check(ZAVNGetRxStatus(1) == LINK_OK, "a timed-out link still counts as connected");
+  const Bytes linkCheck = {0x04, 0x64, 0x00, 0x00};
+  Check(WaitFor(
+            [&] {
+              for (const Output& output : c.model.Outputs(c.receiver, outputsAtStop)) {
+                if (output.bytes == linkCheck) return true;
+              }
+              return false;
+            },
+            1s),
+        "the library sends the link check 04 64 00 00 to the timed-out slot");
+
+  c.model.Stream(c.receiver, kRateHz);
+  Check(WaitFor([] { return ZAVNGetTxStatus(1) == LINK_OK; }, 2s),
+        "LINK_OK again once reports come");
+}
+
+// The receiver is pulled out while it streams, with records still on their way, and plugged in
+// again (a new receiver, counting from 10000). Its samples read before the loss come once and in
+// order; none of them may come after the reconnect, as the new receiver's. The poll thread is
+// held while the receiver goes, so that one read takes the last records and meets the removal.
+void UnplugAndReplug(Context& c) {
+  Check(ProcessThreads() == c.baseThreads + 1, "the poll thread runs while connected",
+        std::to_string(ProcessThreads()) + " threads");
+  Samples samples(1);
+  Collect({&samples}, 3s, [&] { return samples.Values().size() >= 10; });
+  {
+    // The poll thread's next read meets the last records and then the removal.
+    PollThreadHold hold;
+    Check(hold.AwaitParked(2s), "the poll thread parks in the raw-data callback");
+    c.model.Unplug(c.receiver, kRecordsOnTheirWay);
+  }
+  const bool lost = WaitFor(
+      [&] {
+        samples.Take();
+        return ZAVNGetRxStatus(1) == LINK_NO_DEVICE && ZAVNGetTxStatus(1) == LINK_NO_DEVICE;
+      },
+      3s);
+  Check(lost, "unplugged (UHID_DESTROY): player 1 reads 6/6",
+        std::to_string(ZAVNGetRxStatus(1)) + "/" + std::to_string(ZAVNGetTxStatus(1)));
+  Check(WaitFor([&] { return ProcessThreads() == c.baseThreads; }, 3s), "the poll thread has ended",
+        std::to_string(ProcessThreads()) + " threads");
+  samples.Take();
+  const std::size_t beforeReconnect = samples.Values().size();
+  Check(samples.Problem(-1).empty(), "the samples before the loss came once and in order",
+        samples.Problem(-1));
+
+  ReceiverOptions options;
+  options.firstSample = 10000;
+  c.receiver = c.model.Plug(options);
+  Check(c.receiver != 0 && c.model.AwaitNodes(c.receiver, 5s), "plugged in again",
+        c.model.Failure());
+  Connect();
+  Check(RxStatus() == Links{LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE},
+        "connect takes it into slot 1", Text(RxStatus()));
+  Check(ProcessThreads() == c.baseThreads + 1, "a poll thread runs again");
+  StreamRound(c.model, {{c.receiver, &samples}}, 500ms);
+  const auto from = samples.Values().begin() + static_cast<std::ptrdiff_t>(beforeReconnect);
+  std::vector<std::int32_t> stale, fresh;
+  std::partition_copy(from, samples.Values().end(), std::back_inserter(stale),
+                      std::back_inserter(fresh), [](std::int32_t value) { return value < 10000; });
+  Check(stale.empty(), "no sample of the unplugged receiver comes after the reconnect",
+        stale.empty() ? "" : std::to_string(stale.size()) + ", from " + std::to_string(stale[0]));
+  const int last = static_cast<std::uint16_t>(c.model.View(c.receiver).nextSample - 1);
+  Check(SequenceProblem(fresh, last).empty(),
+        "the new receiver's samples come, every one once and in order",
+        SequenceProblem(fresh, last));
+}
+
+void TwoReceivers(Context& c) {
+  ReceiverOptions options;
+  options.firstSample = 30000;
+  const int second = c.model.Plug(options);
+  Check(second != 0 && c.model.AwaitNodes(second, 5s), "a second receiver", c.model.Failure());
+  ZAVNReset();
+  Connect();
+  Check(RxStatus() == Links{LINK_OK, LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE},
+        "connect takes the two into slots 1 and 2", Text(RxStatus()));
+
+  Samples one(1), two(2);
+  StreamRound(c.model, {{c.receiver, &one}, {second, &two}}, 1s);
+  // The slots follow the hidraw nodes' order: find which player has which receiver.
+  const bool swapped = !two.Values().empty() && two.Values().front() < 30000;
+  const std::uint16_t lastFirst =
+      static_cast<std::uint16_t>(c.model.View(c.receiver).nextSample - 1);
+  const std::uint16_t lastSecond = static_cast<std::uint16_t>(c.model.View(second).nextSample - 1);
+  const std::string problemOne = one.Problem(swapped ? lastSecond : lastFirst);
+  const std::string problemTwo = two.Problem(swapped ? lastFirst : lastSecond);
+  Check(problemOne.empty(), "player 1 has one receiver's samples, each once and in order",
+        problemOne);
+  Check(problemTwo.empty(), "player 2 has the other's, each once and in order", problemTwo);
+
+  c.model.Unplug(second);
+  const int slot = swapped ? 1 : 2;
+  const bool lost = WaitFor([&] { return ZAVNGetRxStatus(slot) == LINK_NO_DEVICE; }, 3s);
+  Check(lost && ZAVNGetRxStatus(3 - slot) == LINK_OK && ProcessThreads() == c.baseThreads + 1,
+        "unplugging one leaves the other's link and the poll thread", Text(RxStatus()));
+}
+
+void FirmwareUpdate(Context& c) {
+  if (!Check(ZAVNFirmwareImagesArePlaceholders() == 0,
+             "the library carries the images given as files",
+             "a placeholder build updates no receiver behind hidraw: configure with "
+             "ZAVN_FIRMWARE_HEX and ZAVN_FIRMWARE_REPORT_TABLE"))
+    return;
+  ZAVNReset();
+  c.model.Unplug(c.receiver);
+  ReceiverOptions options;
+  options.product = kUpdateStartsAs;
+  options.firstSample = 50000;
+  const int id = c.model.Plug(options);
+  if (!Check(id != 0 && c.model.AwaitNodes(id, 5s), std::string("a receiver as ") + kUpdateStartsAs,
+             c.model.Failure()))
+    return;
+  c.model.Stream(id, kRateHz);
+  const auto before = c.model.View(id).transmitter;
+  const Bytes serialBytes(std::begin(before.serial), std::end(before.serial));
+
+  // As a host keeps an update going: connect again whenever the receiver has dropped off.
+  const auto start = Clock::now();
+  Connect();
+  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
+  auto lastTry = start;
+  std::int32_t progress = 0, shown = -1;
+  while (progress < ZAVN_UPDATE_DONE && Clock::now() - start < kUpdateLimit) {
+    if (ZAVNGetRxStatus(1) != LINK_OK && Clock::now() - lastTry > 100ms) {
+      Connect();
+      lastTry = Clock::now();
+    }
+    progress = ZAVNGetBootloaderStatus(1);
+    if (progress != shown && (progress % 10 == 0 || progress % 7 == 0)) {
+      std::printf("     update %3d%% at %5.1f s\n", progress, Seconds(Clock::now() - start));
+      std::fflush(stdout);
+    }
+    shown = progress;
+    std::this_thread::sleep_for(20ms);
+  }
+  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_STOP);
+  Check(progress == ZAVN_UPDATE_DONE, "the update reaches 100",
+        "stopped at " + std::to_string(progress) + " after " +
+            std::to_string(Seconds(Clock::now() - start)) + " s");
+
+  // After the serial number the receiver restarts as its normal firmware.
+  WaitFor([&] { return c.model.View(id).products.size() >= 5; }, 3s);
+  const std::vector<std::string> expected = {kUpdateStartsAs, kDongle, "NOLTABootloader", "NOLTAZ",
+                                             kDongle};
+  const auto products = c.model.View(id).products;
+  std::string seen;
+  for (const std::string& product : products) seen += " " + product;
+  Check(products == expected, "it came up as" + seen);
+
+  // The boot loader confirms a checksum equal to its own sum; the library finishes only then.
+  const std::uint32_t sum = c.model.View(id).bootloaderSum;
+  const Bytes checksum = ChecksumCommand(sum);
+  std::size_t rows = 0, lines = 0;
+  bool checkFrameLast = false, checksumSent = false, checksumConfirmed = false;
+  bool serialBack = false, serialEnd = false;
+  for (const Output& output : c.model.Outputs(id)) {
+    const Bytes& b = output.bytes;
+    if (output.product == "NOLTABootloader" && b == checksum) checksumSent = true;
+    if (output.product == "NOLTABootloader" && b == WithZeros({0x11, 0xCD, 0x5A}, 13))
+      checksumConfirmed = checksumSent && sum == ZAVNGetVUKAppCheckSum();
+    if (output.product == kUpdateStartsAs && b.size() == 32 && b[0] == 0x03) {
+      ++rows;
+      checkFrameLast = std::memcmp(&b[4], "LCRC", 4) == 0;
+    }
+    if (output.product == "NOLTABootloader" && b.size() == 32 && b[0] == 0x10) ++lines;
+    if (output.product == "NOLTAZ" && b.size() == 18 && b[0] == 0x05) {
+      serialBack = serialBack || (b[1] == 0x02 && Bytes(b.begin() + 2, b.end()) == serialBytes);
+      serialEnd = serialEnd || b == WithZeros({0x05, 0x00}, 16);
+    }
+  }
+  Check(rows == zavn::firmware::kHarlonRows && checkFrameLast,
+        "the whole table image went to the radio firmware, its check frame last",
+        std::to_string(rows) + " rows");
+  Check(lines == zavn::firmware::kVUKLines, "the whole HEX image went to the boot loader",
+        std::to_string(lines) + " lines");
+  Check(checksumConfirmed,
+        "the image checksum sent is the sum the boot loader received, and the finish command "
+        "followed its confirmation",
+        "the library's sum " + std::to_string(ZAVNGetVUKAppCheckSum()) + ", the boot loader's " +
+            std::to_string(c.model.View(id).bootloaderSum));
+  Check(serialBack && serialEnd, "the serial number read first was written back, then ended");
+  const auto transmitter = c.model.View(id).transmitter;
+  Check(std::memcmp(transmitter.serial, serialBytes.data(), serialBytes.size()) == 0,
+        "the receiver holds its serial number again");
+}
+
+}  // namespace
+
+int main() {
+  utsname system{};
+  uname(&system);
+  std::printf("zavn_kernel_test on Linux %s\n", system.release);
+  const auto start = Clock::now();
+
+  UhidModel model;
+  std::string reason;
+  if (!Check(model.Usable(reason), "/dev/uhid can be used", reason)) {
+    std::printf("%d passed, %d failed\n", g_passed, g_failed);
+    return 1;
+  }
+  ZAVNVirtualSelect(0);
+  ZAVNInit();
+  Context context{model, ProcessThreads()};
+
+  const std::pair<const char*, void (*)(Context&)> cases[] = {
+      {"discovery and the product string", Discovery},
+      {"streaming over reset and connect rounds", Streaming},
+      {"commands", Commands},
+      {"the 500 ms grace and LINK_TIMEOUT", GraceAndTimeout},
+      {"unplugging and plugging in again", UnplugAndReplug},
+      {"two receivers", TwoReceivers},
+      {"a firmware update", FirmwareUpdate},
+  };
+  for (const auto& [name, run] : cases) {
+    const auto caseStart = Clock::now();
+    std::printf("== %s\n", name);
+    std::fflush(stdout);
+    run(context);
+    std::printf("   (%.1f s)\n", Seconds(Clock::now() - caseStart));
+  }
+
+  for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
+  ZAVNTerminate(0);
+  Check(model.Failure().empty(), "the model's own uhid I/O never failed", model.Failure());
+  std::printf("   (%.1f s in all)\n", Seconds(Clock::now() - start));
+  std::printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed == 0 ? 0 : 1;
+}
