@@ -68,6 +68,15 @@ readme 'build/examples/minimal_host'
   readme './minimal_host'
 )
 
+# From Python: the venv, the package, the example and a recording (in a scratch folder).
+readme '/usr/bin/python3 -m venv --system-site-packages build/python-venv && . build/python-venv/bin/activate'
+readme 'pip install --no-build-isolation bindings/python'
+readme 'export ZAVN_LIBRARY=$PWD/build/native/src/libZAVN_Main.so'
+readme 'python3 bindings/python/examples/stream.py'
+(cd "$work" && readme 'python3 -m zavn record --seconds 10 out.csv' && [ "$(wc -l <out.csv)" -gt 100 ]) ||
+  fail "the recording has no samples"
+deactivate
+
 # The udev rule.
 readme 'sudo cp packaging/udev/70-zavn-receiver.rules /etc/udev/rules.d/   # or install with prefix /usr'
 cmp -s packaging/udev/70-zavn-receiver.rules "$work/etc/udev/rules.d/70-zavn-receiver.rules" ||

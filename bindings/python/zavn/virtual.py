@@ -1,0 +1,94 @@
+"""The virtual receiver built into the library (include/zavn/zavn_virtual.h): interfaces to plug,
+input reports to feed, the output reports the library sent, faults, and what each virtual
+transmitter kept of the host's commands. Every function is thread-safe."""
+
+import ctypes
+
+from . import _native
+from ._native import VIRTUAL_MAX_REPORT_LENGTH, TransmitterState
+
+FAULT_OPEN = 1
+FAULT_ATTRIBUTES = 2
+FAULT_CAPABILITIES = 4
+FAULT_READ = 8
+FAULT_WRITE = 16
+FAULT_PRODUCT = 32
+
+
+def _text(product):
+    return None if product is None else product.encode("ascii")
+
+
+def select(on):
+    """True: every HID call goes to the virtual receiver; False: to the system. Returns the
+    previous setting. Call it while no slot is open (Receiver(virtual=...) does)."""
+    return _native.load().ZAVNVirtualSelect(1 if on else 0) != 0
+
+
+def clear():
+    """Unplugs and forgets every virtual interface."""
+    _native.load().ZAVNVirtualClear()
+
+
+def plug(vendor_id, product_id, input_length, output_length, product=None):
+    """Plugs one HID interface; returns its id, or 0 when there is no room or an argument is
+    out of range. A product of None makes the product-string query fail."""
+    return _native.load().ZAVNVirtualPlug(vendor_id, product_id, input_length, output_length,
+                                          _text(product))
+
+
+def plug_receiver(transmitters, rate_hz):
+    """Plugs a receiver with 1..4 transmitters streaming rate_hz motion records a second; returns
+    the id of the first data interface (the others follow), or 0."""
+    return _native.load().ZAVNVirtualPlugReceiver(transmitters, rate_hz)
+
+
+def unplug(interface):
+    return _native.load().ZAVNVirtualUnplug(interface) != 0
+
+
+def queue_input(interface, report):
+    """Queues one input report (report ID first) of exactly the interface's input length."""
+    report = bytes(report)
+    buffer = (ctypes.c_uint8 * max(1, len(report))).from_buffer_copy(report.ljust(1, b"\0"))
+    return _native.load().ZAVNVirtualQueueInput(interface, buffer, len(report)) != 0
+
+
+def take_output(interface):
+    """The oldest output report the library wrote to the interface, or None when there is none.
+    Raises KeyError for an unknown interface."""
+    buffer = (ctypes.c_uint8 * VIRTUAL_MAX_REPORT_LENGTH)()
+    length = _native.load().ZAVNVirtualTakeOutput(interface, buffer, len(buffer))
+    if length < 0:
+        raise KeyError(f"no virtual interface {interface}")
+    return bytes(buffer[: min(length, len(buffer))]) if length else None
+
+
+def take_outputs(interface):
+    """Every output report waiting at the interface, oldest first."""
+    reports = []
+    while (report := take_output(interface)) is not None:
+        reports.append(report)
+    return reports
+
+
+def set_product(interface, product):
+    return _native.load().ZAVNVirtualSetProduct(interface, _text(product)) != 0
+
+
+def set_faults(interface, faults):
+    """Sets the FAULT_* bits that the interface's calls fail with."""
+    return _native.load().ZAVNVirtualSetFaults(interface, faults) != 0
+
+
+def transmitter(interface):
+    """The TransmitterState of a data interface of plug_receiver, or None for another id."""
+    state = TransmitterState()
+    if not _native.load().ZAVNVirtualGetTransmitter(interface, ctypes.byref(state)):
+        return None
+    return state
+
+
+def open_handles():
+    """Handles the library holds on virtual interfaces: 0 once every slot is closed."""
+    return _native.load().ZAVNVirtualOpenHandles()
