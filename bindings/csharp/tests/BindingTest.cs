@@ -1,0 +1,339 @@
+// Checks the C# binding against libZAVN_Main on its virtual receiver: the record layouts against
+// the C compiler's, callbacks under collection pressure, a sample stream with every sample once,
+// every command's bytes, a firmware update, and the shutdown.
+// Usage: mono BindingTest.exe LAYOUT_FILE [--no-update]
+// (LAYOUT_FILE: lines "Type Field offset" and "Type . size", printed by a C program.)
+using System;
+using System.Collections.Generic;
+using System.IO;
+using System.Linq;
+using System.Runtime.InteropServices;
+using System.Threading;
+using Zavn;
+using Zavn.Native;
+
+static unsafe class BindingTest
+{
+    static int passed, failed;
+    const int Transmitters = 2, RateHz = 100;
+
+    static void Check(bool ok, string what, string detail = "")
+    {
+        if (ok) { ++passed; return; }
+        ++failed;
+        Console.WriteLine("FAILED: " + what + (detail.Length > 0 ? " (" + detail + ")" : ""));
+    }
+
+    static bool WaitFor(Func<bool> condition, int milliseconds)
+    {
+        var until = DateTime.UtcNow.AddMilliseconds(milliseconds);
+        while (!condition())
+        {
+            if (DateTime.UtcNow > until) return false;
+            Thread.Sleep(10);
+        }
+        return true;
+    }
+
+    static string Hex(IEnumerable<byte> bytes) { return string.Join(" ", bytes.Select(b => b.ToString("X2"))); }
+
+    static int Main(string[] args)
+    {
+        bool update = !args.Contains("--no-update");
+        Run("layout", () => Layout(args[0]));
+        ZavnNative.ZAVNVirtualSelect(1);
+        ZavnNative.ZAVNVirtualClear();
+        int first = ZavnNative.ZAVNVirtualPlugReceiver(Transmitters, RateHz);
+        Check(first > 0, "the virtual receiver plugs in");
+        Run("raw callback under collection pressure", RawCallbackUnderCollection);
+        using (var receiver = new Receiver())
+        {
+            Run("players and stream", () => Stream(receiver));
+            // The update first: its checksum counts every HEX line written since the reset.
+            if (update) Run("firmware update", () => Update(receiver));
+            Run("commands", () => Commands(receiver, first + 1));
+            Check(Throws<InvalidOperationException>(() => new Receiver()), "a second Receiver is refused");
+        }
+        Check(ZavnNative.ZAVNVirtualOpenHandles() == 0, "Dispose leaves no handle open");
+        ZavnNative.ZAVNVirtualClear();
+        Console.WriteLine("{0} passed, {1} failed", passed, failed);
+        return failed == 0 ? 0 : 1;
+    }
+
+    static void Run(string group, Action body)
+    {
+        var started = DateTime.UtcNow;
+        try { body(); }
+        catch (Exception e) { Check(false, group, e.ToString()); }
+        Console.WriteLine("{0}: {1:F1} s", group, (DateTime.UtcNow - started).TotalSeconds);
+    }
+
+    static bool Throws<T>(Action action) where T : Exception
+    {
+        try { action(); }
+        catch (T) { return true; }
+        return false;
+    }
+
+    // Every field of both records at the C offset, no field more or less, and the sizes.
+    static void Layout(string file)
+    {
+        var types = new Dictionary<string, Type> {
+            { "PlayerStatus", typeof(PlayerStatus) },
+            { "ZAVNVirtualTransmitterState", typeof(VirtualTransmitterState) } };
+        var expected = File.ReadAllLines(file).Select(l => l.Split(' ')).ToList();
+        foreach (var type in types)
+        {
+            var c = expected.Where(e => e[0] == type.Key).ToList();
+            int size = int.Parse(c.Single(e => e[1] == ".")[2]);
+            Check(Marshal.SizeOf(type.Value) == size && sizeof(PlayerStatus) == 87032,
+                  type.Key + " size", Marshal.SizeOf(type.Value) + " against " + size);
+            var fields = c.Where(e => e[1] != ".").ToDictionary(e => Capitalised(e[1]), e => int.Parse(e[2]));
+            var ours = type.Value.GetFields().Where(f => !f.IsStatic && !f.IsLiteral).Select(f => f.Name).ToList();
+            Check(fields.Count > 10 && ours.OrderBy(n => n).SequenceEqual(fields.Keys.OrderBy(n => n)),
+                  type.Key + " has the C fields", string.Join(",", ours.Except(fields.Keys).Concat(fields.Keys.Except(ours))));
+            foreach (var field in fields.Where(f => ours.Contains(f.Key)))
+            {
+                int offset = (int)Marshal.OffsetOf(type.Value, field.Key);
+                Check(offset == field.Value, type.Key + "." + field.Key + " offset", offset + " against " + field.Value);
+            }
+        }
+    }
+
+    static string Capitalised(string name) { return char.ToUpperInvariant(name[0]) + name.Substring(1); }
+
+    // The binding keeps the registered delegate: no test reference holds it while the collector
+    // runs in a loop and records keep arriving.
+    static void RawCallbackUnderCollection()
+    {
+        int calls = 0, nullRecords = 0;
+        ZavnNative.ZAVNInit();
+        Register(() => Interlocked.Increment(ref calls), () => Interlocked.Increment(ref nullRecords));
+        ZavnNative.ZAVNReset();
+        ZavnNative.ZAVNConnectRx();
+        ZavnNative.ZAVNRoutineFunc();
+        Check(WaitFor(() => calls > 0, 3000), "records arrive");
+        int collections = 0, before = calls;
+        for (var until = DateTime.UtcNow.AddSeconds(1); DateTime.UtcNow < until; ++collections)
+        {
+            GC.Collect();
+            GC.WaitForPendingFinalizers();
+            Thread.Sleep(1);
+        }
+        int during = calls - before;
+        ZavnNative.ZAVNInitGetRawDataCallBack(null);
+        for (int p = 1; p <= 4; ++p) ZavnNative.ZAVNDisconnectRx(p);
+        ZavnNative.ZAVNTerminate(0);
+        Check(during > 100 && nullRecords == 0, "records arrive while the collector runs",
+              during + " calls over " + collections + " collections");
+    }
+
+    // In a method of its own, so that nothing on the test's stack refers to the delegate.
+    static void Register(Action counted, Action nullRecord)
+    {
+        ZavnNative.ZAVNInitGetRawDataCallBack((kind, status) =>
+        {
+            if (kind == 1 && status != null) counted();
+            else nullRecord();
+        });
+    }
+
+    // Players, product strings and rates; then a stream taken by snapshots while the collector
+    // runs: per player, the snapshots' samples in order are the records the event reported.
+    static void Stream(Receiver receiver)
+    {
+        var links = receiver.GetPlayers();
+        Check(links.Select(p => p.Rx).SequenceEqual(new[] { LinkState.Ok, LinkState.Ok, LinkState.NoDevice, LinkState.NoDevice }),
+              "players 1 and 2 are connected, 3 and 4 not", string.Join(",", links.Select(p => p.Rx)));
+        Check(receiver.ProductString(2) == "NOLTADongle" && receiver.ProductString(3) == null,
+              "product strings", receiver.ProductString(2));
+
+        var events = new List<int[]>[] { new List<int[]>(), new List<int[]>() };
+        int foreign = 0;
+        receiver.MotionRecorded += (sender, record) =>
+        {
+            if (record.Player < 1 || record.Player > Transmitters) { Interlocked.Increment(ref foreign); return; }
+            var list = events[record.Player - 1];
+            lock (list) list.Add(Enumerable.Range(0, 6).Select(record.Motion).ToArray());
+        };
+        var taken = new List<int[]>[] { new List<int[]>(), new List<int[]>() };
+        var eventsAtSnapshot = new int[Transmitters];
+        bool stop = false;
+        var collector = new Thread(() => { while (!Volatile.Read(ref stop)) { GC.Collect(); Thread.Sleep(1); } });
+        collector.Start();
+        using (var snapshot = new StatusSnapshot())
+        {
+            for (var until = DateTime.UtcNow.AddSeconds(1.5); DateTime.UtcNow < until; Thread.Sleep(50))
+            {
+                for (int p = 1; p <= Transmitters; ++p)
+                {
+                    receiver.TakeSnapshot(p, snapshot);
+                    for (int k = 0; k < snapshot.MotionCount; ++k)
+                    {
+                        var sample = new int[6];
+                        for (int c = 0; c < 6; ++c) sample[c] = snapshot.MotionHistory(c)[k];
+                        taken[p - 1].Add(sample);
+                    }
+                    lock (events[p - 1]) eventsAtSnapshot[p - 1] = events[p - 1].Count;
+                }
+            }
+            Volatile.Write(ref stop, true);
+            collector.Join();
+            Check(Throws<ArgumentOutOfRangeException>(() => snapshot.MotionHistory(6)), "channel 6 is refused");
+        }
+        Check(foreign == 0 && receiver.HandlerError == null, "every record is attributed to a player");
+        for (int p = 1; p <= Transmitters; ++p)
+        {
+            List<int[]> seen;
+            lock (events[p - 1]) seen = events[p - 1].ToList();
+            var got = taken[p - 1];
+            // An event comes before its sample is handed over: the records of the read being
+            // decoded at the last snapshot are still to come.
+            int lag = eventsAtSnapshot[p - 1] - got.Count;
+            bool prefix = got.Count <= seen.Count && got.Select((s, k) => s.SequenceEqual(seen[k])).All(x => x);
+            Check(got.Count > RateHz / 2 && lag >= 0 && lag <= 5 && prefix,
+                  "player " + p + ": each sample once, in order, as the event reported it",
+                  got.Count + " snapshot samples, " + eventsAtSnapshot[p - 1] + " events by then");
+            MotionRecord latest;
+            Check(receiver.TryGetLatest(p, out latest) && latest.Player == p && latest.RecordCount > 0,
+                  "player " + p + ": latest values without a snapshot");
+            int records, secondary;
+            receiver.GetRates(p, out records, out secondary);
+            Check(records > 0 && records < RateHz * 2, "player " + p + " rate", records.ToString());
+        }
+        Check(!events[0].First().SequenceEqual(events[1].First()), "the players' streams differ");
+    }
+
+    struct Command
+    {
+        public string Name;
+        public Action Send;
+        public byte[] Report;
+        public Command(string name, Action send, params int[] report)
+        {
+            Name = name;
+            Send = send;
+            Report = report.Select(b => (byte)b).ToArray();
+        }
+    }
+
+    static int[] WithZeros(int zeros, params int[] head) { return head.Concat(new int[zeros]).ToArray(); }
+
+    // Each command through the binding, and its report as the virtual transmitter received it.
+    static void Commands(Receiver r, int id)
+    {
+        const int p = 2;
+        var serial = "CSHARPTEST000002".Select(c => (byte)c).ToArray();
+        var version = "V01.02.03-CS".Select(c => (byte)c).ToArray();
+        var digits = Enumerable.Range(0, 25).Select(k => (byte)(k % 10)).ToArray();
+        var keys = Enumerable.Range(0x100, 12).ToArray();
+        var stick = Enumerable.Range(0x30, 15).ToArray();
+        byte[] scratch = new byte[64];
+        byte[] row = System.Text.Encoding.ASCII.GetBytes("030102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+        byte[] line = new byte[64];
+        System.Text.Encoding.ASCII.GetBytes(":0400100001020304E2").CopyTo(line, 0);
+        int modeResult = 0;
+        uint sumBefore = ZavnNative.ZAVNGetVUKAppCheckSum();
+        var commands = new List<Command> {
+            new Command("browser", () => r.SwitchMode(p, Mode.Browser, 0x11), 0x01, 0x11),
+            new Command("keyboard", () => r.SwitchMode(p, Mode.Keyboard, 0x12), 0x02, 0x12),
+            new Command("motion key", () => r.SwitchMode(p, Mode.MotionKey, 0x13), 0x03, 0x13),
+            new Command("raw data", () => r.SwitchMode(p, Mode.Rawdata, 0x14), 0x04, 0x14),
+            new Command("game mode", () => r.SwitchMode(p, Mode.GameMode, 0x15), 0x05, 0x15),
+            new Command("G sensitivity", () => modeResult = ZavnNative.ZAVNSwitchGSensitivity(p, 0x116), 0x06, 0x16),
+            new Command("command to Tx", () => r.SendCommandToTx(p, 2, 0x17), 0x02, 0x17),
+            new Command("serial query", () => r.AskSerialNumber(p, 3), 0x05, 0x03, 'Z', 'A', 'V', 'N', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'),
+            new Command("serial data", () => r.WriteSerialNumber(p, serial), new[] { 0x05, 0x02 }.Concat(serial.Select(b => (int)b)).ToArray()),
+            new Command("version", () => r.ReadWriteVersion(p, 1, version), new[] { 0x0B, 0x01 }.Concat(version.Select(b => (int)b)).ToArray()),
+            new Command("account", () => r.WriteAccountData(p, 2, 0, digits), new[] { 0x0A, 0x02, 0x00 }.Concat(digits.Select(d => d + 0x30)).ToArray()),
+            new Command("boot number", () => r.ReadFirmwareBootNumber(p, 0), WithZeros(13, 0x11, 0x65, 0x91)),
+            new Command("motor", () => r.SetMotor(p, new byte[] { 1, 2, 3, 4, 5, 6, 7, 8 }), 0x07, 1, 2, 3, 4, 5, 6, 7, 8),
+            new Command("player number", () => r.SelectPlayerNumber(p, 3), 0x04, 0x03, 0x00, 0x00),
+            new Command("antenna", () => r.SwitchAntenna(p, 2), 0x06, 0x02, 0x00, 0x00),
+            new Command("keyboard and mouse", () => r.SendKeyboardMouse(p, keys), new[] { 0x09 }.Concat(Enumerable.Range(0, 12)).ToArray()),
+            new Command("joystick", () => r.SendJoystick(p, stick), WithZeros(17, new[] { 0x0D }.Concat(stick).ToArray())),
+            new Command("screen", () => r.SendScreen(p, 1920, 1080, 0x1234, 0x10567), 0x12, 0x07, 0x80, 0x04, 0x38, 0x12, 0x34, 0x05, 0x67),
+            new Command("application", () => r.SendAppInfo(p, 0x21, 0x122), 0x13, 0x21, 0x22),
+            new Command("table row", () => { fixed (byte* s = scratch, t = row) ZavnNative.ZAVNWriteHarlonHex(p, s, t); },
+                        Enumerable.Range(0, 32).Select(k => k == 0 ? 3 : k).ToArray()),
+            new Command("HEX line", () => { fixed (byte* s = scratch, t = line) ZavnNative.ZAVNWriteVUKHex(p, s, t); },
+                        WithZeros(22, 0x10, 0x04, 0x00, 0x10, 0x00, 0x01, 0x02, 0x03, 0x04, 0xE2)),
+        };
+        var periodic = new[] { new byte[] { 0x04, 0xFF }, new byte[] { 0x05, 0x00 }, new byte[] { 0x04, 0x64, 0x00, 0x00 } };
+        var buffer = new byte[ZavnNative.VirtualMaxReportLength];
+        Func<byte[]> next = () =>
+        {
+            fixed (byte* b = buffer)
+            {
+                for (int length; (length = ZavnNative.ZAVNVirtualTakeOutput(id, b, buffer.Length)) > 0;)
+                {
+                    var report = buffer.Take(length).ToArray();
+                    if (!periodic.Any(report.SequenceEqual)) return report;
+                }
+            }
+            return null;
+        };
+        while (next() != null) { }
+        foreach (var command in commands)
+        {
+            command.Send();
+            byte[] sent = next();
+            Check(sent != null && sent.SequenceEqual(command.Report), command.Name + " sends " + Hex(command.Report),
+                  sent == null ? "nothing" : Hex(sent));
+        }
+        Check(modeResult == 1, "a mode switch returns 1");
+        // The checksum command carries the sum of the HEX data given since the reset, big-endian.
+        uint sum = ZavnNative.ZAVNGetVUKAppCheckSum();
+        Check(sum == sumBefore + 10 && r.ReadFirmwareBootNumber(p, 3) == 1, "the HEX line is summed", sum.ToString());
+        byte[] checksum = next();
+        var expected = new[] { 0x11, 0x23, 0xB7, (int)(sum >> 24), (int)(sum >> 16) & 0xFF, (int)(sum >> 8) & 0xFF, (int)sum & 0xFF };
+        Check(checksum != null && checksum.SequenceEqual(WithZeros(9, expected).Select(b => (byte)b)),
+              "the checksum command", checksum == null ? "nothing" : Hex(checksum));
+        Check(r.ReadFirmwareBootNumber(3, 0) == 0 && next() == null, "a player without a slot sends nothing");
+        Check(Throws<ArgumentException>(() => r.SetMotor(p, new byte[7])) && next() == null,
+              "a short array is refused before the library reads past it");
+
+        // What the transmitter kept, through its record's layout; its answers in the snapshot.
+        VirtualTransmitterState state;
+        Check(ZavnNative.ZAVNVirtualGetTransmitter(id, &state) == 1, "the transmitter's state");
+        Check(state.Modes[0] == 0x11 && state.Modes[5] == 0x16 && state.Antenna == 2 && state.Motor[7] == 8 &&
+              state.Joystick[14] == 0x3E && state.AppInfo[1] == 0x22 && state.MouseY == 0x0567 &&
+              state.Serial[15] == '2' && state.Version[11] == 'S' && state.AccountPages[2 * 25 + 24] == '4' &&
+              state.ReportsReceived >= commands.Count, "the transmitter kept the commands");
+        using (var snapshot = new StatusSnapshot())
+        {
+            // One question at a time, asked again until answered: the decoder takes one identity
+            // answer per read, and an answer can be lost in the first second of a link.
+            Func<Action, Func<bool>, bool> answered = (ask, arrived) =>
+            {
+                for (int tries = 0; tries < 10; ++tries)
+                {
+                    ask();
+                    if (WaitFor(() => { r.TakeSnapshot(p, snapshot); return arrived(); }, 300)) return true;
+                }
+                return false;
+            };
+            Check(answered(() => r.AskSerialNumber(p, 3), () => snapshot.SerialBlock().SequenceEqual(serial)) &&
+                  answered(() => r.ReadWriteVersion(p, 0, version), () => snapshot.VersionBlock().SequenceEqual(version)) &&
+                  answered(() => r.WriteAccountData(p, 2, 0, digits),
+                           () => snapshot.AccountPage(2).SequenceEqual(digits.Select(d => (byte)(d + 0x30))) &&
+                                 snapshot.AccountStatus == 1),
+                  "the answers arrive in the snapshot");
+        }
+        byte[] text = new byte[33];
+        fixed (byte* t = text)
+            Check(new string((sbyte*)ZavnNative.ZAVNITOA(-1, t, 16)) == "ffffffff", "ZAVNITOA");
+        r.SetJoystickLoop(true);
+        r.SetJoystickLoop(false);
+    }
+
+    static void Update(Receiver receiver)
+    {
+        var progress = new List<int>();
+        bool done = receiver.UpdateFirmware(1, progress.Add, TimeSpan.FromSeconds(60));
+        Check(done && progress.Last() == 100, "the update reaches 100", string.Join(",", progress));
+        Check(progress.Zip(progress.Skip(1), (a, b) => a < b).All(x => x) && progress.Count >= 10,
+              "its progress rises step by step", string.Join(",", progress));
+        Check(WaitFor(() => receiver.Rx(1) == LinkState.Ok, 2000), "player 1 is connected after the update");
+    }
+}
