@@ -1,5 +1,6 @@
 // The hidraw backend against a fake sysfs tree and stand-in device nodes (FIFOs, which keep the
-// boundaries of equal-sized reports), and end to end through the library on that tree.
+// boundaries of equal-sized reports). The library through the kernel's real hidraw is
+// tests/kernel/.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,18 +12,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <new>
 #include <string>
 
-#include "core/player_assignment.h"
 #include "platform/hid_port.h"
 #include "platform/posix/hidraw_port.h"
 #include "support/descriptors.h"
-#include "support/report_builder.h"
-#include "support/stepped_system.h"
-#include "zavn/zavn.h"
-#include "zavn/zavn_virtual.h"
 
 // The test binary's allocations go to malloc as before; a thread counts its own while
 // t_counting is set (AllocationsIn). Every form is replaced, so that new and delete match.
@@ -212,45 +207,6 @@ TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
   port_.Close(handle);
   EXPECT_EQ(port_.Read(handle, buffer.data(), 4096).kind, platform::ReadOutcome::kError);
   EXPECT_FALSE(port_.SetOutputReport(handle, command, 2).written);
-}
-
-// The library on the fake tree, with the OS backend as a host without the virtual receiver gets.
-TEST_F(HidrawTest, TheLibraryConnectsAndDecodesThroughHidraw) {
-  SteppedSystem system;
-  platform::InstallSystem(&system);
-  const std::int32_t previous = ZAVNVirtualSelect(0);
-  ZAVNReset();
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
-  // The receiver's interfaces in node order, leaving out another vendor's (hidraw1) and the
-  // receiver's own 4-byte one (hidraw2).
-  EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
-  EXPECT_EQ(ZAVNGetRxStatus(2), LINK_OK);
-  EXPECT_EQ(ZAVNGetRxStatus(3), LINK_NO_DEVICE);
-  std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
-  EXPECT_EQ(ZAVNGetProductString(1, product), 1);
-  EXPECT_EQ(Utf16(product), u"NOLTADongle");
-
-  const int device = open(Node("hidraw0").c_str(), O_RDWR | O_NONBLOCK);
-  ASSERT_GE(device, 0);
-  std::array<std::uint8_t, 32> report{};
-  for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system.Step());
-  PutMotion(report.data(), {1000, 2000, 3000, 4000, 5000, 6000});
-  ASSERT_EQ(write(device, report.data(), report.size()), 32);
-  ASSERT_TRUE(system.Step());
-  auto status = std::make_unique<PlayerStatus>();
-  ZAVNGetStatus(1, status.get());
-  EXPECT_EQ(status->MotionCount, 1);
-  EXPECT_EQ(status->Motion[0], 1000);
-  EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
-
-  close(device);
-  ZAVNTerminate(0);
-  ZAVNDisconnectRx(1);
-  ZAVNDisconnectRx(2);
-  ZAVNReset();
-  ZAVNVirtualSelect(previous);
-  platform::InstallSystem(nullptr);
 }
 
 }  // namespace
