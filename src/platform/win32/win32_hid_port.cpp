@@ -60,6 +60,37 @@ class InterfaceList {
   HDEVINFO set_;
 };
 
+enum class ReadStep {
+  kTaken,      // completed at once with `count` bytes
+  kCancelled,  // was still pending; `count` bytes if it completed just before the cancel
+  kFailed,
+};
+
+// Issues one overlapped read and takes its result only if it is already there. A read still
+// pending is cancelled and waited for, so that the driver never writes `at` or the OVERLAPPED
+// on this stack frame after the call has returned.
+ReadStep ReadQueued(HANDLE file, HANDLE event, std::uint8_t* at, DWORD room, DWORD& count) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  count = 0;
+  // Windows advises a null count pointer for overlapped reads; the count comes from
+  // GetOverlappedResult.
+  if (ReadFile(file, at, room, nullptr, &overlapped)) {
+    return GetOverlappedResult(file, &overlapped, &count, FALSE) ? ReadStep::kTaken
+                                                                 : ReadStep::kFailed;
+  }
+  if (GetLastError() != ERROR_IO_PENDING) return ReadStep::kFailed;
+  const DWORD wait = WaitForSingleObject(event, 0);
+  if (wait == WAIT_OBJECT_0) {
+    return GetOverlappedResult(file, &overlapped, &count, FALSE) ? ReadStep::kTaken
+                                                                 : ReadStep::kFailed;
+  }
+  CancelIo(file);
+  // A read that completed just before the cancel keeps its data.
+  if (!GetOverlappedResult(file, &overlapped, &count, TRUE)) count = 0;
+  return wait == WAIT_TIMEOUT ? ReadStep::kCancelled : ReadStep::kFailed;
+}
+
 class Win32HidPort final : public HidPort {
  public:
   PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override {
@@ -146,42 +177,35 @@ class Win32HidPort final : public HidPort {
     return HidD_GetProductString(ToHandle(handle), buffer, bytes) != FALSE;
   }
 
-  // Issues one overlapped read and takes its result only if it is already there. A read still
-  // pending is cancelled and waited for, so that the driver never writes `buffer` or the
-  // OVERLAPPED on this stack frame after the call has returned.
+  // Takes every report already queued. A driver may return one report per read (Wine does) or
+  // several, so reads are issued one after another while each completes at once and the room
+  // left holds another: a completed read's count is a whole number of reports, so the smallest
+  // count seen is at least one report and never asks for less than InputReportByteLength. The
+  // first read still pending ends the pass. An error after some data delivers the data; the
+  // next call meets the error again.
   ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override {
     const HANDLE file = ToHandle(handle);
     const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) return {ReadOutcome::kError, 0};
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event;
-
-    ReadOutcome outcome{ReadOutcome::kError, 0};
-    DWORD count = 0;
-    // Windows advises a null count pointer for overlapped reads; the count comes from
-    // GetOverlappedResult.
-    if (ReadFile(file, buffer, bytes, nullptr, &overlapped)) {
-      if (GetOverlappedResult(file, &overlapped, &count, FALSE)) {
-        outcome = {ReadOutcome::kDone, count};
+    std::uint32_t taken = 0;
+    std::uint32_t smallest = 0;
+    bool failed = false;
+    for (;;) {
+      DWORD count = 0;
+      const ReadStep step = ReadQueued(file, event, buffer + taken, bytes - taken, count);
+      if (step == ReadStep::kFailed) {
+        failed = taken == 0;
+        break;
       }
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-      const DWORD wait = WaitForSingleObject(event, 0);
-      if (wait == WAIT_OBJECT_0) {
-        if (GetOverlappedResult(file, &overlapped, &count, FALSE)) {
-          outcome = {ReadOutcome::kDone, count};
-        }
-      } else {
-        CancelIo(file);
-        // A read that completed just before the cancel keeps its data.
-        const bool completed = GetOverlappedResult(file, &overlapped, &count, TRUE) != FALSE;
-        if (wait == WAIT_TIMEOUT) {
-          outcome = completed ? ReadOutcome{ReadOutcome::kDone, count}
-                              : ReadOutcome{ReadOutcome::kNothingYet, 0};
-        }
-      }
+      taken += count;
+      if (step != ReadStep::kTaken || count == 0) break;
+      if (smallest == 0 || count < smallest) smallest = count;
+      if (bytes - taken < smallest) break;
     }
     CloseHandle(event);
-    return outcome;
+    if (failed) return {ReadOutcome::kError, 0};
+    return taken == 0 ? ReadOutcome{ReadOutcome::kNothingYet, 0}
+                      : ReadOutcome{ReadOutcome::kDone, taken};
   }
 
   WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
