@@ -3,11 +3,14 @@
 // firmware images given as files. Prints each check and "N passed, M failed"; exits 0 when every
 // check passed.
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -726,9 +729,68 @@ void FirmwareUpdate(Context& c) {
         "the receiver holds its serial number again");
 }
 
+// --wine COMMAND...: for each shell COMMAND (a Windows host under Wine, tests/kernel/wine_host.c)
+// plugs another vendor's device and a receiver streaming ZAVN_WINE_RATE_HZ records a second (200
+// unless set; the host reads it too), runs COMMAND and checks the commands that reached the
+// receiver. The host asks through files in /tmp: zavn-pause stops the records for 1.5 s,
+// zavn-unplug pulls the receiver out for 2 s; each file goes once done.
+void RunUnderWine(UhidModel& model, const char* command) {
+  const char* rate = std::getenv("ZAVN_WINE_RATE_HZ");
+  const int rateHz = rate != nullptr ? std::atoi(rate) : 200;
+  ReceiverOptions foreign;
+  foreign.vendor = 0xFFFE;
+  foreign.unusedInterfaces = false;
+  const int other = model.Plug(foreign);
+  int id = model.Plug({});
+  if (!Check(other != 0 && id != 0 && model.AwaitNodes(other, 5s) && model.AwaitNodes(id, 5s),
+             "the devices are plugged", model.Failure()))
+    return;
+  model.Stream(id, rateHz);
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    // Into a file: on the console Wine would draw with terminal escapes.
+    if (!freopen("/tmp/wine-host.log", "w", stdout) || dup2(fileno(stdout), 2) < 0) _exit(127);
+    execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<Bytes> sent;
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (access("/tmp/zavn-pause", F_OK) == 0) {
+      model.Stream(id, 0);
+      std::this_thread::sleep_for(1500ms);
+      model.Stream(id, rateHz);
+      unlink("/tmp/zavn-pause");
+    }
+    if (access("/tmp/zavn-unplug", F_OK) == 0) {
+      sent = CommandsSent(model, id, 0);
+      model.Unplug(id);
+      std::this_thread::sleep_for(2s);
+      id = model.Plug({});
+      model.AwaitNodes(id, 5s);
+      model.Stream(id, rateHz);
+      unlink("/tmp/zavn-unplug");
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  if (FILE* log = std::fopen("/tmp/wine-host.log", "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, log)) std::printf("     %s", line);
+    std::fclose(log);
+  }
+  const std::vector<Bytes> expected = {{0x01, 0x11}, {0x07, 1, 2, 3, 4, 5, 6, 7, 8}, {0x02, 0x17}};
+  std::string got;
+  for (const Bytes& b : sent) got += Hex(b) + "; ";
+  Check(sent == expected, "the receiver got each command's exact bytes", got);
+  Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, std::string("the host passed: ") + command);
+  model.Unplug(id);
+  model.Unplug(other);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   utsname system{};
   uname(&system);
   std::printf("zavn_kernel_test on Linux %s\n", system.release);
@@ -739,6 +801,12 @@ int main() {
   if (!Check(model.Usable(reason), "/dev/uhid can be used", reason)) {
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return 1;
+  }
+  if (argc > 2 && std::strcmp(argv[1], "--wine") == 0) {
+    for (int k = 2; k < argc; ++k) RunUnderWine(model, argv[k]);
+    Check(model.Failure().empty(), "the model's own uhid I/O never failed", model.Failure());
+    std::printf("%d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
   }
   ZAVNVirtualSelect(0);
   ZAVNInit();

@@ -1,0 +1,129 @@
+/*
+ * The Windows host that ZAVN_KERNEL_WINE=1 tests/kernel/run starts under Wine in the guest,
+ * against the receiver that zavn_kernel_test --wine models through uhid (ZAVN_WINE_RATE_HZ
+ * records a second, 200 unless set; a counter in the first motion value). The virtual receiver
+ * is off, so every call goes through the Win32 HID backend: discovery, the product string,
+ * streaming, a few commands (their bytes are checked on the Linux side), the time-out, unplug and
+ * reconnect. Prints each check and "N passed, M failed".
+ */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zavn/zavn.h"
+#include "zavn/zavn_virtual.h"
+
+static int passed, failed;
+static void Check(int ok, const char* what, const char* detail) {
+  printf("%s: %s%s%s\n", ok ? "ok" : "FAILED", what, detail[0] ? " -- " : "", detail);
+  fflush(stdout);
+  if (ok)
+    ++passed;
+  else
+    ++failed;
+}
+
+static PlayerStatus status;
+/* Every sample since the last call, checked against the one before it. */
+static long samples, gaps, last = -1;
+static char gapText[128];
+static void Take(void) {
+  int k;
+  status.MotionCount = 0;
+  ZAVNGetStatus(1, &status);
+  for (k = 0; k < status.MotionCount; ++k) {
+    const long value = status.MotionHistory[0][k] & 0xFFFF;
+    if (last >= 0 && value != ((last + 1) & 0xFFFF)) {
+      if (gaps++ == 0) sprintf(gapText, "sample %ld followed %ld", value, last);
+    }
+    last = value;
+    ++samples;
+  }
+}
+/* Takes samples every 8 ms for `ms`, or until `link` of slot 1 gives `state` (state != 0). */
+static int Collect(int ms, int32_t(ZAVN_CALL* link)(int32_t), int state) {
+  DWORD start = GetTickCount();
+  while ((int)(GetTickCount() - start) < ms) {
+    Take();
+    if (state != 0 && link(1) == state) return 1;
+    if (state == 0 && link != NULL && samples > 0) return 1;
+    Sleep(8);
+  }
+  return state == 0;
+}
+/* The Linux side acts on these files (Z: is the guest's root). */
+static void Ask(const char* file) {
+  fclose(fopen(file, "w"));
+}
+static int Gone(const char* file, int ms) {
+  DWORD start = GetTickCount();
+  while ((int)(GetTickCount() - start) < ms) {
+    if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) return 1;
+    Sleep(20);
+  }
+  return 0;
+}
+static void Connect(void) {
+  ZAVNReset();
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+}
+/* Once samples flow (within 20 s: players are assigned after 80 reads), takes them for `ms`. */
+static void Stream(const char* name, int ms) {
+  const char* rate = getenv("ZAVN_WINE_RATE_HZ");
+  const long expected = (long)ms * (rate != NULL ? atoi(rate) : 200) / 1000;
+  char text[256];
+  samples = gaps = 0;
+  last = -1;
+  gapText[0] = 0;
+  Collect(20000, ZAVNGetTxStatus, 0);
+  samples = 0;
+  Collect(ms, NULL, 0);
+  sprintf(text, "%ld samples of %ld, %ld gaps%s%s; links %d/%d", samples, expected, gaps,
+          gaps ? ": " : "", gapText, ZAVNGetRxStatus(1), ZAVNGetTxStatus(1));
+  Check(gaps == 0 && samples >= expected * 9 / 10, name, text);
+}
+
+int main(void) {
+  static const unsigned char motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  static const unsigned char toTx = 0x17;
+  wchar_t product[ZAVN_PRODUCT_STRING_BYTES / 2];
+  char text[128];
+  int lost;
+  ZAVNVirtualSelect(0);
+  ZAVNInit();
+  Connect();
+  sprintf(text, "%d %d %d %d", ZAVNGetRxStatus(1), ZAVNGetRxStatus(2), ZAVNGetRxStatus(3),
+          ZAVNGetRxStatus(4));
+  Check(strcmp(text, "5 6 6 6") == 0, "discovery takes the data interface alone into slot 1", text);
+  memset(product, 0, sizeof product);
+  Check(ZAVNGetProductString(1, product) == 1 && wcscmp(product, L"NOLTADongle") == 0,
+        "the product string", "");
+
+  Stream("streaming for 3 s: every sample once and in order", 3000);
+
+  Check(ZAVNSwitchBrowser(1, 0x11) == 1 && ZAVNSetMotorAction(1, motor) == 16 &&
+            ZAVNSendCMDToTx(1, 2, &toTx) == 1,
+        "the commands are sent", "");
+
+  Ask("Z:\\tmp\\zavn-pause");
+  Check(Collect(2000, ZAVNGetTxStatus, LINK_TIMEOUT), "LINK_TIMEOUT once the records stop", "");
+  Check(Gone("Z:\\tmp\\zavn-pause", 5000) && Collect(2000, ZAVNGetTxStatus, LINK_OK),
+        "LINK_OK when they flow again", "");
+
+  Ask("Z:\\tmp\\zavn-unplug");
+  lost = Collect(5000, ZAVNGetRxStatus, LINK_NO_DEVICE);
+  sprintf(text, "links %d/%d", ZAVNGetRxStatus(1), ZAVNGetTxStatus(1));
+  Check(lost, "unplugging loses the receiver", text);
+  Check(Gone("Z:\\tmp\\zavn-unplug", 10000), "the receiver is plugged in again", "");
+  Connect();
+  Check(ZAVNGetRxStatus(1) == LINK_OK, "reset and connect take it again", "");
+  Stream("streaming again after the reconnect", 1000);
+
+  ZAVNDisconnectRx(1);
+  ZAVNTerminate(0);
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
