@@ -1,10 +1,10 @@
 // ClassifyProductString on arbitrary product strings, by two ways in:
 //   - the input up to its first NUL as the product of a virtual interface (at most 126
 //     characters), which the virtual receiver hands over in UTF-16LE;
-//   - the input's raw bytes as the buffer the driver fills, through a port of this target's own
-//     in slot 2, so that the high bytes of UTF-16 characters are arbitrary too.
-// Both strings are exactly-sized heap copies, so a read past them is reported. Checked: the
-// kind is that of the string's ASCII letters, every other byte dropped.
+//   - the input's raw bytes as the buffer the driver fills, through a scripted port in slot 2,
+//     so that the high bytes of UTF-16 characters are arbitrary too.
+// The C string is an exactly-sized heap copy, so a read past it is reported. Checked: the kind
+// is that of the string's ASCII letters, every other byte dropped.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +13,7 @@
 
 #include "fuzz_support.h"
 #include "platform/hid_port.h"
+#include "support/scripted_port.h"
 #include "transport/product_string.h"
 
 namespace {
@@ -24,45 +25,8 @@ using zavn::fuzz::Require;
 constexpr std::int32_t kVirtualPlayer = 1;
 constexpr std::int32_t kRawPlayer = 2;
 constexpr platform::HidHandle kRawHandle = 1;
-constexpr std::uint16_t kReportLength = 32;
 
-// Hands the current input over as the product string buffer, as much as the caller asks for.
-class RawProductPort final : public platform::HidPort {
- public:
-  void Set(const std::uint8_t* bytes, std::size_t size) {
-    bytes_ = bytes;
-    size_ = size;
-  }
-
-  platform::PathResult InterfacePath(std::uint32_t, char (&)[platform::kDevicePathSize]) override {
-    return platform::PathResult::kEnd;
-  }
-  platform::HidHandle Open(const char*) override { return platform::kInvalidHidHandle; }
-  void Close(platform::HidHandle) override {}
-  bool Attributes(platform::HidHandle, platform::HidAttributes&) override { return false; }
-  bool Capabilities(platform::HidHandle, platform::HidCaps& out) override {
-    out = {kReportLength, kReportLength, 0};
-    return true;
-  }
-  bool NumInputBuffers(platform::HidHandle, std::uint32_t&) override { return false; }
-  bool ProductString(platform::HidHandle, void* buffer, std::uint32_t bytes) override {
-    if (size_ > 0) std::memcpy(buffer, bytes_, size_ < bytes ? size_ : bytes);
-    return true;
-  }
-  platform::ReadOutcome Read(platform::HidHandle, std::uint8_t*, std::uint32_t) override {
-    return {platform::ReadOutcome::kNothingYet, 0};
-  }
-  platform::WriteOutcome SetOutputReport(platform::HidHandle, const std::uint8_t*,
-                                         std::uint32_t) override {
-    return {true, 0};
-  }
-
- private:
-  const std::uint8_t* bytes_ = nullptr;
-  std::size_t size_ = 0;
-};
-
-RawProductPort g_rawPort;
+zavn::testing::ScriptedPort g_rawPort;
 zavn::fuzz::SlotIds g_ids;
 
 bool IsAsciiLetter(std::uint8_t c) {
@@ -89,6 +53,7 @@ transport::ProductKind KindOf(std::string_view letters) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_ids = zavn::fuzz::OpenVirtualSlots();
+  g_rawPort.Add({platform::PathResult::kFound, "raw", {}, {32, 32, 0}, kRawHandle});
   transport::Slot(kRawPlayer - 1).Close();
   transport::Slot(kRawPlayer - 1).Take(g_rawPort, kRawHandle, nullptr);
   return 0;
@@ -104,12 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a virtual product is classified by its letters");
   }
 
-  const auto raw = zavn::fuzz::ExactCopy(data, size, size);
-  g_rawPort.Set(raw.get(), size);
+  g_rawPort.product.assign(data, data + size);
   const std::size_t seen =
       size < transport::kProductStringBytes ? size : transport::kProductStringBytes;
-  Require(transport::ClassifyProductString(kRawPlayer) == KindOf(Letters(raw.get(), seen)),
+  Require(transport::ClassifyProductString(kRawPlayer) == KindOf(Letters(data, seen)),
           "a driver's string is classified by its letters");
-  g_rawPort.Set(nullptr, 0);
   return 0;
 }

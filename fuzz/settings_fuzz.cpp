@@ -62,17 +62,11 @@ bool Inside(std::string_view part, std::string_view whole) {
 
 // The name with its letters in the other case and blanks around it: the same name to the reader.
 std::string Disguised(std::string_view name) {
-  std::string disguised = " \t";
-  for (const char c : name) {
-    if (c >= 'a' && c <= 'z') {
-      disguised += static_cast<char>(c - 'a' + 'A');
-    } else if (c >= 'A' && c <= 'Z') {
-      disguised += static_cast<char>(c - 'A' + 'a');
-    } else {
-      disguised += c;
-    }
+  std::string disguised(name);
+  for (char& c : disguised) {
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c = static_cast<char>(c ^ 0x20);
   }
-  return disguised + "\t ";
+  return " \t" + disguised + "\t ";
 }
 
 void CheckLookup(std::string_view text, std::string_view section, std::string_view key) {

@@ -1,8 +1,11 @@
-// Every command through the exported API, read back byte for byte from the virtual interface.
+// Every command and image writer through the exported API, read back byte for byte from the
+// virtual interface.
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <climits>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "commands/image_checksum.h"
@@ -18,7 +21,7 @@ struct Command {
   std::string_view name;
   std::function<std::int32_t(std::int32_t)> send;
   std::int32_t result;
-  Bytes report;  // for the serial query only its head: the rest is a random text
+  Bytes report;
 };
 
 using P = std::int32_t;  // a player
@@ -31,8 +34,29 @@ std::function<std::int32_t(P)> Void(Call call) {
   };
 }
 
+// An image line as a host hands it over: in a 64-byte buffer, NUL-filled.
+using Line = std::array<char, ZAVN_IMAGE_LINE_BYTES>;
+Line LineOf(const std::string& text) {
+  Line line{};
+  std::memcpy(line.data(), text.data(), std::min(text.size(), line.size()));
+  return line;
+}
+
 std::vector<Command> AllCommands() {
   static const std::uint8_t one = 0x01;
+  static char scratch[ZAVN_IMAGE_LINE_BYTES];
+  // Ten data bytes at 0x7502 in lower-case digits, one of them 0xFF; 27 bytes fill the report.
+  static const Line hexLine = LineOf(":0a750200ff000102030405060708c1");
+  static const Line fullLine = LineOf(":1B000000" + std::string(54, '1'));
+  static const Line row =
+      LineOf("030102030405060708090a0b0c0d0e0f101112131415161718191A1B1C1D1E1F");
+  // Unterminated, 28 data bytes, a short table row: refused.
+  static const Line endless = LineOf(":" + std::string(63, '1'));
+  static const Line tooLong = LineOf(":1C000000" + std::string(56, '1'));
+  static const Line shortRow = LineOf("0300");
+  Bytes rowReport{0x03}, fullReport{0x10, 0x1B, 0, 0, 0};
+  for (std::uint8_t k = 1; k < 32; ++k) rowReport.push_back(k);
+  fullReport.resize(32, 0x11);
   static const std::uint8_t serial[16] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
                                           0xA8, 0xA9, 0xAA, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF};
   static const std::uint8_t version[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -55,7 +79,7 @@ std::vector<Command> AllCommands() {
       {"sensitivity", [](P p) { return ZAVNSwitchGSensitivity(p, -1); }, 1, Bytes{0x06, 0xFF}},
       {"command 1", [](P p) { return ZAVNSendCMDToTx(p, 1, &one); }, 1, Bytes{0x01, 0x01}},
       {"serial query", Void([](P p) { ZAVNAskSerialNumber(p, 3, nullptr, 1); }), 0,
-       Bytes{0x05, 0x03}},
+       Bytes{0x05, 0x03, 'Z', 'A', 'V', 'N', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}},
       {"serial data", Void([](P p) { ZAVNAskSerialNumber(p, 2, serial, 2); }), 0,
        Bytes{0x05, 0x02, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xAB,
              0xAC, 0xAD, 0xAE, 0xAF}},
@@ -82,12 +106,23 @@ std::vector<Command> AllCommands() {
        Bytes{0x12, 0x07, 0x80, 0x04, 0x38, 0x03, 0xC0, 0x02, 0x1C}},
       {"app info", [](P p) { return ZAVNSendAppInfoToDongle(p, 0x1AB, 0xCD); }, 1,
        Bytes{0x13, 0xAB, 0xCD}},
-      // A null pointer, an unknown command or form, a bad selector: nothing.
+      {"hex line", Void([](P p) { ZAVNWriteVUKHex(p, scratch, hexLine.data()); }), 0,
+       WithZeros({0x10, 0x0A, 0x75, 0x02, 0x00, 0xFF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0xC1}, 16)},
+      {"full hex line", Void([](P p) { ZAVNWriteVUKHex(p, scratch, fullLine.data()); }), 0,
+       fullReport},
+      {"table row", Void([](P p) { ZAVNWriteHarlonHex(p, scratch, row.data()); }), 0, rowReport},
+      // A null pointer, an unknown command or form, a bad selector, a line too long: nothing.
       {"command 3", [](P p) { return ZAVNSendCMDToTx(p, 3, &one); }, 1, {}},
       {"serial data null", Void([](P p) { ZAVNAskSerialNumber(p, 2, nullptr, 2); }), 0, {}},
       {"serial form 3", Void([](P p) { ZAVNAskSerialNumber(p, 3, serial, 3); }), 0, {}},
       {"motor null", [](P p) { return ZAVNSetMotorAction(p, nullptr); }, 16, {}},
       {"boot 5", boot(5), 0, {}},
+      {"hex endless", Void([](P p) { ZAVNWriteVUKHex(p, scratch, endless.data()); }), 0, {}},
+      {"hex too long", Void([](P p) { ZAVNWriteVUKHex(p, scratch, tooLong.data()); }), 0, {}},
+      {"hex null", Void([](P p) { ZAVNWriteVUKHex(p, nullptr, hexLine.data()); }), 0, {}},
+      {"hex line null", Void([](P p) { ZAVNWriteVUKHex(p, scratch, nullptr); }), 0, {}},
+      {"short row", Void([](P p) { ZAVNWriteHarlonHex(p, scratch, shortRow.data()); }), 0, {}},
+      {"row null", Void([](P p) { ZAVNWriteHarlonHex(p, nullptr, row.data()); }), 0, {}},
   };
 }
 
@@ -100,19 +135,6 @@ class CommandTest : public ConnectedReceiverTest {
   void TearDown() override {
     commands::VUKChecksum() = 0;
     LibraryTest::TearDown();
-  }
-  Bytes Next() { return TakeOutput(id_); }
-
-  // What `command` wrote to `id`; the serial query's text (4 letters, 10 digits) is checked
-  // and cut off.
-  static Bytes Take(std::int32_t id, const Command& command) {
-    Bytes report = TakeOutput(id);
-    if (command.name == "serial query" && report.size() == 16) {
-      EXPECT_TRUE(std::all_of(report.begin() + 2, report.begin() + 6, ::isupper));
-      EXPECT_TRUE(std::all_of(report.begin() + 6, report.end(), ::isdigit));
-      report.resize(2);
-    }
-    return report;
   }
 };
 
@@ -128,12 +150,25 @@ TEST_F(CommandTest, EveryCommandWritesItsLayoutToAnOpenSlotOnly) {
     for (P player : {3, 0, INT_MIN}) {  // a closed slot, out of range
       EXPECT_EQ(command.send(player), refused(command)) << command.name << " " << player;
     }
-    EXPECT_TRUE(Next().empty() && TakeOutput(wide).empty()) << command.name;
+    EXPECT_TRUE(TakeOutput(id_).empty() && TakeOutput(wide).empty()) << command.name;
     EXPECT_EQ(command.send(1), command.result) << command.name;
-    EXPECT_EQ(Take(id_, command), command.report) << command.name;
+    EXPECT_EQ(TakeOutput(id_), command.report) << command.name;
     command.send(2);
-    EXPECT_EQ(Take(wide, command), command.report) << command.name;
+    EXPECT_EQ(TakeOutput(wide), command.report) << command.name;
   }
+}
+
+// The image checksum sums the data bytes of every line offered, sent or not, but 0xFF; a line
+// the report cannot hold adds nothing. The scratch buffer gets the line.
+TEST_F(CommandTest, TheImageChecksumSumsTheLinesOfferedButFF) {
+  commands::VUKChecksum() = 0;
+  char scratch[ZAVN_IMAGE_LINE_BYTES];
+  ZAVNWriteVUKHex(1, scratch, LineOf(":0a750200ff000102030405060708c1").data());
+  EXPECT_STREQ(scratch, ":0a750200ff000102030405060708c1");
+  EXPECT_EQ(ZAVNGetVUKAppCheckSum(), 36u);
+  ZAVNWriteVUKHex(3, scratch, LineOf(":0100000005FA").data());  // slot 3 is not open
+  ZAVNWriteVUKHex(1, scratch, LineOf(":1C000000" + std::string(56, '1')).data());
+  EXPECT_EQ(ZAVNGetVUKAppCheckSum(), 41u);
 }
 
 TEST(NumberText, WritesAsTheRuntimeItoaDoes) {

@@ -46,10 +46,8 @@ class GameDispatchTest : public LibraryTest {
   }
 
   void ConnectPlayerOne() {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
-    for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) Cycle();
-    ASSERT_EQ(core::Players().assignDone, 1);
+    Connect();
+    AwaitPlayers();
   }
   void Cycle() { ASSERT_TRUE(system_.StepCycle()); }
   static void Select(std::int32_t game, std::int32_t parameter = 0,
@@ -138,10 +136,13 @@ TEST_F(GameDispatchTest, PluginsThatCannotServeLoadNothingAndBreakNothing) {
 }
 
 // The poll thread holds no lock while the plug-in runs: a snapshot taken meanwhile is not
-// delayed by the plug-in's 300 ms call.
-TEST_F(GameDispatchTest, APluginThatSleepsDelaysNoSnapshot) {
+// delayed by the plug-in's 300 ms call. The plug-in is shown the library's own player-to-slot and
+// channel-mode tables, the same from the dispatch on the poll thread and from the goodbye of
+// ZAVNTerminate on the host's.
+TEST_F(GameDispatchTest, APluginSeesTheLibrarysOwnTablesAndDelaysNoSnapshot) {
   ConnectPlayerOne();
   Select(ZAVN_HOOK_GAME);
+  g_hookCalls = 0;
   g_hookSleepMs = 300;
   std::thread cycle([&] { EXPECT_TRUE(system_.StepCycle()); });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -157,15 +158,7 @@ TEST_F(GameDispatchTest, APluginThatSleepsDelaysNoSnapshot) {
   }
   cycle.join();
   g_hookSleepMs = 0;
-}
 
-// The plug-in is shown the library's own player-to-slot and channel-mode tables, the same from
-// the dispatch on the poll thread and from the goodbye of ZAVNTerminate on the host's.
-TEST_F(GameDispatchTest, ThePluginSeesTheLibrarysOwnTables) {
-  ConnectPlayerOne();
-  Select(ZAVN_HOOK_GAME);
-  g_hookCalls = 0;
-  for (int k = 0; k < 100 && g_hookCalls == 0; ++k) Cycle();
   ASSERT_GT(g_hookCalls, 0);
   const std::int32_t* slots = g_hookSlots;
   const std::int32_t* modes = g_hookModes;

@@ -21,8 +21,7 @@ TEST_F(LeakTest, PlugConnectStreamUnplugCyclesLeaveNothingOpen) {
     const std::int32_t first = ZAVNVirtualPlugReceiver(transmitters, 200);
     ASSERT_GT(first, 0) << "no room for a receiver in cycle " << cycle;
     // Reconnecting closes what the lost links still held, and takes the new interfaces.
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    Connect();
     ASSERT_EQ(ZAVNGetRxStatus(1), LINK_OK) << cycle;
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(system_.Step()) << cycle;
     ZAVNGetStatus(1, status.get());

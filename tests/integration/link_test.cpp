@@ -11,13 +11,7 @@ namespace {
 constexpr Links kAllNoDevice = {6, 6, 6, 6};
 constexpr Links kFirstOnly = {5, 6, 6, 6};
 
-class LinkTest : public LibraryTest {
- protected:
-  void ConnectAndPoll() {
-    ZAVNConnectRx();
-    EXPECT_EQ(ZAVNRoutineFunc(), 1);
-  }
-};
+using LinkTest = LibraryTest;
 
 TEST_F(LinkTest, ConnectWithoutReceiverStartsNoThreadAndOtherPlayersAnswerForPlayerOne) {
   EXPECT_EQ(ZAVNGetRxStatus(0), ZAVNGetRxStatus(1));
@@ -43,14 +37,14 @@ TEST_F(LinkTest, ConnectOpensFourReceiversOnceWithOneThread) {
 
 TEST_F(LinkTest, ConnectWhileTheThreadIsAboutToEndKeepsItPolling) {
   const std::int32_t first = PlugReceiver();
-  ConnectAndPoll();
+  EXPECT_EQ(Connect(), 1);
   ASSERT_TRUE(system_.Step());
   ZAVNVirtualUnplug(first);
   ASSERT_TRUE(system_.Step());  // the link is lost; the thread would end at its next cycle
   EXPECT_EQ(RxStatus(), kAllNoDevice);
 
   const std::int32_t second = PlugReceiver();
-  ConnectAndPoll();
+  EXPECT_EQ(Connect(), 1);
   EXPECT_EQ(OpenHandles(first), 0);
   ASSERT_TRUE(QueueReport(second));
   ASSERT_TRUE(system_.Step());
@@ -61,7 +55,7 @@ TEST_F(LinkTest, ConnectWhileTheThreadIsAboutToEndKeepsItPolling) {
 TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHolds) {
   const std::int32_t a = PlugReceiver();
   const std::int32_t b = PlugReceiver();
-  ConnectAndPoll();
+  EXPECT_EQ(Connect(), 1);
   ASSERT_TRUE(system_.Step());
   ZAVNVirtualUnplug(b);
   ASSERT_TRUE(system_.Step());
@@ -71,7 +65,7 @@ TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHol
   EXPECT_EQ(OpenHandles(a), 1);
   ZAVNDisconnectRx(2);
   const std::int32_t c = PlugReceiver();
-  ConnectAndPoll();
+  EXPECT_EQ(Connect(), 1);
   EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 2);
 
@@ -121,7 +115,7 @@ class CallbackLifecycleTest : public LinkTest, public ::testing::WithParamInterf
     g_callbackResult = -1;
     ZAVNInitGetRawDataCallBack(LifecycleCallback);
     ASSERT_GT(ZAVNVirtualPlugReceiver(1, 100), 0);  // one record per cycle
-    ConnectAndPoll();
+    EXPECT_EQ(Connect(), 1);
     for (int k = 0; k < 200 && g_callbacks == 0; ++k) ASSERT_TRUE(system_.Step());
     ASSERT_GT(g_callbacks, 0);
   }
@@ -149,7 +143,7 @@ TEST_P(CallbackLifecycleTest, StopsTheThreadAfterItsCycleOrKeepsItForANewConnect
   EXPECT_FALSE(system_.Step());  // the thread has ended
   EXPECT_EQ(RxStatus(), action == FromCallback::kReset ? kAllNoDevice : kFirstOnly);
   EXPECT_EQ(ZAVNTerminate(0), action == FromCallback::kReset ? 1 : 0);
-  ConnectAndPoll();
+  EXPECT_EQ(Connect(), 1);
   EXPECT_EQ(system_.ThreadsStarted(), 2);
 }
 

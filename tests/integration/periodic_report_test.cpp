@@ -18,8 +18,7 @@ class PeriodicReportTest : public LibraryTest {
   // Connects the receivers plugged so far and lets the first poll take the time at `start`.
   void Connect(std::uint32_t start) {
     system_.SetNow(start);
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    LibraryTest::Connect();
     ASSERT_TRUE(system_.Step());
     ASSERT_EQ(commands::Periodic().lastTick, start);
   }

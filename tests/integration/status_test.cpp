@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "core/player_assignment.h"
 #include "support/library_fixture.h"
 #include "support/report_builder.h"
 
@@ -14,15 +13,10 @@ using Report = std::array<std::uint8_t, kReportLength>;
 
 class StatusTest : public LibraryTest {
  protected:
-  void Connect() {
+  void SetUp() override {
+    LibraryTest::SetUp();
     id_ = PlugReceiver();
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
-  }
-  void ConnectPlayerOne() {
     Connect();
-    for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system_.Step());
-    ASSERT_EQ(core::Players().playerSlot[0], 1);
   }
   void QueueMotion(std::uint16_t first, std::uint8_t marker = 0) {
     Report report{};
@@ -35,7 +29,7 @@ class StatusTest : public LibraryTest {
 };
 
 TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
-  ConnectPlayerOne();
+  AwaitPlayers();
   for (std::uint16_t k = 1; k <= 4; ++k) QueueMotion(k);
   ASSERT_TRUE(system_.Step());
   ZAVNGetStatus(1, out_.get());
@@ -62,7 +56,6 @@ TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
 }
 
 TEST_F(StatusTest, MotionIsDecodedOnlyOncePlayersAreAssignedButRepliesAlways) {
-  Connect();
   QueueMotion(7);
   ASSERT_TRUE(system_.Step());
   const std::uint8_t serial[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -78,11 +71,9 @@ TEST_F(StatusTest, MotionIsDecodedOnlyOncePlayersAreAssignedButRepliesAlways) {
 // A read that the gate turned away before the players were assigned is dropped: it is never
 // decoded later, not even behind a shorter read.
 TEST_F(StatusTest, ReportsTurnedAwayBeforeTheAssignmentAreNeverDecoded) {
-  Connect();
   ASSERT_TRUE(system_.Step());
   for (std::uint16_t k = 1; k <= 3; ++k) QueueMotion(k);
-  for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system_.Step());
-  ASSERT_EQ(core::Players().assignDone, 1);
+  AwaitPlayers();
   QueueMotion(9);
   ASSERT_TRUE(system_.Step());
   ZAVNGetStatus(1, out_.get());
@@ -93,7 +84,7 @@ TEST_F(StatusTest, ReportsTurnedAwayBeforeTheAssignmentAreNeverDecoded) {
 
 // Players out of range read player 1 without its secondary fields; null pointers are skipped.
 TEST_F(StatusTest, OtherPlayersGetPlayerOneWithoutSecondaryFieldsAndNullsAreSkipped) {
-  ConnectPlayerOne();
+  AwaitPlayers();
   QueueMotion(5);
   QueueMotion(6, '2');  // a secondary record
   ASSERT_TRUE(system_.Step());

@@ -226,34 +226,20 @@ struct Chaos {
 };
 
 // Ends the process when the run has not finished in time, naming the phase it hangs in, so that
-// a hang fails the test at once rather than running into the time-out.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock lock(mutex_);
-          if (finished_.wait_for(lock, limit, [&] { return done_; })) return;
-          std::fprintf(stderr, "hang: %s not finished after %lld s\n", phase_.load(),
-                       static_cast<long long>(limit.count()));
-          std::_Exit(1);
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    finished_.notify_all();
-    thread_.join();
-  }
-  void Enter(const char* phase) { phase_ = phase; }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  bool done_ = false;
-  std::atomic<const char*> phase_{""};
-  std::thread thread_;  // last: it starts once the rest exists
-};
+// a hang fails the test at once rather than running into the time-out. Stopped when it goes.
+std::atomic<const char*> g_phase{""};
+std::jthread Watchdog(std::chrono::seconds limit) {
+  return std::jthread([limit](const std::stop_token& stop) {
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
+    never.wait_for(lock, stop, limit, [] { return false; });
+    if (stop.stop_requested()) return;
+    std::fprintf(stderr, "hang: %s not finished after %lld s\n", g_phase.load(),
+                 static_cast<long long>(limit.count()));
+    std::_Exit(1);
+  });
+}
 
 class StressTest : public LibraryTest {};
 
@@ -277,8 +263,8 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   const auto end = start + std::chrono::seconds(seconds);
   std::uint64_t callbacksAtHalf = UINT64_MAX;  // taken by the first host thread
   {
-    Watchdog watchdog(std::chrono::seconds(seconds + 60));
-    watchdog.Enter("the calls of every caller");
+    const std::jthread watchdog = Watchdog(std::chrono::seconds(seconds + 60));
+    g_phase = "the calls of every caller";
     std::vector<std::thread> hosts;
     for (unsigned t = 0; t < 4; ++t) {
       hosts.emplace_back([&, t] {
@@ -293,7 +279,7 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
     }
     for (auto& host : hosts) host.join();
 
-    watchdog.Enter("the closing calls");
+    g_phase = "the closing calls";
     g_closing = true;
     ZAVNInitGetRawDataCallBack(nullptr);
     ZAVNTerminate(0);

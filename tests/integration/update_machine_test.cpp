@@ -9,6 +9,7 @@
 #include "input/status_records.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "support/output_log.h"
+#include "support/scripted_port.h"
 #include "support/update_fixture.h"
 
 namespace zavn::testing {
@@ -37,40 +38,6 @@ bool Done() {
   return ZAVNGetBootloaderStatus(1) == ZAVN_UPDATE_DONE;
 }
 
-// The virtual receiver behind a port of its own: to the library, a receiver behind an OS backend.
-class OsPortStandIn final : public platform::HidPort {
- public:
-  platform::PathResult InterfacePath(std::uint32_t n,
-                                     char (&path)[platform::kDevicePathSize]) override {
-    return rx_.InterfacePath(n, path);
-  }
-  platform::HidHandle Open(const char* path) override { return rx_.Open(path); }
-  void Close(platform::HidHandle handle) override { rx_.Close(handle); }
-  bool Attributes(platform::HidHandle handle, platform::HidAttributes& out) override {
-    return rx_.Attributes(handle, out);
-  }
-  bool Capabilities(platform::HidHandle handle, platform::HidCaps& out) override {
-    return rx_.Capabilities(handle, out);
-  }
-  bool NumInputBuffers(platform::HidHandle handle, std::uint32_t& out) override {
-    return rx_.NumInputBuffers(handle, out);
-  }
-  bool ProductString(platform::HidHandle handle, void* buffer, std::uint32_t bytes) override {
-    return rx_.ProductString(handle, buffer, bytes);
-  }
-  platform::ReadOutcome Read(platform::HidHandle handle, std::uint8_t* buffer,
-                             std::uint32_t bytes) override {
-    return rx_.Read(handle, buffer, bytes);
-  }
-  platform::WriteOutcome SetOutputReport(platform::HidHandle handle, const std::uint8_t* report,
-                                         std::uint32_t length) override {
-    return rx_.SetOutputReport(handle, report, length);
-  }
-
- private:
-  platform::virt::VirtualReceiver& rx_ = platform::virt::Receiver();
-};
-
 // One poll-thread sleep at a time, the host reconnecting whenever the receiver drops off. What was
 // sent is taken after each step: the output log never overflows.
 class UpdateRunTest : public UpdateReadyTest {
@@ -83,8 +50,7 @@ class UpdateRunTest : public UpdateReadyTest {
 
   // Runs until `done` holds for what was sent; false after 2'000'000 sleeps.
   bool Run(const std::function<bool()>& done) {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    LibraryTest::Connect();
     ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
     for (int step = 0;; ++step) {
       if (step == 2'000'000) return false;
@@ -195,23 +161,34 @@ TEST_F(UpdateRunTest, AWrongChecksumIsNeverConfirmedAndTheBootLoaderStartsAgain)
   EXPECT_EQ(Find(again, kHexLine), sent_.size());
 }
 
-// Placeholder images: an update half-way through its HEX image stops once the receiver is met
-// through another port, sends nothing there, and finishes once it is on the virtual one again.
+// Placeholder images: an update half-way through its HEX image goes back to its start once the
+// receiver is met through another port, and sends nothing there; back on the virtual receiver it
+// runs to its end.
 TEST_F(UpdateRunTest, PlaceholderImagesReachTheVirtualReceiverOnly) {
   if (ZAVNFirmwareImagesArePlaceholders() == 0) GTEST_SKIP() << "real images go to any receiver";
   ASSERT_TRUE(Run([&] { return Find(0, kHexLine) < sent_.size(); }));
 
-  static OsPortStandIn port;
+  // The boot loader, as the system's HID stack would show it.
+  static ScriptedPort port;
+  port.Add({platform::PathResult::kFound, "\\\\?\\hid#boot", {0xFFFF, 0x0008, 1}, {32, 32, 0}, 1});
+  const std::u16string product = u"NOLTABootloader";  // UTF-16LE on the machines we test on
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(product.c_str());
+  port.product.assign(bytes, bytes + 2 * (product.size() + 1));
   platform::InstallHidPort(&port);
-  ZAVNDisconnectRx(1);
+  ZAVNReset();  // forgets the slot's path; the machine keeps its progress
+  ASSERT_GT(firmware::UpdateSlot(1).vukLine, 0);
   system_.StepFromNowOn();
-  const std::size_t from = sent_.size();
   const std::uint64_t cycles = system_.Cycles();
   ASSERT_TRUE(Run([&] { return system_.Cycles() > cycles + 1000; }));
   EXPECT_EQ(firmware::UpdateSlot(1).state, firmware::UPD_IDLE);
+  EXPECT_EQ(firmware::UpdateSlot(1).vukLine, 0);
   EXPECT_EQ(ZAVNGetBootloaderStatus(1), 0);
-  for (const Is& is : {kHexLine, kTableRow, kSerialQuery, Equals(kErase)}) {
-    EXPECT_EQ(Find(from, is), sent_.size());
+  ASSERT_FALSE(port.written.empty());  // the periodic reports
+  for (const Bytes& report : port.written) {
+    for (const Is& is :
+         {kHexLine, kTableRow, kSerialQuery, Equals(kErase), BootCommand(0x65, 0x91)}) {
+      EXPECT_FALSE(is(report));
+    }
   }
 
   // Back on the virtual receiver the update runs to its end. The receiver is plugged afresh: the

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/player_assignment.h"
 #include "platform/hid_port.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "support/stepped_system.h"
@@ -42,6 +43,17 @@ class LibraryTest : public ::testing::Test {
   // A receiver data interface.
   static std::int32_t PlugReceiver(const char* product = "NOLTADongle") {
     return ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kReportLength, product);
+  }
+
+  // Connects what is plugged and starts the poll thread; ZAVNRoutineFunc's result.
+  static std::int32_t Connect() {
+    ZAVNConnectRx();
+    return ZAVNRoutineFunc();
+  }
+  // Steps the poll thread until it has assigned the players.
+  void AwaitPlayers() {
+    for (int k = 0; k < 200 && core::Players().assignDone == 0; ++k) ASSERT_TRUE(system_.Step());
+    ASSERT_EQ(core::Players().assignDone, 1);
   }
 
   static bool QueueReport(std::int32_t id, std::uint8_t first = 0) {

@@ -1,7 +1,9 @@
 // A HidPort whose interfaces a test lists one by one, for what the virtual receiver cannot
-// show: paths too long for a path buffer, null handles, and which interface indices are asked.
+// show: paths too long for a path buffer, null handles, which interface indices are asked,
+// arbitrary bytes as the product string, and a receiver met through another port than it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -23,10 +25,12 @@ class ScriptedPort final : public platform::HidPort {
 
   void Add(Entry entry) { entries_.push_back(std::move(entry)); }
 
+  // What ProductString hands over, as much as the caller asks for; none while empty.
+  std::vector<std::uint8_t> product;
   std::uint32_t highestIndexAsked = 0;
   int opens = 0;
   int closes = 0;
-  int writes = 0;
+  std::vector<std::vector<std::uint8_t>> written;  // every output report, as sent
 
   platform::PathResult InterfacePath(std::uint32_t n,
                                      char (&path)[platform::kDevicePathSize]) override {
@@ -57,13 +61,17 @@ class ScriptedPort final : public platform::HidPort {
     return entry != nullptr;
   }
   bool NumInputBuffers(platform::HidHandle, std::uint32_t&) override { return false; }
-  bool ProductString(platform::HidHandle, void*, std::uint32_t) override { return false; }
+  bool ProductString(platform::HidHandle, void* buffer, std::uint32_t bytes) override {
+    if (product.empty()) return false;
+    std::memcpy(buffer, product.data(), std::min<std::size_t>(product.size(), bytes));
+    return true;
+  }
   platform::ReadOutcome Read(platform::HidHandle, std::uint8_t*, std::uint32_t) override {
     return {platform::ReadOutcome::kNothingYet, 0};
   }
-  platform::WriteOutcome SetOutputReport(platform::HidHandle, const std::uint8_t*,
-                                         std::uint32_t) override {
-    ++writes;
+  platform::WriteOutcome SetOutputReport(platform::HidHandle, const std::uint8_t* report,
+                                         std::uint32_t length) override {
+    written.emplace_back(report, report + length);
     return {true, 0};
   }
 

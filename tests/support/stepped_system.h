@@ -22,7 +22,6 @@ class SteppedSystem final : public platform::System {
  public:
   void SetNow(std::uint32_t ms) { now_ = ms; }
   void Advance(std::uint32_t ms) { now_ += ms; }
-  void SetMaxInputBuffers(std::uint32_t count) { maxInputBuffers_ = count; }
   // From now on every sleep moves the clock on by its length, as real time would pass.
   void AdvanceClockOnSleep() { advanceOnSleep_ = true; }
 
@@ -103,7 +102,7 @@ class SteppedSystem final : public platform::System {
     changed_.wait(lock, [&] { return freeRun_ || released_ >= sleeps_; });
   }
 
-  std::uint32_t MaxInputBuffers() override { return maxInputBuffers_; }
+  std::uint32_t MaxInputBuffers() override { return 0; }
 
   platform::ThreadHandle StartThread(platform::ThreadProc proc, void* argument) override {
     {
@@ -169,7 +168,6 @@ class SteppedSystem final : public platform::System {
   }
 
   std::atomic<std::uint32_t> now_{0};
-  std::atomic<std::uint32_t> maxInputBuffers_{0};
   std::atomic<bool> advanceOnSleep_{false};
   std::uint32_t lastSleepMs_ = 0;
   std::optional<std::string> executablePath_;

@@ -22,8 +22,7 @@ class UpdateReadyTest : public LibraryTest {
 
   // Connects what is plugged and waits until the poll thread, if one runs, has parked.
   void Connect() {
-    ZAVNConnectRx();
-    ZAVNRoutineFunc();
+    LibraryTest::Connect();
     system_.WaitUntilParked();
   }
   // What a host does to keep an update going while the receiver re-enumerates as its boot
