@@ -337,6 +337,15 @@ struct Command {
   std::function<bool(const PlayerStatus&)> answered = nullptr;
 };
 
+// The call of a command that returns nothing.
+template <typename Call>
+std::function<bool()> Sent(Call call) {
+  return [call] {
+    call();
+    return true;
+  };
+}
+
 std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
                                       const std::uint8_t (&version)[12],
                                       const std::uint8_t (&digits)[25],
@@ -379,36 +388,19 @@ std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
        [] { return ZAVNSwitchGSensitivity(1, 0x116) == 1; },
        {0x06, 0x16}},
       {"ZAVNSendCMDToTx", [] { return ZAVNSendCMDToTx(1, 2, &kToTx) == 1; }, {0x02, 0x17}},
-      {"ZAVNAskSerialNumber (query)",
-       [] {
-         ZAVNAskSerialNumber(1, 3, nullptr, 1);
-         return true;
-       },
+      {"ZAVNAskSerialNumber (query)", Sent([] { ZAVNAskSerialNumber(1, 3, nullptr, 1); }),
        serialQuery,
        [&serialBefore](const PlayerStatus& s) {
          return std::memcmp(s.SerialBlock, serialBefore, sizeof serialBefore) == 0;
        }},
-      {"ZAVNAskSerialNumber (data)",
-       [&serial] {
-         ZAVNAskSerialNumber(1, 2, serial, 2);
-         return true;
-       },
+      {"ZAVNAskSerialNumber (data)", Sent([&serial] { ZAVNAskSerialNumber(1, 2, serial, 2); }),
        serialData},
-      {"ZAVNReadWriteVersionNum",
-       [&version] {
-         ZAVNReadWriteVersionNum(1, 1, version);
-         return true;
-       },
+      {"ZAVNReadWriteVersionNum", Sent([&version] { ZAVNReadWriteVersionNum(1, 1, version); }),
        versionWrite,
        [&version](const PlayerStatus& s) {
          return std::memcmp(s.VersionBlock, version, sizeof version) == 0;
        }},
-      {"ZAVNWriteAccountData",
-       [&digits] {
-         ZAVNWriteAccountData(1, 2, 0, digits);
-         return true;
-       },
-       account,
+      {"ZAVNWriteAccountData", Sent([&digits] { ZAVNWriteAccountData(1, 2, 0, digits); }), account,
        [&digits](const PlayerStatus& s) {
          for (int k = 0; k < 25; ++k) {
            if (s.AccountPages[2][k] != digits[k] + 0x30) return false;
@@ -421,29 +413,10 @@ std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
       {"ZAVNSetMotorAction",
        [] { return ZAVNSetMotorAction(1, kMotor) == 16; },
        {0x07, 1, 2, 3, 4, 5, 6, 7, 8}},
-      {"ZAVNSelectPlayerNum",
-       [] {
-         ZAVNSelectPlayerNum(1, 3);
-         return true;
-       },
-       {0x04, 0x03, 0x00, 0x00}},
-      {"ZAVNSwitchRFAntenna",
-       [] {
-         ZAVNSwitchRFAntenna(1, 2);
-         return true;
-       },
-       {0x06, 0x02, 0x00, 0x00}},
-      {"ZAVNSendAPIKeyboardMouse",
-       [] {
-         ZAVNSendAPIKeyboardMouse(1, kKeys);
-         return true;
-       },
-       keys},
-      {"ZAVNSendAPINewKeyJoystick",
-       [] {
-         ZAVNSendAPINewKeyJoystick(1, kStick);
-         return true;
-       },
+      {"ZAVNSelectPlayerNum", Sent([] { ZAVNSelectPlayerNum(1, 3); }), {0x04, 0x03, 0x00, 0x00}},
+      {"ZAVNSwitchRFAntenna", Sent([] { ZAVNSwitchRFAntenna(1, 2); }), {0x06, 0x02, 0x00, 0x00}},
+      {"ZAVNSendAPIKeyboardMouse", Sent([] { ZAVNSendAPIKeyboardMouse(1, kKeys); }), keys},
+      {"ZAVNSendAPINewKeyJoystick", Sent([] { ZAVNSendAPINewKeyJoystick(1, kStick); }),
        WithZeros(stick, 17)},
       {"ZAVNSendScrResolMSXYPos",
        [] { return ZAVNSendScrResolMSXYPos(1, 1920, 1080, 0x1234, 0x10567) == 1; },
@@ -451,17 +424,8 @@ std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
       {"ZAVNSendAppInfoToDongle",
        [] { return ZAVNSendAppInfoToDongle(1, 0x21, 0x122) == 1; },
        {0x13, 0x21, 0x22}},
-      {"ZAVNWriteHarlonHex",
-       [] {
-         ZAVNWriteHarlonHex(1, scratch, kRow);
-         return true;
-       },
-       row},
-      {"ZAVNWriteVUKHex",
-       [] {
-         ZAVNWriteVUKHex(1, scratch, kHexLine);
-         return true;
-       },
+      {"ZAVNWriteHarlonHex", Sent([] { ZAVNWriteHarlonHex(1, scratch, kRow); }), row},
+      {"ZAVNWriteVUKHex", Sent([] { ZAVNWriteVUKHex(1, scratch, kHexLine); }),
        WithZeros({0x10, 0x04, 0x00, 0x10, 0x00, 0x01, 0x02, 0x03, 0x04, 0xE2}, 22)},
   };
 }
@@ -729,23 +693,36 @@ void FirmwareUpdate(Context& c) {
         "the receiver holds its serial number again");
 }
 
-// --wine COMMAND...: for each shell COMMAND (a Windows host under Wine, tests/kernel/wine_host.c)
-// plugs another vendor's device and a receiver streaming ZAVN_WINE_RATE_HZ records a second (200
-// unless set; the host reads it too), runs COMMAND and checks the commands that reached the
-// receiver. The host asks through files in /tmp: zavn-pause stops the records for 1.5 s,
-// zavn-unplug pulls the receiver out for 2 s; each file goes once done.
-void RunUnderWine(UhidModel& model, const char* command) {
+// --wine COMMAND...: plugs another vendor's device and a receiver streaming ZAVN_WINE_RATE_HZ
+// records a second (200 unless set; the host reads it too), then for each shell COMMAND (a
+// Windows host under Wine, tests/kernel/wine_host.c) runs it and checks the commands that reached
+// the receiver. The devices stay plugged from one host to the next. The host asks through files
+// in /tmp: zavn-pause stops the records for 1.5 s, zavn-unplug pulls the receiver out, zavn-plug
+// plugs a new one in; each file goes once done.
+struct WineBench {
+  int rateHz = 200;
+  int other = 0;
+  int receiver = 0;
+};
+
+bool PlugForWine(UhidModel& model, WineBench& bench) {
   const char* rate = std::getenv("ZAVN_WINE_RATE_HZ");
-  const int rateHz = rate != nullptr ? std::atoi(rate) : 200;
+  if (rate != nullptr) bench.rateHz = std::atoi(rate);
   ReceiverOptions foreign;
   foreign.vendor = 0xFFFE;
   foreign.unusedInterfaces = false;
-  const int other = model.Plug(foreign);
-  int id = model.Plug({});
-  if (!Check(other != 0 && id != 0 && model.AwaitNodes(other, 5s) && model.AwaitNodes(id, 5s),
+  bench.other = model.Plug(foreign);
+  bench.receiver = model.Plug({});
+  if (!Check(bench.other != 0 && bench.receiver != 0 && model.AwaitNodes(bench.other, 5s) &&
+                 model.AwaitNodes(bench.receiver, 5s),
              "the devices are plugged", model.Failure()))
-    return;
-  model.Stream(id, rateHz);
+    return false;
+  model.Stream(bench.receiver, bench.rateHz);
+  return true;
+}
+
+void RunUnderWine(UhidModel& model, WineBench& bench, const char* command) {
+  std::size_t from = model.Outputs(bench.receiver).size();
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
@@ -758,22 +735,26 @@ void RunUnderWine(UhidModel& model, const char* command) {
   int status = 0;
   while (waitpid(child, &status, WNOHANG) == 0) {
     if (access("/tmp/zavn-pause", F_OK) == 0) {
-      model.Stream(id, 0);
+      model.Stream(bench.receiver, 0);
       std::this_thread::sleep_for(1500ms);
-      model.Stream(id, rateHz);
+      model.Stream(bench.receiver, bench.rateHz);
       unlink("/tmp/zavn-pause");
     }
     if (access("/tmp/zavn-unplug", F_OK) == 0) {
-      sent = CommandsSent(model, id, 0);
-      model.Unplug(id);
-      std::this_thread::sleep_for(2s);
-      id = model.Plug({});
-      model.AwaitNodes(id, 5s);
-      model.Stream(id, rateHz);
+      sent = CommandsSent(model, bench.receiver, from);
+      model.Unplug(bench.receiver);
       unlink("/tmp/zavn-unplug");
+    }
+    if (access("/tmp/zavn-plug", F_OK) == 0) {
+      bench.receiver = model.Plug({});
+      from = 0;
+      model.AwaitNodes(bench.receiver, 5s);
+      model.Stream(bench.receiver, bench.rateHz);
+      unlink("/tmp/zavn-plug");
     }
     std::this_thread::sleep_for(20ms);
   }
+  if (sent.empty()) sent = CommandsSent(model, bench.receiver, from);
   if (FILE* log = std::fopen("/tmp/wine-host.log", "r")) {
     char line[512];
     while (std::fgets(line, sizeof line, log)) std::printf("     %s", line);
@@ -784,8 +765,6 @@ void RunUnderWine(UhidModel& model, const char* command) {
   for (const Bytes& b : sent) got += Hex(b) + "; ";
   Check(sent == expected, "the receiver got each command's exact bytes", got);
   Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, std::string("the host passed: ") + command);
-  model.Unplug(id);
-  model.Unplug(other);
 }
 
 }  // namespace
@@ -803,7 +782,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (argc > 2 && std::strcmp(argv[1], "--wine") == 0) {
-    for (int k = 2; k < argc; ++k) RunUnderWine(model, argv[k]);
+    WineBench bench;
+    if (PlugForWine(model, bench)) {
+      for (int k = 2; k < argc; ++k) {
+        const auto hostStart = Clock::now();
+        RunUnderWine(model, bench, argv[k]);
+        std::printf("   (%.1f s)\n", Seconds(Clock::now() - hostStart));
+      }
+    }
     Check(model.Failure().empty(), "the model's own uhid I/O never failed", model.Failure());
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
