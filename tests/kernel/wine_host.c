@@ -84,8 +84,8 @@ static void Stream(const char* name, int ms) {
   last = -1;
   gapText[0] = 0;
   Collect(20000, ZAVNGetTxStatus, 0);
-  /* A second to settle: the emulated machine is busiest while the stream starts. */
-  Collect(1000, NULL, 0);
+  /* A few seconds to settle: the emulated machine is busiest while Wine starts up. */
+  Collect(5000, NULL, 0);
   samples = gaps = 0;
   gapText[0] = 0;
   for (start = GetTickCount(); samples < expected && (int)(GetTickCount() - start) < 3 * ms;
