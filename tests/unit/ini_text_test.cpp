@@ -1,4 +1,4 @@
-// The INI reader against the private-profile rules, with files that break naive readers.
+// The INI reader and the settings seam on it, against the private-profile rules.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 
 #include "platform/posix/ini_text.h"
 #include "platform/profile.h"
+#include "support/profile_rules.h"
 
 namespace zavn::testing {
 namespace {
@@ -20,45 +21,31 @@ std::string Value(std::string_view text, std::string_view section, std::string_v
   return value ? std::string(*value) : kMissing;
 }
 
-TEST(IniText, ValuesFollowTheProfileRules) {
-  const struct {
-    std::string text, key, expected;
-  } cases[] = {
-      // Names match without case and blanks; values lose blanks and one pair of quotes.
-      {"\xEF\xBB\xBF[ s ]\r\n  DLL_NAME\t=  Race.dll  \r\n", "dll_name", "Race.dll"},
-      {"[S]\r\nPath=\"Games\\Race\"\r\n", " PATH ", "Games\\Race"},
-      {"[S]\nQ='it''s'\n", "Q", "it''s"},
-      {"[S]\nQ=\"half\n", "Q", "\"half"},
-      {"[S]\nQ=\"\"\n", "Q", ""},
-      // No comments, and only the first '=' splits.
-      {"[S]\n; c=not one\n", "; c", "not one"},
-      {"[S]\nA=b=c\n", "A", "b=c"},
-      {"[S]\nno equals sign\n", "no equals sign", kMissing},
-      // The first section of a name and the first key of a name win.
-      {"[S]\n[s]\nLater=x\n", "Later", kMissing},
-      {"[S]\nKey=first\nKEY=second\n", "key", "first"},
-      {"[T]\nK=t\n[S]\nK=s", "K", "s"},  // no final newline
-      // Odd files read without harm.
-      {"K=before any section\n[S]\n", "K", kMissing},
-      {"[S", "K", kMissing},
-      {std::string("[S]\nK=a\0b\n", 11), "K", std::string("a\0b", 3)},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Value(c.text, " s\t", c.key), c.expected) << c.text;
+// The shared rules file, read as the Windows functions read it.
+TEST(Profile, ReadsTheRulesFileAsWindowsDoes) {
+  const std::string path = ::testing::TempDir() + "zavn_profile_rules.ini";
+  std::ofstream(path, std::ios::binary) << zavnProfileRulesFile;
+  char value[64];
+  for (const auto& rule : zavnProfileStrings) {
+    platform::ReadProfileString(rule.section, rule.key, kMissing, value, sizeof value,
+                                path.c_str());
+    EXPECT_STREQ(value, rule.value != nullptr ? rule.value : kMissing)
+        << "[" << rule.section << "] " << rule.key;
+  }
+  for (const auto& rule : zavnProfileIntegers) {
+    EXPECT_EQ(platform::ReadProfileInt("Game0003", rule.key, 7, path.c_str()), rule.value)
+        << rule.key;
+  }
+  std::remove(path.c_str());
+}
 
+TEST(IniText, OddFilesReadWithoutHarm) {
+  EXPECT_EQ(Value("K=before any section\n[S]\n", "S", "K"), kMissing);
+  EXPECT_EQ(Value("[S", "S", "K"), kMissing);
+  EXPECT_EQ(Value(std::string("[S]\nK=a\0b\n", 11), "S", "K"), std::string("a\0b", 3));
   const std::string longLine = "[S]\nLong=" + std::string(100000, 'x') + "\nAfter=1\n";
   EXPECT_EQ(Value(longLine, "S", "Long").size(), 100000u);
   EXPECT_EQ(Value(longLine, "S", "After"), "1");
-}
-
-TEST(IniText, IntegersAreTheLeadingDecimalNumber) {
-  const struct {
-    const char* text;
-    std::int32_t value;
-  } cases[] = {{"12abc", 12}, {"-5", -5},        {"0x10", 0},
-               {" \t42", 42}, {"4294967297", 1}, {"-", 0}};  // 2^32 + 1 wraps
-  for (const auto& c : cases) {
-    EXPECT_EQ(static_cast<std::int32_t>(platform::ini::ParseInteger(c.text)), c.value) << c.text;
-  }
 }
 
 TEST(Profile, StringsAreCutToTheBufferAndDefaultsFillTheGaps) {
