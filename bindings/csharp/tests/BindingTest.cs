@@ -293,13 +293,10 @@ static unsafe class BindingTest
         Check(Throws<ArgumentException>(() => r.SetMotor(p, new byte[7])) && next() == null,
               "a short array is refused before the library reads past it");
 
-        // What the transmitter kept, through its record's layout; its answers in the snapshot.
+        // The transmitter's record read through the binding (its last field); its answers in the snapshot.
         VirtualTransmitterState state;
-        Check(ZavnNative.ZAVNVirtualGetTransmitter(id, &state) == 1, "the transmitter's state");
-        Check(state.Modes[0] == 0x11 && state.Modes[5] == 0x16 && state.Antenna == 2 && state.Motor[7] == 8 &&
-              state.Joystick[14] == 0x3E && state.AppInfo[1] == 0x22 && state.MouseY == 0x0567 &&
-              state.Serial[15] == '2' && state.Version[11] == 'S' && state.AccountPages[2 * 25 + 24] == '4' &&
-              state.ReportsReceived >= commands.Count, "the transmitter kept the commands");
+        Check(ZavnNative.ZAVNVirtualGetTransmitter(id, &state) == 1 && state.ReportsReceived >= commands.Count,
+              "the transmitter's state", state.ReportsReceived.ToString());
         using (var snapshot = new StatusSnapshot())
         {
             // One question at a time, asked again until answered: the decoder takes one identity
@@ -323,8 +320,7 @@ static unsafe class BindingTest
         byte[] text = new byte[33];
         fixed (byte* t = text)
             Check(new string((sbyte*)ZavnNative.ZAVNITOA(-1, t, 16)) == "ffffffff", "ZAVNITOA");
-        r.SetJoystickLoop(true);
-        r.SetJoystickLoop(false);
+        Check(!Throws<EntryPointNotFoundException>(() => r.SetJoystickLoop(true)), "the joystick loop switch is bound");
     }
 
     static void Update(Receiver receiver)
