@@ -185,6 +185,7 @@ namespace Zavn.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualPlug(int vendorId, int productId, int inputReportLength, int outputReportLength, byte* product);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualPlugReceiver(int transmitters, int rateHz);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualUnplug(int id);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualReplug(int id);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualQueueInput(int id, byte* report, int length);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualTakeOutput(int id, byte* buffer, int capacity);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualSetProduct(int id, byte* product);

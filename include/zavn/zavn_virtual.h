@@ -22,7 +22,9 @@ ZAVN_EXTERN_C_BEGIN
 /* Interfaces the virtual receiver holds at once, and the largest report lengths it takes. */
 #define ZAVN_VIRTUAL_MAX_INTERFACES 32
 #define ZAVN_VIRTUAL_MAX_REPORT_LENGTH 1024
-/* Input reports held per interface (the oldest is dropped when full) and output reports kept. */
+/* Input reports held per interface (the oldest is dropped when full) until the library asks for
+   another depth, as the Windows HID driver's default; the library asks for 512 when it opens an
+   interface. Output reports kept. */
 #define ZAVN_VIRTUAL_INPUT_QUEUE 32
 #define ZAVN_VIRTUAL_OUTPUT_LOG 4096
 
@@ -46,13 +48,23 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlug(int32_t vendorId, int32_t productId,
    data), then `transmitters` (1..4) data interfaces (0xFFFF/0x0008, 32-byte input reports,
    product "NOLTADongle"). Each data interface streams motion records at rateHz (1..1000), produced
    when the library reads, from the library's clock: smooth motion distinct per player with
-   occasional button presses. Returns the id of the first data interface (the others follow in
-   order), or 0 when there is no room or an argument is out of range. */
+   occasional button presses. Each record carries its sample number (from 0), big-endian, in
+   report bytes 16..19, which the library hands on as RawRecord[16..19]. Returns the id of the first
+   data interface (the others follow in order), or 0 when there is no room or an argument is out of
+   range. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz);
 
 /* Removes the interface from the enumeration; reads and writes on handles already open to it
    fail. Returns 1, or 0 for an unknown id. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualUnplug(int32_t id);
+
+/* Plugs an unplugged interface back, as the device comes back when it is plugged in again: under
+   a new path, its handles from before dead. A data interface of ZAVNVirtualPlugReceiver comes
+   back with the firmware it was running (or was about to start), as a real receiver would: pulled
+   in its boot loader it comes back in its boot loader, having lost an unfinished image; its
+   transmitter's records of the time away are lost. Returns 1, or 0 for an unknown id or one that
+   is plugged. */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualReplug(int32_t id);
 
 /* Queues one input report (report ID first) of exactly the interface's input report length.
    Returns 1, or 0 for an unknown or unplugged id, a null report or another length. */

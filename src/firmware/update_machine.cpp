@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "commands/image_checksum.h"
 #include "commands/output_reports.h"
 #include "commands/senders.h"
 #include "firmware/images.h"
+#include "firmware/vuk_hex_writer.h"
 #include "input/acknowledgements.h"
 #include "platform/system.h"
 #include "transport/hid_device.h"
@@ -15,7 +15,8 @@
 namespace zavn::firmware {
 namespace {
 
-// Pauses after a step, for the receiver to act on it.
+// Pauses after a step, for the receiver to act on it; a row or line goes out no sooner than
+// kRowPauseMs after the report before it.
 constexpr std::uint32_t kRowPauseMs = 1;
 constexpr std::uint32_t kCommandPauseMs = 300;
 constexpr std::uint32_t kErasePauseMs = 500;
@@ -40,12 +41,22 @@ UpdateSlotState g_slots[kUpdateSlots];
 char g_harlonLineBuffer[ZAVN_IMAGE_LINE_BYTES];
 char g_vukLineBuffer[ZAVN_IMAGE_LINE_BYTES];
 
-void Pause(std::uint32_t ms) {
-  platform::ActiveSystem().SleepMs(ms);
+// The receiver gets `ms` after the report just sent before the machine's next step.
+void PauseAfterSend(UpdateSlotState& s, std::uint32_t now, std::uint32_t ms) {
+  s.lastSentTick = now;
+  s.paused = true;
+  s.dueTick = now + ms;
 }
 
-void SendBoot(std::int32_t slot, int selector) {
-  commands::Send(slot, commands::BuildBootCommand(selector, commands::VUKChecksum()));
+// Whether the pause, if any, has passed; ends it then.
+bool Due(UpdateSlotState& s, std::uint32_t now) {
+  if (s.paused && static_cast<std::int32_t>(now - s.dueTick) < 0) return false;
+  s.paused = false;
+  return true;
+}
+
+void SendBoot(std::int32_t slot, int selector, std::uint32_t checksum = 0) {
+  commands::Send(slot, commands::BuildBootCommand(selector, checksum));
 }
 
 bool SerialComplete(const PlayerStatus& status) {
@@ -82,41 +93,74 @@ bool IsLine(int line) {
   return VUKImage[line][0] == ':';
 }
 
-// Sends rows while the receiver grants them, one grant per row.
-UpdateState SendHarlonRows(std::int32_t slot, UpdateSlotState& s) {
-  while (!IsEndRow(s.harlonRow) && input::TakeHarlonAck(slot) != 0) {
-    Pause(kRowPauseMs);
+// An image phase without a grant for too long starts again from the identification.
+UpdateState AwaitGrant(UpdateSlotState& s, std::uint32_t now, UpdateState waiting) {
+  return now - s.lastSentTick > kGrantTimeoutMs ? UPD_IDLE : waiting;
+}
+
+// Sends the next row when the receiver has granted it; one grant per row.
+UpdateState SendHarlonRow(std::int32_t slot, UpdateSlotState& s, std::uint32_t now) {
+  if (!IsEndRow(s.harlonRow)) {
+    if (input::TakeHarlonAck(slot) == 0) return AwaitGrant(s, now, UPD_SEND_HARLON);
     ZAVNWriteHarlonHex(slot, g_harlonLineBuffer, HarlonImage[s.harlonRow]);
     ++s.harlonRow;
+    PauseAfterSend(s, now, kRowPauseMs);
   }
   return s.harlonRow == kHarlonRows ? UPD_IDLE : UPD_SEND_HARLON;
 }
 
-// Sends lines while they begin with ':' and the receiver grants them, one grant per line.
-UpdateState SendVUKLines(std::int32_t slot, UpdateSlotState& s) {
-  while (IsLine(s.vukLine) && input::TakeVUKAck(slot) != 0) {
+// Sends the next line while lines begin with ':' and the receiver has granted it; one grant per
+// line. The machine keeps the sum of the lines of this transfer for its checksum report.
+UpdateState SendVUKLine(std::int32_t slot, UpdateSlotState& s, std::uint32_t now) {
+  if (IsLine(s.vukLine)) {
+    if (input::TakeVUKAck(slot) == 0) return AwaitGrant(s, now, UPD_SEND_VUK);
     // The writer reads 64 bytes: give it the line in a copy of that size.
     char line[ZAVN_IMAGE_LINE_BYTES] = {};
     std::memcpy(line, VUKImage[s.vukLine], kVUKLineSlot);
-    Pause(kRowPauseMs);
-    ZAVNWriteVUKHex(slot, g_vukLineBuffer, line);
+    s.imageSum += WriteVUKLine(slot, g_vukLineBuffer, line);
     ++s.vukLine;
+    PauseAfterSend(s, now, kRowPauseMs);
   }
   return s.vukLine == kVUKLines ? UPD_SEND_CHECKSUM : UPD_SEND_VUK;
 }
 
-UpdateState SendChecksum(std::int32_t slot, UpdateSlotState& s, const PlayerStatus& status) {
-  SendBoot(slot, kBootChecksum);
+// Tests the answer to the checksum report before this one, then sends this one.
+UpdateState SendChecksum(std::int32_t slot, UpdateSlotState& s, const PlayerStatus& status,
+                         std::uint32_t now) {
+  SendBoot(slot, kBootChecksum, s.imageSum);
   const bool confirmed = Confirmed(status);
   const std::int32_t tries = s.checksumTries++;
-  Pause(kCommandPauseMs);
+  PauseAfterSend(s, now, kCommandPauseMs);
   if (confirmed) return UPD_BOOT_FINISH;
   return tries > kMaxChecksumTries ? UPD_BOOT_STEP1 : UPD_SEND_CHECKSUM;
 }
 
+// Reads the serial number once the query's answer is due; sends the query otherwise.
+UpdateState ReadSerial(std::int32_t slot, UpdateSlotState& s, const PlayerStatus& status,
+                       std::uint32_t now) {
+  if (!s.serialQueried) {
+    commands::SendSerialQuery(slot, kSerialRead);
+    s.serialQueried = true;
+    PauseAfterSend(s, now, kCommandPauseMs);
+    return UPD_READ_SERIAL;
+  }
+  s.serialQueried = false;
+  if (!SerialComplete(status)) return UPD_READ_SERIAL;
+  std::memcpy(s.keptSerial, status.SerialBlock, sizeof s.keptSerial);
+  s.serialKept = true;
+  return UPD_END_SERIAL_READ;
+}
+
+// Whether the slot has taken another interface since the receiver was identified: a phase under
+// way is then lost with the receiver's restart.
+bool ReceiverChanged(std::int32_t slot, const UpdateSlotState& s) {
+  return s.state != UPD_IDLE && s.state != UPD_IDENTIFY &&
+         transport::Slot(slot - 1).Takes() != s.receiverTakes;
+}
+
 // Runs the handler of the slot's state and returns the next state; sets the flags it reaches.
 UpdateState RunHandler(std::int32_t link, std::int32_t slot, UpdateSlotState& s,
-                       const PlayerStatus& status) {
+                       const PlayerStatus& status, std::uint32_t now) {
   const auto state = static_cast<UpdateState>(s.state);
   const bool linkUp = link == LINK_OK;
   UpdateState next = state;
@@ -126,60 +170,71 @@ UpdateState RunHandler(std::int32_t link, std::int32_t slot, UpdateSlotState& s,
       next = linkUp ? UPD_IDENTIFY : UPD_IDLE;
       break;
     case UPD_IDENTIFY:
+      s.receiverTakes = transport::Slot(slot - 1).Takes();
       next = Identify(slot);
+      // A table image always goes out whole, from its first row, which needs no grant.
+      if (next == UPD_SEND_HARLON) {
+        s.harlonRow = 0;
+        input::GrantAcknowledgements(slot);
+      }
+      s.lastSentTick = now;  // the grant wait of a table image starts here
       s.reachedFlags[UPD_READ_SERIAL] = 1;
       break;
     case UPD_READ_SERIAL:
-      commands::SendSerialQuery(slot, kSerialRead);
-      Pause(kCommandPauseMs);
-      next = SerialComplete(status) ? UPD_END_SERIAL_READ : UPD_READ_SERIAL;
+      next = ReadSerial(slot, s, status, now);
       break;
     case UPD_END_SERIAL_READ:
       commands::SendSerialQuery(slot, kSerialEnd);
-      Pause(kCommandPauseMs);
+      PauseAfterSend(s, now, kCommandPauseMs);
       next = UPD_ERASE;
       break;
     case UPD_ERASE:
       commands::SendMotorAction(slot, kEraseCommand);
-      Pause(kErasePauseMs);
+      PauseAfterSend(s, now, kErasePauseMs);
       next = UPD_IDLE;
       break;
     case UPD_SEND_HARLON:
-      next = SendHarlonRows(slot, s);
+      next = SendHarlonRow(slot, s, now);
       break;
     case UPD_BOOT_START:
       next = UPD_BOOT_STEP1;
       break;
     case UPD_BOOT_STEP1:
+      // The first step opens a transfer: the HEX image goes out whole, from its first line,
+      // which needs no grant.
       SendBoot(slot, kBootStep1);
       s.checksumTries = 0;
-      Pause(kCommandPauseMs);
+      s.vukLine = 0;
+      s.imageSum = 0;
+      input::GrantAcknowledgements(slot);
+      PauseAfterSend(s, now, kCommandPauseMs);
       next = UPD_BOOT_STEP2;
       break;
     case UPD_BOOT_STEP2:
       SendBoot(slot, kBootStep2);
-      Pause(kCommandPauseMs);
+      PauseAfterSend(s, now, kCommandPauseMs);
       next = UPD_SEND_VUK;
       break;
     case UPD_SEND_VUK:
-      next = SendVUKLines(slot, s);
+      next = SendVUKLine(slot, s, now);
       break;
     case UPD_SEND_CHECKSUM:
-      next = SendChecksum(slot, s, status);
+      next = SendChecksum(slot, s, status, now);
       break;
     case UPD_BOOT_FINISH:
       SendBoot(slot, kBootFinish);
-      Pause(kFinishPauseMs);
+      PauseAfterSend(s, now, kFinishPauseMs);
       next = UPD_IDLE;
       break;
     case UPD_WRITE_SERIAL:
-      commands::SendSerialData(kSerialWrite, slot, status.SerialBlock);
-      Pause(kCommandPauseMs);
+      commands::SendSerialData(kSerialWrite, slot,
+                               s.serialKept ? s.keptSerial : status.SerialBlock);
+      PauseAfterSend(s, now, kCommandPauseMs);
       next = UPD_END_SERIAL_WRITE;
       break;
     case UPD_END_SERIAL_WRITE:
       commands::SendSerialData(kSerialEnd, slot, nullptr);
-      Pause(kCommandPauseMs);
+      PauseAfterSend(s, now, kCommandPauseMs);
       next = linkUp ? UPD_DONE : UPD_IDLE;
       reached = linkUp;
       break;
@@ -232,7 +287,14 @@ std::int32_t UpdateMachine(std::int32_t link, std::int32_t slot, const PlayerSta
     s = {};
     return 0;
   }
-  s.state = RunHandler(link, slot, s, status);
+  const std::uint32_t now = platform::ActiveSystem().TickMs();
+  if (Due(s, now)) {
+    if (ReceiverChanged(slot, s)) {
+      s.state = UPD_IDLE;
+      s.serialQueried = false;
+    }
+    s.state = RunHandler(link, slot, s, status, now);
+  }
   return UpdateProgress(s, status);
 }
 

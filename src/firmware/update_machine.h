@@ -1,5 +1,11 @@
 // The per-slot firmware update machine: finds out what kind of receiver sits in a slot and
 // drives the job that kind needs. One pass per poll cycle, on the poll thread.
+//
+// A step that gives the receiver time to act sets a due time instead of sleeping: until it has
+// come, the slot's passes only report the progress, and the poll thread goes on reading every
+// slot meanwhile. A phase that the receiver has to finish in one go (the serial read and erase,
+// an image, the serial write-back) is dropped when the slot takes another interface, since the
+// receiver may have restarted: the machine identifies it anew and starts that phase again.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +40,10 @@ enum UpdateState : std::int32_t {
 inline constexpr std::int32_t kHarlonProgressStart = 30;
 inline constexpr std::int32_t kVUKProgressStart = 56;
 
+// How long an image phase waits for the receiver's grant of the next row or line before it is
+// started again.
+inline constexpr std::uint32_t kGrantTimeoutMs = 2000;
+
 struct UpdateSlotState {
   std::int32_t state = UPD_IDLE;
   std::int32_t reachedFlags[kUpdateStateCount] = {};  // a state's handler has run
@@ -44,6 +54,16 @@ struct UpdateSlotState {
   std::uint32_t harlonProgressMark = 0;
   std::int32_t vukProgress = kVUKProgressStart;
   std::uint32_t vukProgressMark = 0;
+  // No handler runs before dueTick while paused.
+  bool paused = false;
+  std::uint32_t dueTick = 0;
+  std::uint32_t lastSentTick = 0;   // of the machine's last report to the receiver
+  bool serialQueried = false;       // the serial query is out; its answer is read when due
+  std::uint32_t receiverTakes = 0;  // the slot's Takes() when the receiver was identified
+  std::uint32_t imageSum = 0;       // the data bytes of this transfer's HEX lines
+  // The serial number read before the erase, written back at the end.
+  bool serialKept = false;
+  std::uint8_t keptSerial[sizeof(PlayerStatus::SerialBlock)] = {};
 };
 
 // The value in place of a slot number that makes a pass reset every slot's machine.

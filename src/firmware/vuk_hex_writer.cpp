@@ -5,6 +5,7 @@
 #include "commands/output_reports.h"
 #include "commands/senders.h"
 #include "firmware/hex_text.h"
+#include "firmware/vuk_hex_writer.h"
 #include "zavn/zavn_firmware.h"
 
 namespace zavn::firmware {
@@ -31,25 +32,30 @@ HexRecordReport Convert(const char* text) {
 }
 
 }  // namespace
-}  // namespace zavn::firmware
 
-extern "C" ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* scratch,
-                                                   const char* line) {
-  using namespace zavn::firmware;
-  if (scratch == nullptr || line == nullptr) return;
+std::uint32_t WriteVUKLine(std::int32_t playerIndex, char* scratch, const char* line) {
+  if (scratch == nullptr || line == nullptr) return 0;
   std::memcpy(scratch, line, kLineBytes);
   // A line must end within its 64 bytes, and its data must fit the report.
-  if (std::memchr(scratch, '\0', kLineBytes) == nullptr) return;
+  if (std::memchr(scratch, '\0', kLineBytes) == nullptr) return 0;
   const HexRecordReport report = Convert(scratch);
-  if (report[kCountByte] > kMaxDataBytes) return;
+  if (report[kCountByte] > kMaxDataBytes) return 0;
 
-  zavn::commands::Send(playerIndex, report);
+  commands::Send(playerIndex, report);
   // What was offered counts, whether or not it went out.
   std::uint32_t sum = 0;
   for (int i = 0; i < report[kCountByte]; ++i) {
     if (report[kDataByte + i] != kNotSummed) sum += report[kDataByte + i];
   }
-  zavn::commands::VUKChecksum().fetch_add(sum);
+  commands::VUKChecksum().fetch_add(sum);
+  return sum;
+}
+
+}  // namespace zavn::firmware
+
+extern "C" ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* scratch,
+                                                   const char* line) {
+  zavn::firmware::WriteVUKLine(playerIndex, scratch, line);
 }
 
 extern "C" ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void) {

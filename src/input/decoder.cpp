@@ -265,12 +265,14 @@ class Walk {
       } else if (letter == r::kVersion && Fits(i, r::kVersionExtent)) {
         std::memcpy(status_.VersionBlock, at + r::kBlockStart, sizeof status_.VersionBlock);
         CountRecord(status_.RecordCount);
-        AdvanceIfSynced(stride_);
+        synced_ = true;
+        Advance();
         return true;
       } else if (letter == r::kAccount && Fits(i, r::kAccountExtent)) {
         DecodeAccount(at, status_);
         CountRecord(status_.RecordCount);
-        AdvanceIfSynced(stride_);
+        synced_ = true;
+        Advance();
         return true;
       }
     }

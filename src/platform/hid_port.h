@@ -18,6 +18,10 @@ constexpr bool IsUsable(HidHandle handle) {
 // Device paths are kept in buffers of this size, terminating NUL included.
 inline constexpr std::size_t kDevicePathSize = 260;
 
+// The deepest input queue the HID class driver takes (HidD_SetNumInputBuffers: 2 to 512).
+inline constexpr std::uint32_t kMinInputQueueReports = 2;
+inline constexpr std::uint32_t kMaxInputQueueReports = 512;
+
 // Windows error codes that backends report for the failures the core distinguishes.
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
@@ -65,6 +69,9 @@ class HidPort {
   virtual bool Attributes(HidHandle handle, HidAttributes& out) = 0;
   virtual bool Capabilities(HidHandle handle, HidCaps& out) = 0;
   virtual bool NumInputBuffers(HidHandle handle, std::uint32_t& out) = 0;
+  // Asks for an input queue of `count` reports; false when the backend refuses (or its queue is
+  // fixed).
+  virtual bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) = 0;
   // The product string as the HID driver gives it (UTF-16LE), into `bytes` bytes.
   virtual bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) = 0;
   // Takes the input reports already queued for the handle, as many whole ones as fit `bytes`;

@@ -57,6 +57,7 @@ void CHIDDevice::Take(platform::HidPort& port, HidHandle handle, const char* dev
   port_ = &port;
   handle_ = handle;
   isOpen_ = 1;
+  ++takes_;
   if (devicePath != nullptr) {
     std::strncpy(devicePath_, devicePath, sizeof devicePath_ - 1);
     devicePath_[sizeof devicePath_ - 1] = '\0';
@@ -67,6 +68,9 @@ void CHIDDevice::Take(platform::HidPort& port, HidHandle handle, const char* dev
   if (caps.inputReportLength != 0) lengths_.inputReportLength = caps.inputReportLength;
   if (caps.outputReportLength != 0) lengths_.outputReportLength = caps.outputReportLength;
   if (caps.featureReportLength != 0) lengths_.featureReportLength = caps.featureReportLength;
+  // A deep queue holds the reports that arrive while the poll thread is busy elsewhere; a
+  // backend whose queue is fixed refuses the request and keeps its own.
+  port.SetNumInputBuffers(handle, platform::kMaxInputQueueReports);
   std::uint32_t buffers = 0;
   if (port.NumInputBuffers(handle, buffers)) numInputBuffers_ = buffers;
 }
@@ -139,6 +143,11 @@ void CHIDDevice::DevicePath(char (&path)[platform::kDevicePathSize]) {
 bool CHIDDevice::OpenOutsideVirtualReceiver() {
   LockGuard guard(lock_);
   return isOpen_ != 0 && port_ != nullptr && port_ != &platform::virt::Receiver();
+}
+
+std::uint32_t CHIDDevice::Takes() {
+  LockGuard guard(lock_);
+  return takes_;
 }
 
 namespace {

@@ -29,8 +29,8 @@ class CHIDDevice {
   void Close();
 
   // Takes an opened interface into the slot: marks it open with the handle (on `port`), keeps
-  // the device path when one is given, and reads the report lengths and the driver's
-  // input-buffer count.
+  // the device path when one is given, reads the report lengths, asks the driver for its
+  // deepest input queue and keeps the input-buffer count it then has.
   void Take(platform::HidPort& port, platform::HidHandle handle, const char* devicePath);
 
   // One read of the queued input reports into the buffer, never waiting.
@@ -51,6 +51,9 @@ class CHIDDevice {
   // True while the slot holds an interface opened through a port other than the virtual
   // receiver: an OS backend, or a test's stand-in for one.
   bool OpenOutsideVirtualReceiver();
+  // How many interfaces the slot has taken since the library was loaded: a change means that
+  // the device behind the slot may have restarted.
+  std::uint32_t Takes();
 
  private:
   void InitLocked();
@@ -63,6 +66,7 @@ class CHIDDevice {
   std::int32_t isOpen_ = 0;
   platform::HidCaps lengths_;
   std::uint32_t numInputBuffers_ = 0;
+  std::uint32_t takes_ = 0;  // never reset
   char devicePath_[platform::kDevicePathSize] = {};
 };
 

@@ -61,6 +61,7 @@ class ScriptedPort final : public platform::HidPort {
     return entry != nullptr;
   }
   bool NumInputBuffers(platform::HidHandle, std::uint32_t&) override { return false; }
+  bool SetNumInputBuffers(platform::HidHandle, std::uint32_t) override { return false; }
   bool ProductString(platform::HidHandle, void* buffer, std::uint32_t bytes) override {
     if (product.empty()) return false;
     std::memcpy(buffer, product.data(), std::min<std::size_t>(product.size(), bytes));

@@ -1,6 +1,9 @@
 // The decoder on hand-built buffers: one test per rule.
+#include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <utility>
+#include <vector>
 
 #include "input/decoder.h"
 #include "input/rate_meter.h"
@@ -87,13 +90,31 @@ TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
   Decode(buffer_, 1);
   EXPECT_EQ(p1_.MotionCount, 2);
 
-  // A version reply first leaves the expected position where it is.
+  // Answers lead a read in any order; each is taken, and the motion records behind them too.
   const std::uint8_t version[12] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2};
-  PutReply(&buffer_[0], 'V', version, sizeof version);
-  PutMotion(&buffer_[32], {4, 0, 0, 0, 0, 0});
-  Decode(buffer_, 1);
-  EXPECT_EQ(std::memcmp(p1_.VersionBlock, version, 12), 0);
-  EXPECT_EQ(p1_.RecordCount, 3);
+  std::uint8_t account[27] = {'2'};
+  std::memset(account + 1, 0xD2, 25);
+  std::uint8_t serial[16];
+  std::memset(serial, 'S', sizeof serial);
+  const std::pair<char, std::vector<std::uint8_t>> answers[] = {
+      {'V', {version, version + 12}}, {'D', {account, account + 27}}, {'R', {serial, serial + 16}}};
+  int order[] = {0, 1, 2};
+  do {
+    LibraryStatus(1) = {};
+    for (int k = 0; k < 3; ++k) {
+      const auto& [letter, payload] = answers[order[k]];
+      PutReply(&buffer_[32 * k], static_cast<std::uint8_t>(letter), payload.data(), payload.size());
+    }
+    PutMotion(&buffer_[96], {5, 0, 0, 0, 0, 0});
+    PutMotion(&buffer_[128], {6, 0, 0, 0, 0, 0});
+    Decode(buffer_, 1);
+    EXPECT_EQ(std::memcmp(p1_.VersionBlock, version, 12), 0);
+    EXPECT_EQ(p1_.AccountPages[2][0], 0xD2);
+    EXPECT_EQ(std::memcmp(p1_.SerialBlock, serial, 16), 0);
+    EXPECT_EQ(p1_.MotionCount, 2);
+    EXPECT_EQ(p1_.MotionHistory[0][1], 6);
+    EXPECT_EQ(p1_.RecordCount, 5);
+  } while (std::next_permutation(order, order + 3));
 }
 
 TEST_F(DecoderTest, AccountSelectorsAreDigitsOrPageNumbers) {

@@ -142,6 +142,7 @@ PROTOTYPES = {
     "ZAVNVirtualPlug": (c_int32, [c_int32, c_int32, c_int32, c_int32, c_char_p]),
     "ZAVNVirtualPlugReceiver": (c_int32, [c_int32, c_int32]),
     "ZAVNVirtualUnplug": (c_int32, [c_int32]),
+    "ZAVNVirtualReplug": (c_int32, [c_int32]),
     "ZAVNVirtualQueueInput": (c_int32, [c_int32, _u8p, c_int32]),
     "ZAVNVirtualTakeOutput": (c_int32, [c_int32, _u8p, c_int32]),
     "ZAVNVirtualSetProduct": (c_int32, [c_int32, c_char_p]),

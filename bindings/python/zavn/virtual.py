@@ -47,6 +47,11 @@ def unplug(interface):
     return _native.load().ZAVNVirtualUnplug(interface) != 0
 
 
+def replug(interface):
+    """Plugs an unplugged interface back, with the firmware it was running (or about to start)."""
+    return _native.load().ZAVNVirtualReplug(interface) != 0
+
+
 def queue_input(interface, report):
     """Queues one input report (report ID first) of exactly the interface's input length."""
     report = bytes(report)

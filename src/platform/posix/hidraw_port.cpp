@@ -187,6 +187,9 @@ class HidrawPort final : public HidPort {
     return true;
   }
 
+  // The kernel fixes hidraw's queue.
+  bool SetNumInputBuffers(HidHandle, std::uint32_t) override { return false; }
+
   // The USB product string, else the kernel's HID_NAME.
   bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) override {
     int fd = -1;

@@ -17,6 +17,7 @@ constexpr int kHexCountByte = 1, kHexDataByte = 5;
 constexpr std::uint8_t kNotSummed = 0xFF;
 constexpr std::uint8_t kBootCommand = 0x11;
 constexpr std::uint32_t kBootCommandLength = 16;
+constexpr std::uint8_t kStartCommand[2] = {0x65, 0x91};
 constexpr std::uint8_t kChecksumCommand[2] = {0x23, 0xB7};
 constexpr std::uint8_t kFinishCommand[2] = {0xCD, 0x5A};
 constexpr std::uint8_t kSerial = 0x05;
@@ -66,6 +67,8 @@ int UpdateModel::AcceptBootloader(const std::uint8_t* report, std::uint32_t leng
     return BootRecord(kHexLine, reply);
   }
   if (report[0] != kBootCommand || length != kBootCommandLength) return 0;
+  // The first step command opens a new transfer.
+  if (std::memcmp(report + 1, kStartCommand, 2) == 0) receivedSum_ = 0;
   if (std::memcmp(report + 1, kChecksumCommand, 2) == 0) {
     return BootRecord(kBootCommand, reply, BigEndian32(report + 3) == receivedSum_);
   }

@@ -3,8 +3,9 @@
 //                     after the check frame comes back as "NOLTADongle";
 //   "NOLTADongle"     on the erase report drops off and comes back as "NOLTABootloader";
 //   "NOLTABootloader" answers the boot commands and each HEX line with boot-loader records, sums
-//                     the data bytes it received, confirms a matching checksum report with
-//                     0x79 0x85, and after the finish command comes back as "NOLTAZ";
+//                     the data bytes it received since the first step command, confirms a matching
+//                     checksum report with 0x79 0x85, and after the finish command comes back as
+//                     "NOLTAZ";
 //   "NOLTAZ"          after the end of the serial write-back comes back as "NOLTADongle".
 #pragma once
 
@@ -45,7 +46,8 @@ class UpdateModel {
   int AcceptBootloader(const std::uint8_t* report, std::uint32_t length,
                        TransmitterModel::Reply& reply, Reenumeration& next);
 
-  std::uint32_t receivedSum_ = 0;  // data bytes of the HEX lines since the boot loader came up
+  // Data bytes of the HEX lines since the boot loader came up or the last first step command.
+  std::uint32_t receivedSum_ = 0;
 };
 
 }  // namespace zavn::platform::virt

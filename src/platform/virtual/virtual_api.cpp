@@ -35,6 +35,10 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualUnplug(int32_t id) {
   return Receiver().Unplug(id) ? 1 : 0;
 }
 
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualReplug(int32_t id) {
+  return Receiver().Replug(id) ? 1 : 0;
+}
+
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz) {
   return Receiver().PlugReceiver(transmitters, rateHz);
 }

@@ -90,6 +90,7 @@ void VirtualReceiver::Reenumerate(Interface& record, const char* product) {
   StoreProduct(record, product);
   WritePath(record);
   record.inputHead = record.inputCount = 0;
+  record.queueDepth = kInputQueueReports;
   record.pending = {};
   record.update.Start(product);
 }
@@ -171,7 +172,7 @@ std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId
   const auto entrySize =
       std::max<std::uint32_t>(static_cast<std::uint32_t>(outputLength), kMinOutputEntry);
   try {
-    record->inputs.assign(static_cast<std::size_t>(kInputQueueReports) * inputLength, 0);
+    record->inputs.assign(static_cast<std::size_t>(kInputQueueCapacity) * inputLength, 0);
     record->outputs.assign(static_cast<std::size_t>(kOutputLogReports) * entrySize, 0);
     record->outputLengths.assign(kOutputLogReports, 0);
   } catch (const std::bad_alloc&) {
@@ -189,6 +190,7 @@ std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId
   record->faults = 0;
   record->openHandles = 0;
   record->inputHead = record->inputCount = 0;
+  record->queueDepth = kInputQueueReports;
   record->outputEntrySize = entrySize;
   record->outputHead = record->outputCount = 0;
   record->hasTransmitter = false;
@@ -207,13 +209,25 @@ bool VirtualReceiver::Unplug(std::int32_t id) {
   return true;
 }
 
+bool VirtualReceiver::Replug(std::int32_t id) {
+  LockGuard guard(lock_);
+  Interface* record = Find(id);
+  if (record == nullptr || record->plugged) return false;
+  record->plugged = true;
+  // What the transmitter sent while the receiver was away is lost.
+  record->transmitter.SkipDue(ActiveSystem().TickMs());
+  Reenumerate(*record,
+              record->pending.product != nullptr ? record->pending.product : record->product);
+  return true;
+}
+
 void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
   const std::uint32_t size = record.caps.inputReportLength;
-  if (record.inputCount == kInputQueueReports) {  // the driver drops the oldest report
-    record.inputHead = (record.inputHead + 1) % kInputQueueReports;
+  if (record.inputCount >= record.queueDepth) {  // the driver drops the oldest report
+    record.inputHead = (record.inputHead + 1) % kInputQueueCapacity;
     --record.inputCount;
   }
-  const std::uint32_t tail = (record.inputHead + record.inputCount) % kInputQueueReports;
+  const std::uint32_t tail = (record.inputHead + record.inputCount) % kInputQueueCapacity;
   std::memcpy(&record.inputs[tail * size], report, size);
   ++record.inputCount;
 }
@@ -221,9 +235,14 @@ void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
 void VirtualReceiver::PushDueStream(Interface& record) {
   // Only the receiver's normal firmware streams motion.
   if (!record.hasTransmitter || std::strcmp(record.product, kDongleProduct) != 0) return;
-  VirtualTransmitter::Report due[kInputQueueReports];
-  const int count = record.transmitter.ProduceDue(ActiveSystem().TickMs(), due, kInputQueueReports);
-  for (int k = 0; k < count; ++k) PushInput(record, due[k]);
+  constexpr int kBatch = 32;
+  VirtualTransmitter::Report due[kBatch];
+  const std::uint32_t now = ActiveSystem().TickMs();
+  const int keep = static_cast<int>(record.queueDepth);
+  for (int count = kBatch; count == kBatch;) {
+    count = record.transmitter.ProduceDue(now, due, kBatch, keep);
+    for (int k = 0; k < count; ++k) PushInput(record, due[k]);
+  }
 }
 
 bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length) {
@@ -401,7 +420,21 @@ bool VirtualReceiver::NumInputBuffers(HidHandle handle, std::uint32_t& out) {
   LockGuard guard(lock_);
   const Interface* record = Live(handle);
   if (record == nullptr) return false;
-  out = kInputQueueReports;
+  out = record->queueDepth;
+  return true;
+}
+
+bool VirtualReceiver::SetNumInputBuffers(HidHandle handle, std::uint32_t count) {
+  LockGuard guard(lock_);
+  Interface* record = Live(handle);
+  if (record == nullptr || count < kMinInputQueueReports || count > kMaxInputQueueReports) {
+    return false;
+  }
+  record->queueDepth = count;
+  while (record->inputCount > count) {
+    record->inputHead = (record->inputHead + 1) % kInputQueueCapacity;
+    --record->inputCount;
+  }
   return true;
 }
 
@@ -436,7 +469,7 @@ ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::u
   const std::uint32_t taken = std::min(record->inputCount, bytes / size);
   for (std::uint32_t k = 0; k < taken; ++k) {
     std::memcpy(buffer + k * size, &record->inputs[record->inputHead * size], size);
-    record->inputHead = (record->inputHead + 1) % kInputQueueReports;
+    record->inputHead = (record->inputHead + 1) % kInputQueueCapacity;
   }
   record->inputCount -= taken;
   return {ReadOutcome::kDone, taken * size};

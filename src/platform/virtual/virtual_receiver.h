@@ -1,6 +1,7 @@
 // The virtual receiver: HID interfaces modelled in software, behaving towards the library as
-// the Windows HID driver does (a 32-report input queue per interface that drops the oldest,
-// set-output-report requests, product strings in UTF-16LE). It allocates only when an
+// the Windows HID driver does (an input queue per interface of 32 reports until the library
+// asks for another depth, that drops the oldest; set-output-report requests, product strings
+// in UTF-16LE). It allocates only when an
 // interface is plugged, never per report.
 #pragma once
 
@@ -18,7 +19,8 @@ namespace zavn::platform::virt {
 inline constexpr int kMaxInterfaces = 32;
 inline constexpr int kMaxHandles = 64;
 inline constexpr int kMaxReportLength = 1024;
-inline constexpr int kInputQueueReports = 32;
+inline constexpr int kInputQueueReports = 32;  // until the library asks for another depth
+inline constexpr int kInputQueueCapacity = static_cast<int>(kMaxInputQueueReports);
 inline constexpr int kOutputLogReports = 4096;
 inline constexpr int kMaxProductChars = 126;  // a USB string descriptor's limit
 
@@ -52,6 +54,9 @@ class VirtualReceiver final : public HidPort {
   std::int32_t Plug(std::int32_t vendorId, std::int32_t productId, std::int32_t inputLength,
                     std::int32_t outputLength, const char* product);
   bool Unplug(std::int32_t id);
+  // Plugs an unplugged interface back as the device comes back: under a new path, with the
+  // firmware it was running (or was about to start), its transmitter streaming from now on.
+  bool Replug(std::int32_t id);
   bool QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length);
   // A whole receiver whose transmitters stream at rateHz; the first data interface's id, or 0.
   std::int32_t PlugReceiver(std::int32_t transmitters, std::int32_t rateHz);
@@ -74,6 +79,7 @@ class VirtualReceiver final : public HidPort {
   bool Attributes(HidHandle handle, HidAttributes& out) override;
   bool Capabilities(HidHandle handle, HidCaps& out) override;
   bool NumInputBuffers(HidHandle handle, std::uint32_t& out) override;
+  bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) override;
   bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) override;
   ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override;
   WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
@@ -93,9 +99,11 @@ class VirtualReceiver final : public HidPort {
     std::int32_t faults = 0;
     char path[kDevicePathSize] = {};
     std::int32_t openHandles = 0;
-    // Input queue: a ring of kInputQueueReports reports of caps.inputReportLength bytes.
+    // Input queue: a ring of kInputQueueCapacity reports of caps.inputReportLength bytes,
+    // holding at most queueDepth of them.
     std::vector<std::uint8_t> inputs;
     std::uint32_t inputHead = 0, inputCount = 0;
+    std::uint32_t queueDepth = kInputQueueReports;
     // Output log: a ring of kOutputLogReports entries of outputEntrySize bytes each.
     std::vector<std::uint8_t> outputs;
     std::vector<std::uint32_t> outputLengths;

@@ -1,5 +1,6 @@
 #include "platform/virtual/virtual_transmitter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -26,18 +27,28 @@ void VirtualTransmitter::Start(int player, int rateHz) {
   produced_ = 0;
 }
 
-int VirtualTransmitter::ProduceDue(std::uint32_t now, Report* reports, int capacity) {
-  if (!Streaming() || capacity <= 0) return 0;
+std::uint64_t VirtualTransmitter::DueBy(std::uint32_t now) {
   if (!clockStarted_) {
     clockStarted_ = true;
     startTick_ = now;
   }
-  const std::uint64_t due = std::uint64_t{now - startTick_} * rateHz_ / 1000;
+  return std::uint64_t{now - startTick_} * rateHz_ / 1000;
+}
+
+int VirtualTransmitter::ProduceDue(std::uint32_t now, Report* reports, int capacity, int keep) {
+  if (!Streaming() || capacity <= 0 || keep <= 0) return 0;
+  const std::uint64_t due = DueBy(now);
   if (due <= produced_) return 0;
-  if (due - produced_ > static_cast<std::uint64_t>(capacity)) produced_ = due - capacity;
+  if (due - produced_ > static_cast<std::uint64_t>(keep)) produced_ = due - keep;
   int count = 0;
-  while (produced_ < due) BuildMotionReport(player_, produced_++, rateHz_, reports[count++]);
+  while (produced_ < due && count < capacity) {
+    BuildMotionReport(player_, produced_++, rateHz_, reports[count++]);
+  }
   return count;
+}
+
+void VirtualTransmitter::SkipDue(std::uint32_t now) {
+  if (Streaming()) produced_ = std::max(produced_, DueBy(now));
 }
 
 void VirtualTransmitter::BuildMotionReport(int player, std::uint64_t sample, int rateHz,
@@ -45,6 +56,9 @@ void VirtualTransmitter::BuildMotionReport(int player, std::uint64_t sample, int
   std::memset(report, 0, sizeof report);
   report[0] = 0x02;
   report[3] = 'A';
+  for (int k = 0; k < 4; ++k) {
+    report[kSampleNumberByte + k] = static_cast<std::uint8_t>(sample >> (8 * (3 - k)));
+  }
   const double seconds = static_cast<double>(sample) / rateHz;
   for (int k = 0; k < kChannels; ++k) {
     const int channel = kValueChannel[k];

@@ -9,6 +9,10 @@ namespace zavn::platform::virt {
 
 inline constexpr int kStreamReportLength = 32;
 inline constexpr int kMaxStreamRateHz = 1000;
+// Each motion report carries its sample number (from 0, wrapping), big-endian, in bytes the
+// library does not decode but hands on in RawRecord at the same offset: a host can count
+// records lost or repeated.
+inline constexpr int kSampleNumberByte = 16;
 
 class VirtualTransmitter {
  public:
@@ -18,15 +22,21 @@ class VirtualTransmitter {
   void Start(int player, int rateHz);
   bool Streaming() const { return rateHz_ > 0; }
 
-  // Writes the reports due by `now` into `reports`, at most `capacity` of them (the newest, as a
-  // full driver queue keeps), and returns their number. The first call starts the clock.
-  int ProduceDue(std::uint32_t now, Report* reports, int capacity);
+  // Writes the reports due by `now` into `reports`, the oldest first, at most `capacity` of them,
+  // and returns their number; call again while it returns `capacity`. Of more than `keep` due
+  // reports only the newest `keep` are produced, as a full driver queue keeps. The first call
+  // starts the clock.
+  int ProduceDue(std::uint32_t now, Report* reports, int capacity, int keep);
+  // Drops the reports due by `now`: sent while nobody listened.
+  void SkipDue(std::uint32_t now);
 
   // The motion report of one sample: smooth motion distinct per player, with a button held
   // for 0.6 s every two seconds.
   static void BuildMotionReport(int player, std::uint64_t sample, int rateHz, Report& report);
 
  private:
+  std::uint64_t DueBy(std::uint32_t now);
+
   int player_ = 0;
   int rateHz_ = 0;
   bool clockStarted_ = false;

@@ -173,6 +173,10 @@ class Win32HidPort final : public HidPort {
     return true;
   }
 
+  bool SetNumInputBuffers(HidHandle handle, std::uint32_t count) override {
+    return HidD_SetNumInputBuffers(ToHandle(handle), count) != FALSE;
+  }
+
   bool ProductString(HidHandle handle, void* buffer, std::uint32_t bytes) override {
     return HidD_GetProductString(ToHandle(handle), buffer, bytes) != FALSE;
   }
