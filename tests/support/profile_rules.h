@@ -12,7 +12,7 @@ static const char zavnProfileRulesFile[] =
     "\xEF\xBB\xBF[ Game0003 ]\r\n  DLL_NAME\t=  Race.dll  \r\ndll_path=\"Games\\Race\"\r\n"
     "Quoted='it''s'\r\nLone=\"half\r\nPair=\"\"\r\nEmpty=\r\n; comment=not one\r\n"
     "Note=value ; not a comment\r\nno equals sign here\r\nA=b=c\r\nInt= 12abc\r\n"
-    "Negative=-5\r\nHex=0x10\r\nWraps=4294967297\r\nSign=-\r\n"
+    "Negative=-5\r\nWraps=4294967297\r\nSign=-\r\n"
     "[S]\nKey=first\nKEY=second\n[game0003]\nLater=second section\n[Last]\nK=no final newline";
 
 /* Names match without case and blanks; values lose their blanks and one pair of quotes; there
@@ -44,8 +44,7 @@ static const struct {
   const char* key;
   int32_t value;
 } zavnProfileIntegers[] = {
-    {"Int", 12}, {"Negative", -5}, {"Hex", 0},     {"Wraps", 1},
-    {"Sign", 0}, {"Empty", 7},     {"Missing", 7},
+    {"Int", 12}, {"Negative", -5}, {"Wraps", 1}, {"Sign", 0}, {"Empty", 7}, {"Missing", 7},
 };
 
 #endif /* ZAVN_TEST_PROFILE_RULES_H */
