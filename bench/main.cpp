@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
@@ -280,6 +281,27 @@ void PollRows(Table& table) {
                   Number("%.2f ms", table.Counter(name::kLatency, "max_ms")));
 }
 
+// A firmware update of player 1's receiver while the other three players stream.
+constexpr double kSilenceLimitMs = 50;
+
+void UpdateRows(Table& table) {
+  for (const auto& [benchmark, rate] :
+       {std::pair{name::kUpdate200, "200"}, std::pair{name::kUpdate1000, "1000"}}) {
+    const std::string label =
+        std::string("firmware update of player 1, 4 players × ") + rate + " records/s";
+    if (!table.Has(benchmark, "update_s")) {
+      table.Missing(label);
+      continue;
+    }
+    table.Reference(label, Number("%.1f s", table.Counter(benchmark, "update_s")));
+    const double lost = table.Counter(benchmark, "lost");
+    table.Goal("… records players 2 to 4 lost meanwhile", lost, 0, Number("%.0f", lost), "0");
+    const double silence = table.Counter(benchmark, "silence_ms");
+    table.Goal("… their longest wait for a record", silence, kSilenceLimitMs,
+               Number("%.1f ms", silence), Number("%.0f ms", kSilenceLimitMs));
+  }
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -313,6 +335,7 @@ int main(int argc, char** argv) {
   DecodeRows(table);
   StatusRows(table);
   PollRows(table);
+  UpdateRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),

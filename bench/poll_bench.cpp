@@ -1,6 +1,7 @@
 // The poll thread on the OS clock and the virtual receiver: its CPU time per second with four
 // slots silent and with four transmitters streaming, the heap allocations made while they
-// stream, and the latency from a report queued on the receiver to the raw-data callback.
+// stream, the latency from a report queued on the receiver to the raw-data callback, and a
+// whole firmware update of one receiver while the other players stream.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -14,8 +15,10 @@
 #include "bench_support.h"
 #include "core/poll_thread.h"
 #include "core/run_state.h"
+#include "input/status_records.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "zavn/zavn.h"
+#include "zavn/zavn_firmware.h"
 #include "zavn/zavn_virtual.h"
 
 namespace zavn::bench {
@@ -345,6 +348,80 @@ void BM_Latency(benchmark::State& state) {
   state.counters["reports"] = static_cast<double>(latencies.size());
 }
 
+// A firmware update of player 1's receiver on the OS clock, the bench thread reconnecting as a
+// host does whenever the receiver drops off; the other players' records are followed by the
+// sample numbers the virtual transmitters put into them.
+constexpr double kUpdateLimitSeconds = 120;
+constexpr double kSmokeUpdateSeconds = 2;
+
+struct StreamCount {
+  std::atomic<bool> started{false};
+  std::atomic<std::uint32_t> lastSample{0};
+  std::atomic<std::int64_t> lastNs{0};
+  std::atomic<std::uint64_t> lost{0};
+  std::atomic<std::int64_t> longestSilenceNs{0};
+};
+StreamCount g_others[kSlots];
+
+void ZAVN_CALL FollowOthers(std::int32_t, PlayerStatus* status) {
+  for (std::int32_t player = 2; player <= kSlots; ++player) {
+    if (status != &input::LibraryStatus(player)) continue;
+    StreamCount& s = g_others[player - 1];
+    const std::uint8_t* n = status->RawRecord + platform::virt::kSampleNumberByte;
+    const std::uint32_t sample = (std::uint32_t{n[0]} << 24) | (std::uint32_t{n[1]} << 16) |
+                                 (std::uint32_t{n[2]} << 8) | n[3];
+    const std::int64_t now = NowNs();
+    if (s.started) {
+      const std::uint32_t last = s.lastSample;
+      if (sample > last) s.lost += sample - last - 1;
+      s.longestSilenceNs = std::max<std::int64_t>(s.longestSilenceNs, now - s.lastNs);
+    }
+    s.started = true;
+    s.lastSample = sample;
+    s.lastNs = now;
+  }
+}
+
+void BM_Update(benchmark::State& state, std::int32_t rateHz) {
+  for (StreamCount& s : g_others) {
+    s.started = false;
+    s.lost = 0;
+    s.longestSilenceNs = 0;
+  }
+  PollingLibrary library;
+  const std::int32_t id = ZAVNVirtualPlugReceiver(kSlots, rateHz);
+  if (id == 0) return Fail(state, "the virtual receiver did not plug");
+  ZAVNInitGetRawDataCallBack(FollowOthers);
+  clockid_t clock{};
+  if (!library.Start(kSlots, clock)) return Fail(state, "four transmitters did not connect");
+  const double limit = RunOptions().smoke ? kSmokeUpdateSeconds : kUpdateLimitSeconds;
+  for (auto _ : state) {
+    // Every machine back at its start, whatever an update before left.
+    ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RESET);
+    SleepSeconds(WarmUpSeconds());
+    const double start = Seconds(CLOCK_MONOTONIC);
+    ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
+    while (ZAVNGetBootloaderStatus(1) != ZAVN_UPDATE_DONE &&
+           Seconds(CLOCK_MONOTONIC) - start < limit) {
+      SleepSeconds(core::kPollPeriodMs / 1000.0);
+      if (ZAVNGetRxStatus(1) != LINK_OK) VirtualLibrary::Connect(1);
+    }
+    state.counters["update_s"] = Seconds(CLOCK_MONOTONIC) - start;
+  }
+  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_STOP);
+  ZAVNTerminate(0);
+  if (!RunOptions().smoke && ZAVNGetBootloaderStatus(1) != ZAVN_UPDATE_DONE) {
+    return Fail(state, "the update did not finish");
+  }
+  double lost = 0, silenceNs = 0;
+  for (std::int32_t player = 2; player <= kSlots; ++player) {
+    lost += static_cast<double>(g_others[player - 1].lost.load());
+    silenceNs = std::max(silenceNs, static_cast<double>(g_others[player - 1].longestSilenceNs));
+  }
+  state.counters["lost"] = lost;
+  state.counters["silence_ms"] = silenceNs * 1e-6;
+}
+
 }  // namespace
 
 void RegisterPollBenchmarks() {
@@ -353,7 +430,9 @@ void RegisterPollBenchmarks() {
   benchmark::RegisterBenchmark(name::kCycleStreaming, BM_Cycle, true)->MinTime(minTime);
   for (auto* benchmark : {benchmark::RegisterBenchmark(name::kPollSilent, BM_PollSilent),
                           benchmark::RegisterBenchmark(name::kPollStreaming, BM_PollStreaming),
-                          benchmark::RegisterBenchmark(name::kLatency, BM_Latency)}) {
+                          benchmark::RegisterBenchmark(name::kLatency, BM_Latency),
+                          benchmark::RegisterBenchmark(name::kUpdate200, BM_Update, 200),
+                          benchmark::RegisterBenchmark(name::kUpdate1000, BM_Update, 1000)}) {
     benchmark->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
   }
 }

@@ -22,7 +22,7 @@ class FaultTest : public UpdateReadyTest {
     id_ = ZAVNVirtualPlugReceiver(1, kRateHz);
     ASSERT_GT(id_, 0);
   }
-  bool Cycle() { return system_.StepCycle(); }
+  bool Cycle() { return system_.Step(); }
   void ConnectWith(std::int32_t faults) {
     ASSERT_EQ(ZAVNVirtualSetFaults(id_, faults), 1);
     ZAVNReset();

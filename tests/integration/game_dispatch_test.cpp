@@ -49,7 +49,7 @@ class GameDispatchTest : public LibraryTest {
     Connect();
     AwaitPlayers();
   }
-  void Cycle() { ASSERT_TRUE(system_.StepCycle()); }
+  void Cycle() { ASSERT_TRUE(system_.Step()); }
   static void Select(std::int32_t game, std::int32_t parameter = 0,
                      std::array<std::int32_t, 4> modes = {}) {
     ZAVNSelectGameChannel(game, modes.data(), parameter);
@@ -144,7 +144,7 @@ TEST_F(GameDispatchTest, APluginSeesTheLibrarysOwnTablesAndDelaysNoSnapshot) {
   Select(ZAVN_HOOK_GAME);
   g_hookCalls = 0;
   g_hookSleepMs = 300;
-  std::thread cycle([&] { EXPECT_TRUE(system_.StepCycle()); });
+  std::thread cycle([&] { EXPECT_TRUE(system_.Step()); });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!g_hookInside && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   const bool inside = g_hookInside;

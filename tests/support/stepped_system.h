@@ -38,17 +38,6 @@ class SteppedSystem final : public platform::System {
     return !ended_;
   }
 
-  // Steps until the thread parks in the poll cycle's own sleep, past any pauses within the
-  // cycle. False when the thread has ended.
-  bool StepCycle(std::uint32_t cycleSleepMs = 10) {
-    for (int k = 0; k < 100000; ++k) {
-      if (!Step()) return false;
-      std::lock_guard lock(mutex_);
-      if (lastSleepMs_ == cycleSleepMs) return true;
-    }
-    return false;
-  }
-
   // Waits until the thread is parked in a sleep, or has ended or never started: what its cycle
   // wrote may then be read.
   bool WaitUntilParked() {
@@ -95,7 +84,6 @@ class SteppedSystem final : public platform::System {
   void SleepMs(std::uint32_t ms) override {
     if (advanceOnSleep_) now_ += ms;
     std::unique_lock lock(mutex_);
-    lastSleepMs_ = ms;
     ++sleeps_;
     if (freeRun_) return;
     changed_.notify_all();
@@ -169,7 +157,6 @@ class SteppedSystem final : public platform::System {
 
   std::atomic<std::uint32_t> now_{0};
   std::atomic<bool> advanceOnSleep_{false};
-  std::uint32_t lastSleepMs_ = 0;
   std::optional<std::string> executablePath_;
   std::mutex mutex_;
   std::condition_variable changed_;
