@@ -10,6 +10,8 @@
 #include "games/game_dispatch.h"
 #include "input/decoder.h"
 #include "input/input_report.h"
+#include "platform/hid_port.h"
+#include "transport/input_buffer.h"
 #include "transport/link_table.h"
 #include "transport/report_reader.h"
 
@@ -92,6 +94,30 @@ class CycleListener final : public input::MotionListener {
   }
 };
 
+// Hands what a read of slot i delivered to the decoder, or drops it; false when the cycle is to
+// end here.
+bool HandOn(int i, ZAVNLinkState tx, std::uint32_t bytes, std::uint32_t epoch) {
+  transport::InputBuffer& buffer = transport::InputBufferOf(i);
+  if (DecoderGateOpen(buffer, tx, Players().assignDone == 1)) {
+    CycleListener listener;
+    {
+      // The decode calls out of the library (raw-data callback, plug-in): no poll lock then.
+      platform::Unlocked unlocked(Run().pollLock);
+      input::Decode(buffer, i + 1, &listener);
+    }
+    return Run().lifecycleEpoch == epoch;
+  }
+  // Reports the gate turns away are dropped: a later read must not find them behind its own.
+  std::fill_n(buffer.begin(), std::min<std::size_t>(bytes, buffer.size()), 0);
+  return true;
+}
+
+// A full read may leave reports queued (the thread was held up, or the receiver streams fast):
+// the pass reads on until the queue is empty, at most as many reads as the deepest queue needs.
+constexpr int kMaxReadsPerPass =
+    static_cast<int>((platform::kMaxInputQueueReports + transport::kReportsPerRead - 1) /
+                     transport::kReportsPerRead);
+
 // One pass over the four slots; false when the cycle is to end here.
 bool PollPass(std::uint32_t epoch) {
   LinkTable& links = Links();
@@ -103,17 +129,11 @@ bool PollPass(std::uint32_t epoch) {
     std::uint32_t bytes = 0;
     const ZAVNLinkState tx = transport::ReadSlot(buffer, i, &bytes);
     links.txStatus[i] = tx;
-    if (DecoderGateOpen(buffer, tx, players.assignDone == 1)) {
-      CycleListener listener;
-      {
-        // The decode calls out of the library (raw-data callback, plug-in): no poll lock then.
-        platform::Unlocked unlocked(Run().pollLock);
-        input::Decode(buffer, slotNumber, &listener);
-      }
-      if (Run().lifecycleEpoch != epoch) return false;
-    } else {
-      // Reports the gate turns away are dropped: a later read must not find them behind its own.
-      std::fill_n(buffer.begin(), std::min<std::size_t>(bytes, buffer.size()), 0);
+    if (!HandOn(i, tx, bytes, epoch)) return false;
+    for (int read = 1; tx == LINK_OK && read < kMaxReadsPerPass && transport::ReadWasFull(i, bytes);
+         ++read) {
+      if (transport::ReadSlotAgain(buffer, i, bytes) != LINK_OK) break;
+      if (!HandOn(i, LINK_OK, bytes, epoch)) return false;
     }
     if (players.assignDone == 0) players.assignDone = AssignPlayers(slotNumber, tx);
     AssignNextPlayer(slotNumber, tx);

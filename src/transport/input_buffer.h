@@ -7,8 +7,10 @@
 namespace zavn::transport {
 
 inline constexpr std::uint32_t kInputBufferSize = 4096;
-// One read asks for up to this many queued input reports.
-inline constexpr std::uint32_t kReportsPerRead = 100;
+// One read asks for up to this many queued input reports: few enough that the record letters
+// of a full read stay well under the decoder's bound of 127 (motion values and sample numbers
+// hold letters too, about one in four reports). A pass reads again while reads come back full.
+inline constexpr std::uint32_t kReportsPerRead = 32;
 
 using InputBuffer = std::array<std::uint8_t, kInputBufferSize>;
 

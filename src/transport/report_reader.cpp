@@ -47,6 +47,16 @@ ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes) {
   return run.lastTick - run.firstTick > kTimeoutGraceMs ? LINK_TIMEOUT : LINK_OK;
 }
 
+bool ReadWasFull(int slot, std::uint32_t bytes) {
+  const std::uint32_t requested = ReadRequestBytes(Slot(slot).ReportLengths().inputReportLength);
+  return requested != 0 && bytes >= requested;
+}
+
+ZAVNLinkState ReadSlotAgain(InputBuffer& buffer, int slot, std::uint32_t& bytes) {
+  bytes = 0;
+  return Slot(slot).ReadReports(buffer, bytes);
+}
+
 void ResetReportReader() {
   for (InputBuffer& buffer : g_inputBuffers) buffer.fill(0);
   for (TimeoutRun& run : g_timeouts) {

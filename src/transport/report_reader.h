@@ -19,6 +19,12 @@ InputBuffer& InputBufferOf(int slot);
 // receives how many bytes the read delivered (0 unless a read took reports).
 ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes = nullptr);
 
+// Whether a read of slot 0..3 that delivered `bytes` filled its request: more may be queued.
+bool ReadWasFull(int slot, std::uint32_t bytes);
+// Another read of slot 0..3 in the same pass, after a full one: the time-out run is left as it
+// is, since the read before it found reports.
+ZAVNLinkState ReadSlotAgain(InputBuffer& buffer, int slot, std::uint32_t& bytes);
+
 // Zeroes the input buffers and the time-out runs.
 void ResetReportReader();
 
