@@ -3,9 +3,9 @@
 // the heap, so a read or write past them is reported.
 //
 // Checked: the scratch buffer holds the line; a line is sent exactly when it ends within its 64
-// bytes and its byte count fits the report; a sent report is one 32-byte report 0x10 with zeros
-// after the converted pairs; the checksum grows by the report's data bytes other than 0xFF, and
-// not at all for a refused line.
+// bytes and its byte count fits the report; a sent report is one 32-byte report 0x10 of the
+// line's digit pairs, zeros from the first pair that begins with NUL; the checksum grows by the
+// report's data bytes other than 0xFF, and not at all for a refused line.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,21 +22,11 @@ constexpr std::size_t kLineBytes = ZAVN_IMAGE_LINE_BYTES;
 constexpr std::int32_t kPlayer = 1;
 constexpr int kReportBytes = 32;
 constexpr std::uint8_t kHexRecordId = 0x10;
-constexpr int kCountByte = 1;
 constexpr int kDataByte = 5;
 constexpr int kMaxDataBytes = kReportBytes - kDataByte;
 constexpr std::uint8_t kNotSummed = 0xFF;
 
 zavn::fuzz::SlotIds g_ids;
-
-// The report bytes the line's digit pairs fill: pairs run from character 1 and stop at a pair
-// followed by NUL, or when the report is full.
-int ConvertedBytes(const char* line) {
-  if (line[1] == '\0') return 0;
-  int bytes = 1;
-  while (bytes < kReportBytes - 1 && line[2 * bytes + 1] != '\0') ++bytes;
-  return bytes;
-}
 
 }  // namespace
 
@@ -65,9 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Require(length == kReportBytes && report[0] == kHexRecordId, "one 32-byte report 0x10");
-  Require(report[kCountByte] == count, "byte 1 is the byte count");
-  for (int byte = 1 + ConvertedBytes(text); byte < kReportBytes; ++byte) {
-    Require(report[byte] == 0, "zeros after the converted pairs");
+  bool ended = false;  // a pair begins with NUL: the record has ended
+  for (int byte = 1; byte < kReportBytes; ++byte) {
+    const char* pair = text + 2 * byte - 1;
+    ended = ended || pair[0] == '\0';
+    Require(report[byte] == (ended ? 0 : zavn::firmware::HexPair(pair[0], pair[1])),
+            "each byte is its digit pair (byte 1 the count) until a pair begins with NUL, then 0");
   }
   std::uint32_t sum = 0;
   for (int i = 0; i < count; ++i) {
