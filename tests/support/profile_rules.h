@@ -1,7 +1,6 @@
 /* A settings file of lines that break naive INI readers, and what the Windows private-profile
-   functions read from it. tests/unit/ini_text_test.cpp holds the library's own reader (for
-   systems without those functions) to this table, tests/windows/windows_host.c the system's
-   GetPrivateProfileStringA and GetPrivateProfileIntA. C, for the Windows host. */
+   functions read from it: tests/unit/ini_text_test.cpp holds the library's own reader to it,
+   tests/windows/windows_host.c the system's functions. C, for the Windows host. */
 #ifndef ZAVN_TEST_PROFILE_RULES_H
 #define ZAVN_TEST_PROFILE_RULES_H
 

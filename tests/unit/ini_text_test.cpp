@@ -37,9 +37,7 @@ TEST(Profile, ReadsTheRulesFileAsWindowsDoes) {
         << rule.key;
   }
   std::remove(path.c_str());
-  // Decimal only (Wine 8's GetPrivateProfileIntA reads 16 here, so the shared table has no such
-  // value).
-  EXPECT_EQ(platform::ini::ParseInteger("0x10"), 0u);
+  EXPECT_EQ(platform::ini::ParseInteger("0x10"), 0u);  // not in the table: Wine 8 reads 16
 }
 
 TEST(IniText, OddFilesReadWithoutHarm) {
