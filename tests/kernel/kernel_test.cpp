@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +21,8 @@
 
 #include "firmware/images.h"
 #include "kernel/uhid_receiver.h"
+#include "support/command_sample.h"
+#include "support/links.h"
 #include "support/process_threads.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
@@ -29,7 +30,13 @@
 namespace {
 
 using namespace std::chrono_literals;
+using zavn::testing::kLinkCheck;
+using zavn::testing::kPeriodicReports;
+using zavn::testing::Links;
 using zavn::testing::ProcessThreads;
+using zavn::testing::RxStatus;
+using zavn::testing::Text;
+using zavn::testing::WithZeros;
 using zavn::testing::uhid::Bytes;
 using zavn::testing::uhid::Clock;
 using zavn::testing::uhid::Output;
@@ -43,7 +50,6 @@ constexpr const char* kDongle = "NOLTADongle";
 // The update starts on the radio receiver's firmware, so that it meets every product string.
 constexpr const char* kUpdateStartsAs = "nRFUSBDongle";
 constexpr auto kUpdateLimit = 90s;  // the harness gives the whole guest 120 s
-using Links = std::array<std::int32_t, 4>;
 
 int g_passed = 0;
 int g_failed = 0;
@@ -71,14 +77,6 @@ bool WaitFor(Done done, Clock::duration limit) {
   return true;
 }
 
-Links RxStatus() {
-  return {ZAVNGetRxStatus(1), ZAVNGetRxStatus(2), ZAVNGetRxStatus(3), ZAVNGetRxStatus(4)};
-}
-std::string Text(const Links& links) {
-  std::string text;
-  for (std::int32_t link : links) text += (text.empty() ? "" : " ") + std::to_string(link);
-  return text;
-}
 std::string Hex(const Bytes& bytes) {
   std::string text;
   char digits[4];
@@ -87,10 +85,6 @@ std::string Hex(const Bytes& bytes) {
     text += digits;
   }
   return text.empty() ? "nothing" : text;
-}
-Bytes WithZeros(Bytes head, std::size_t zeros) {
-  head.insert(head.end(), zeros, 0);
-  return head;
 }
 
 // The boot command of the checksum selector: 11 23 B7, the sum big-endian, zeros.
@@ -104,12 +98,6 @@ Bytes ChecksumCommand(std::uint32_t sum) {
 void Connect() {
   ZAVNConnectRx();
   ZAVNRoutineFunc();
-}
-
-std::unique_ptr<PlayerStatus> Snapshot(int player) {
-  auto status = std::make_unique<PlayerStatus>();
-  ZAVNGetStatus(player, status.get());
-  return status;
 }
 
 // Empty when the values are consecutive counters that end at `last` (at any value for -1), else
@@ -202,15 +190,24 @@ void StreamRound(UhidModel& model, const std::vector<std::pair<int, Samples*>>& 
 }
 
 // What the library sent to the data interface from the from-th output report on, without the
-// periodic reports to player 1 (04 FF, 05 00) and the link checks (04 64 00 00).
+// reports the poll thread sends on its own.
 std::vector<Bytes> CommandsSent(UhidModel& model, int id, std::size_t from) {
-  static const Bytes kPeriodic[] = {{0x04, 0xFF}, {0x05, 0x00}, {0x04, 0x64, 0x00, 0x00}};
   std::vector<Bytes> sent;
   for (const Output& output : model.Outputs(id, from)) {
-    if (std::find(std::begin(kPeriodic), std::end(kPeriodic), output.bytes) == std::end(kPeriodic))
-      sent.push_back(output.bytes);
+    const Bytes& b = output.bytes;
+    if (b != kLinkCheck &&
+        std::find(kPeriodicReports.begin(), kPeriodicReports.end(), b) == kPeriodicReports.end())
+      sent.push_back(b);
   }
   return sent;
+}
+
+// The receiver got exactly the sample's reports, in order.
+void CheckSample(const std::vector<Bytes>& sent) {
+  std::string expected, got;
+  for (const char* report : zavnCommandSample) expected += std::string(report) + "; ";
+  for (const Bytes& b : sent) got += Hex(b) + "; ";
+  Check(got == expected, "the receiver got each command's exact bytes, one of each length", got);
 }
 
 // Parks the poll thread in the raw-data callback, so that the test can act between two of its
@@ -258,17 +255,22 @@ struct Context {
   int receiver = 0;
 };
 
-void Discovery(Context& c) {
+// Plugs another vendor's device and then a receiver; true once both have their hidraw nodes.
+bool PlugForeignAndReceiver(UhidModel& model, int& other, int& receiver) {
   ReceiverOptions foreign;
   foreign.vendor = 0xFFFE;
   foreign.unusedInterfaces = false;
-  const int other = c.model.Plug(foreign);
-  c.receiver = c.model.Plug({});
-  if (!Check(other != 0 && c.receiver != 0, "uhid creates the receiver and another vendor's device",
-             c.model.Failure()))
-    return;
-  Check(c.model.AwaitNodes(other, 5s) && c.model.AwaitNodes(c.receiver, 5s),
-        "every device has its hidraw node");
+  other = model.Plug(foreign);
+  receiver = model.Plug({});
+  return Check(
+      other != 0 && receiver != 0 && model.AwaitNodes(other, 5s) && model.AwaitNodes(receiver, 5s),
+      "uhid creates another vendor's device and a receiver, each with its hidraw node",
+      model.Failure());
+}
+
+void Discovery(Context& c) {
+  int other = 0;
+  if (!PlugForeignAndReceiver(c.model, other, c.receiver)) return;
 
   Check(ZAVNReset() == LINK_RESET_DONE, "ZAVNReset");
   Connect();
@@ -328,146 +330,17 @@ void Streaming(Context& c) {
   }
 }
 
-// Each command: its call, whether the call returned what it should, the report it sends and,
-// for the identity commands, what the receiver's answer puts into the player's record.
-struct Command {
-  std::string name;
-  std::function<bool()> call;
-  Bytes report;
-  std::function<bool(const PlayerStatus&)> answered = nullptr;
-};
-
-// The call of a command that returns nothing.
-template <typename Call>
-std::function<bool()> Sent(Call call) {
-  return [call] {
-    call();
-    return true;
-  };
-}
-
-std::vector<Command> CommandCatalogue(const std::uint8_t (&serial)[16],
-                                      const std::uint8_t (&version)[12],
-                                      const std::uint8_t (&digits)[25],
-                                      const std::uint8_t (&serialBefore)[16]) {
-  static const std::int32_t kKeys[12] = {0x100, 0x101, 0x102, 0x103, 0x104, 0x105,
-                                         0x106, 0x107, 0x108, 0x109, 0x10A, 0x10B};
-  static const std::int32_t kStick[15] = {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37,
-                                          0x38, 0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E};
-  static const std::uint8_t kMotor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  static const std::uint8_t kToTx = 0x17;
-  static char scratch[ZAVN_IMAGE_LINE_BYTES];
-  static const char kRow[] = "030102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
-  static const char kHexLine[ZAVN_IMAGE_LINE_BYTES] = ":0400100001020304E2";
-
-  Bytes serialQuery = {0x05, 0x03};
-  serialQuery.insert(serialQuery.end(),
-                     {'Z', 'A', 'V', 'N', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
-  Bytes serialData = {0x05, 0x02};
-  serialData.insert(serialData.end(), std::begin(serial), std::end(serial));
-  Bytes versionWrite = {0x0B, 0x01};
-  versionWrite.insert(versionWrite.end(), std::begin(version), std::end(version));
-  Bytes account = {0x0A, 0x02, 0x00};
-  for (std::uint8_t digit : digits) account.push_back(static_cast<std::uint8_t>(digit + 0x30));
-  Bytes keys = {0x09};
-  for (std::int32_t key : kKeys) keys.push_back(static_cast<std::uint8_t>(key));
-  Bytes stick = {0x0D};
-  for (std::int32_t value : kStick) stick.push_back(static_cast<std::uint8_t>(value));
-  Bytes row;
-  for (int k = 0; k < 32; ++k) row.push_back(static_cast<std::uint8_t>(k == 0 ? 3 : k));
-  // The checksum selector carries the sum of the HEX lines given since the reset.
-  const Bytes checksum = ChecksumCommand(ZAVNGetVUKAppCheckSum());
-
-  return {
-      {"ZAVNSwitchBrowser", [] { return ZAVNSwitchBrowser(1, 0x11) == 1; }, {0x01, 0x11}},
-      {"ZAVNSwitchKeyboard", [] { return ZAVNSwitchKeyboard(1, 0x12) == 1; }, {0x02, 0x12}},
-      {"ZAVNSwitchMotionKey", [] { return ZAVNSwitchMotionKey(1, 0x13) == 1; }, {0x03, 0x13}},
-      {"ZAVNSwitchRawdata", [] { return ZAVNSwitchRawdata(1, 0x14) == 1; }, {0x04, 0x14}},
-      {"ZAVNSwitchGameMode", [] { return ZAVNSwitchGameMode(1, 0x15) == 1; }, {0x05, 0x15}},
-      {"ZAVNSwitchGSensitivity",
-       [] { return ZAVNSwitchGSensitivity(1, 0x116) == 1; },
-       {0x06, 0x16}},
-      {"ZAVNSendCMDToTx", [] { return ZAVNSendCMDToTx(1, 2, &kToTx) == 1; }, {0x02, 0x17}},
-      {"ZAVNAskSerialNumber (query)", Sent([] { ZAVNAskSerialNumber(1, 3, nullptr, 1); }),
-       serialQuery,
-       [&serialBefore](const PlayerStatus& s) {
-         return std::memcmp(s.SerialBlock, serialBefore, sizeof serialBefore) == 0;
-       }},
-      {"ZAVNAskSerialNumber (data)", Sent([&serial] { ZAVNAskSerialNumber(1, 2, serial, 2); }),
-       serialData},
-      {"ZAVNReadWriteVersionNum", Sent([&version] { ZAVNReadWriteVersionNum(1, 1, version); }),
-       versionWrite,
-       [&version](const PlayerStatus& s) {
-         return std::memcmp(s.VersionBlock, version, sizeof version) == 0;
-       }},
-      {"ZAVNWriteAccountData", Sent([&digits] { ZAVNWriteAccountData(1, 2, 0, digits); }), account,
-       [&digits](const PlayerStatus& s) {
-         for (int k = 0; k < 25; ++k) {
-           if (s.AccountPages[2][k] != digits[k] + 0x30) return false;
-         }
-         return s.AccountStatus == 1;
-       }},
-      {"ZAVNReadFWNumBootNum (0)", [] { return ZAVNReadFWNumBootNum(1, 0) == 1; },
-       WithZeros({0x11, 0x65, 0x91}, 13)},
-      {"ZAVNReadFWNumBootNum (3)", [] { return ZAVNReadFWNumBootNum(1, 3) == 1; }, checksum},
-      {"ZAVNSetMotorAction",
-       [] { return ZAVNSetMotorAction(1, kMotor) == 16; },
-       {0x07, 1, 2, 3, 4, 5, 6, 7, 8}},
-      {"ZAVNSelectPlayerNum", Sent([] { ZAVNSelectPlayerNum(1, 3); }), {0x04, 0x03, 0x00, 0x00}},
-      {"ZAVNSwitchRFAntenna", Sent([] { ZAVNSwitchRFAntenna(1, 2); }), {0x06, 0x02, 0x00, 0x00}},
-      {"ZAVNSendAPIKeyboardMouse", Sent([] { ZAVNSendAPIKeyboardMouse(1, kKeys); }), keys},
-      {"ZAVNSendAPINewKeyJoystick", Sent([] { ZAVNSendAPINewKeyJoystick(1, kStick); }),
-       WithZeros(stick, 17)},
-      {"ZAVNSendScrResolMSXYPos",
-       [] { return ZAVNSendScrResolMSXYPos(1, 1920, 1080, 0x1234, 0x10567) == 1; },
-       {0x12, 0x07, 0x80, 0x04, 0x38, 0x12, 0x34, 0x05, 0x67}},
-      {"ZAVNSendAppInfoToDongle",
-       [] { return ZAVNSendAppInfoToDongle(1, 0x21, 0x122) == 1; },
-       {0x13, 0x21, 0x22}},
-      {"ZAVNWriteHarlonHex", Sent([] { ZAVNWriteHarlonHex(1, scratch, kRow); }), row},
-      {"ZAVNWriteVUKHex", Sent([] { ZAVNWriteVUKHex(1, scratch, kHexLine); }),
-       WithZeros({0x10, 0x04, 0x00, 0x10, 0x00, 0x01, 0x02, 0x03, 0x04, 0xE2}, 22)},
-  };
-}
-
 void Commands(Context& c) {
-  const std::uint8_t serial[16] = {'K', 'E', 'R', 'N', 'E', 'L', 'T', 'E',
-                                   'S', 'T', '0', '0', '0', '0', '0', '1'};
-  const std::uint8_t version[12] = {'V', '0', '9', '.', '0', '8', '.', '0', '7', '-', 'K', 'T'};
-  std::uint8_t digits[25];
-  for (int k = 0; k < 25; ++k) digits[k] = static_cast<std::uint8_t>(k % 10);
-  const auto before = c.model.View(c.receiver).transmitter;
-
   const std::size_t from = c.model.View(c.receiver).outputs;
-  const std::vector<Command> commands = CommandCatalogue(serial, version, digits, before.serial);
-  for (std::size_t k = 0; k < commands.size(); ++k) {
-    const Command& command = commands[k];
-    const bool returned = command.call();
-    std::vector<Bytes> sent;
-    WaitFor(
-        [&] {
-          sent = CommandsSent(c.model, c.receiver, from);
-          return sent.size() > k;
-        },
-        2s);
-    const bool exact = sent.size() == k + 1 && sent[k] == command.report;
-    Check(returned && exact, command.name + " sends " + Hex(command.report),
-          !returned             ? "returned another value"
-          : sent.size() <= k    ? "nothing arrived"
-          : sent.size() > k + 1 ? "more arrived: " + Hex(sent.back())
-                                : "arrived: " + Hex(sent[k]));
-    // The receiver's answer comes back through hidraw into the player's record; waiting for it
-    // keeps each answer in a read of its own.
-    if (command.answered) {
-      Check(WaitFor([&] { return command.answered(*Snapshot(1)); }, 2s),
-            command.name + ": the receiver's answer is decoded");
-    }
-  }
-
-  Check(std::memcmp(c.model.View(c.receiver).transmitter.serial, serial, sizeof serial) == 0,
-        "the receiver took the serial number sent");
-  Check(c.model.View(c.receiver).unusedOutputs == 0,
-        "nothing went to the interfaces that carry no data");
+  Check(ZavnSendCommandSample(), "each command returned what it should");
+  std::vector<Bytes> sent;
+  WaitFor(
+      [&] {
+        sent = CommandsSent(c.model, c.receiver, from);
+        return sent.size() >= std::size(zavnCommandSample);
+      },
+      2s);
+  CheckSample(sent);
 }
 
 void GraceAndTimeout(Context& c) {
@@ -506,11 +379,10 @@ void GraceAndTimeout(Context& c) {
   Check(timedOutAt != Clock::time_point{} && timedOutAt - stoppedAt < 2s,
         "LINK_TIMEOUT within 2 s of the pause");
   Check(ZAVNGetRxStatus(1) == LINK_OK, "a timed-out link still counts as connected");
-  const Bytes linkCheck = {0x04, 0x64, 0x00, 0x00};
   Check(WaitFor(
             [&] {
               for (const Output& output : c.model.Outputs(c.receiver, outputsAtStop)) {
-                if (output.bytes == linkCheck) return true;
+                if (output.bytes == kLinkCheck) return true;
               }
               return false;
             },
@@ -691,6 +563,7 @@ void FirmwareUpdate(Context& c) {
   const auto transmitter = c.model.View(id).transmitter;
   Check(std::memcmp(transmitter.serial, serialBytes.data(), serialBytes.size()) == 0,
         "the receiver holds its serial number again");
+  Check(c.model.View(id).unusedOutputs == 0, "nothing went to the interfaces that carry no data");
 }
 
 // --wine COMMAND...: plugs another vendor's device and a receiver streaming ZAVN_WINE_RATE_HZ
@@ -708,15 +581,7 @@ struct WineBench {
 bool PlugForWine(UhidModel& model, WineBench& bench) {
   const char* rate = std::getenv("ZAVN_WINE_RATE_HZ");
   if (rate != nullptr) bench.rateHz = std::atoi(rate);
-  ReceiverOptions foreign;
-  foreign.vendor = 0xFFFE;
-  foreign.unusedInterfaces = false;
-  bench.other = model.Plug(foreign);
-  bench.receiver = model.Plug({});
-  if (!Check(bench.other != 0 && bench.receiver != 0 && model.AwaitNodes(bench.other, 5s) &&
-                 model.AwaitNodes(bench.receiver, 5s),
-             "the devices are plugged", model.Failure()))
-    return false;
+  if (!PlugForeignAndReceiver(model, bench.other, bench.receiver)) return false;
   model.Stream(bench.receiver, bench.rateHz);
   return true;
 }
@@ -760,10 +625,7 @@ void RunUnderWine(UhidModel& model, WineBench& bench, const char* command) {
     while (std::fgets(line, sizeof line, log)) std::printf("     %s", line);
     std::fclose(log);
   }
-  const std::vector<Bytes> expected = {{0x01, 0x11}, {0x07, 1, 2, 3, 4, 5, 6, 7, 8}, {0x02, 0x17}};
-  std::string got;
-  for (const Bytes& b : sent) got += Hex(b) + "; ";
-  Check(sent == expected, "the receiver got each command's exact bytes", got);
+  CheckSample(sent);
   Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, std::string("the host passed: ") + command);
 }
 

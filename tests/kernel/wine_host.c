@@ -3,8 +3,9 @@
  * against the receiver that zavn_kernel_test --wine models through uhid (ZAVN_WINE_RATE_HZ
  * records a second, 200 unless set; a counter in the first motion value). The virtual receiver
  * is off, so every call goes through the Win32 HID backend: discovery, the product string,
- * streaming, a few commands (their bytes are checked on the Linux side), the time-out and, with
- * ZAVN_WINE_UNPLUG=1, unplug and reconnect. Prints each check and "N passed, M failed".
+ * streaming, the sample of commands in tests/support/command_sample.h (their bytes are checked on
+ * the Linux side), the time-out and, with ZAVN_WINE_UNPLUG=1, unplug and reconnect. Prints each
+ * check and "N passed, M failed".
  */
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "support/command_sample.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
 
@@ -126,8 +128,6 @@ static void Unplug(void) {
 }
 
 int main(void) {
-  static const unsigned char motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  static const unsigned char toTx = 0x17;
   wchar_t product[ZAVN_PRODUCT_STRING_BYTES / 2];
   char text[128];
   const char* unplug;
@@ -144,9 +144,7 @@ int main(void) {
 
   Stream("streaming for 3 s: every sample once and in order", 3000);
 
-  Check(ZAVNSwitchBrowser(1, 0x11) == 1 && ZAVNSetMotorAction(1, motor) == 16 &&
-            ZAVNSendCMDToTx(1, 2, &toTx) == 1,
-        "the commands are sent", "");
+  Check(ZavnSendCommandSample(), "the commands are sent", "");
 
   Ask("Z:\\tmp\\zavn-pause");
   Check(Collect(2000, ZAVNGetTxStatus, LINK_TIMEOUT), "LINK_TIMEOUT once the records stop", "");
