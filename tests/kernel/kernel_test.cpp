@@ -44,6 +44,12 @@ using zavn::testing::uhid::ReceiverOptions;
 using zavn::testing::uhid::UhidModel;
 
 constexpr int kRateHz = 125;
+// The rate of four receivers at once, and of one beside an update: ZAVN_KERNEL_RATE_HZ, else
+// 1000, the fastest a receiver streams.
+int FastRateHz() {
+  const char* rate = std::getenv("ZAVN_KERNEL_RATE_HZ");
+  return rate != nullptr && std::atoi(rate) > 0 ? std::atoi(rate) : 1000;
+}
 // Motion records a receiver sends right before it is pulled out.
 constexpr int kRecordsOnTheirWay = 3;
 constexpr const char* kDongle = "NOLTADongle";
@@ -162,10 +168,10 @@ bool Collect(const std::vector<Samples*>& collectors, Clock::duration limit,
 // Streams for `duration` once samples flow, stops, and takes samples until the receiver's last
 // one has come; then a little longer, so that a sample handed over twice would show.
 void StreamRound(UhidModel& model, const std::vector<std::pair<int, Samples*>>& streams,
-                 Clock::duration duration) {
+                 Clock::duration duration, int rateHz = kRateHz) {
   std::vector<Samples*> collectors;
   for (const auto& [id, samples] : streams) {
-    model.Stream(id, kRateHz);
+    model.Stream(id, rateHz);
     collectors.push_back(samples);
   }
   const auto allFlow = [&] {
@@ -253,6 +259,7 @@ struct Context {
   UhidModel& model;
   int baseThreads;  // the test's own: the main thread and the model's
   int receiver = 0;
+  int streamer = 0;  // a receiver that streams beside the update
 };
 
 // Plugs another vendor's device and then a receiver; true once both have their hidraw nodes.
@@ -446,34 +453,54 @@ void UnplugAndReplug(Context& c) {
         SequenceProblem(fresh, last));
 }
 
-void TwoReceivers(Context& c) {
-  ReceiverOptions options;
-  options.firstSample = 30000;
-  const int second = c.model.Plug(options);
-  Check(second != 0 && c.model.AwaitNodes(second, 5s), "a second receiver", c.model.Failure());
+// Four receivers streaming at the fast rate, each into its own slot; each player has one
+// receiver's samples, each once and in order. The extra receivers count from these.
+constexpr std::uint16_t kExtraFirstSamples[] = {20000, 35000, 50000};
+
+void FourReceivers(Context& c) {
+  std::vector<int> ids = {c.receiver};
+  for (const std::uint16_t first : kExtraFirstSamples) {
+    ReceiverOptions options;
+    options.firstSample = first;
+    ids.push_back(c.model.Plug(options));
+    Check(ids.back() != 0 && c.model.AwaitNodes(ids.back(), 5s), "another receiver",
+          c.model.Failure());
+  }
   ZAVNReset();
   Connect();
-  Check(RxStatus() == Links{LINK_OK, LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE},
-        "connect takes the two into slots 1 and 2", Text(RxStatus()));
+  Check(RxStatus() == Links{LINK_OK, LINK_OK, LINK_OK, LINK_OK},
+        "connect takes the four into slots 1 to 4", Text(RxStatus()));
 
-  Samples one(1), two(2);
-  StreamRound(c.model, {{c.receiver, &one}, {second, &two}}, 1s);
-  // The slots follow the hidraw nodes' order: find which player has which receiver.
-  const bool swapped = !two.Values().empty() && two.Values().front() < 30000;
-  const std::uint16_t lastFirst =
-      static_cast<std::uint16_t>(c.model.View(c.receiver).nextSample - 1);
-  const std::uint16_t lastSecond = static_cast<std::uint16_t>(c.model.View(second).nextSample - 1);
-  const std::string problemOne = one.Problem(swapped ? lastSecond : lastFirst);
-  const std::string problemTwo = two.Problem(swapped ? lastFirst : lastSecond);
-  Check(problemOne.empty(), "player 1 has one receiver's samples, each once and in order",
-        problemOne);
-  Check(problemTwo.empty(), "player 2 has the other's, each once and in order", problemTwo);
+  Samples players[] = {Samples(1), Samples(2), Samples(3), Samples(4)};
+  std::vector<std::pair<int, Samples*>> streams;
+  for (int k = 0; k < 4; ++k) streams.push_back({ids[k], &players[k]});
+  const int rate = FastRateHz();
+  StreamRound(c.model, streams, 2s, rate);
+  for (int p = 0; p < 4; ++p) {
+    // The slots follow the hidraw nodes' order: the first sample tells the receiver.
+    const std::int32_t first = players[p].Values().empty() ? 0 : players[p].Values().front();
+    int k = 0;
+    while (k < 3 && first >= kExtraFirstSamples[k]) ++k;
+    const int last = static_cast<std::uint16_t>(c.model.View(ids[k]).nextSample - 1);
+    Check(players[p].Problem(last).empty(),
+          "player " + std::to_string(p + 1) + " has one receiver's " + std::to_string(rate) +
+              " records a second, each once and in order (" +
+              std::to_string(players[p].Values().size()) + " samples)",
+          players[p].Problem(last));
+  }
 
-  c.model.Unplug(second);
-  const int slot = swapped ? 1 : 2;
-  const bool lost = WaitFor([&] { return ZAVNGetRxStatus(slot) == LINK_NO_DEVICE; }, 3s);
-  Check(lost && ZAVNGetRxStatus(3 - slot) == LINK_OK && ProcessThreads() == c.baseThreads + 1,
-        "unplugging one leaves the other's link and the poll thread", Text(RxStatus()));
+  // The second extra receiver stays for the update; the others go.
+  c.model.Unplug(ids[1]);
+  c.model.Unplug(ids[3]);
+  c.streamer = ids[2];
+  const bool lost = WaitFor(
+      [] {
+        const Links rx = RxStatus();
+        return std::count(rx.begin(), rx.end(), LINK_NO_DEVICE) == 2;
+      },
+      3s);
+  Check(lost && ProcessThreads() == c.baseThreads + 1,
+        "unplugging two leaves the others' links and the poll thread", Text(RxStatus()));
 }
 
 void FirmwareUpdate(Context& c) {
@@ -495,18 +522,27 @@ void FirmwareUpdate(Context& c) {
   const auto before = c.model.View(id).transmitter;
   const Bytes serialBytes(std::begin(before.serial), std::end(before.serial));
 
+  // Beside it a receiver streams at the fast rate; the slots follow the hidraw nodes' order, so
+  // the product string tells which slot the update runs on.
+  Connect();
+  std::int32_t slot = 1;
+  std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
+  if (ZAVNGetProductString(2, product) == 1 && product[0] == kUpdateStartsAs[0]) slot = 2;
+  Samples beside(3 - slot);
+  c.model.Stream(c.streamer, FastRateHz());
+
   // As a host keeps an update going: connect again whenever the receiver has dropped off.
   const auto start = Clock::now();
-  Connect();
-  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_RUN);
+  ZAVNBootLoaderFSM(slot, ZAVN_UPDATE_RUN);
   auto lastTry = start;
   std::int32_t progress = 0, shown = -1;
   while (progress < ZAVN_UPDATE_DONE && Clock::now() - start < kUpdateLimit) {
-    if (ZAVNGetRxStatus(1) != LINK_OK && Clock::now() - lastTry > 100ms) {
+    if (ZAVNGetRxStatus(slot) != LINK_OK && Clock::now() - lastTry > 100ms) {
       Connect();
       lastTry = Clock::now();
     }
-    progress = ZAVNGetBootloaderStatus(1);
+    beside.Take();
+    progress = ZAVNGetBootloaderStatus(slot);
     if (progress != shown && (progress % 10 == 0 || progress % 7 == 0)) {
       std::printf("     update %3d%% at %5.1f s\n", progress, Seconds(Clock::now() - start));
       std::fflush(stdout);
@@ -514,10 +550,18 @@ void FirmwareUpdate(Context& c) {
     shown = progress;
     std::this_thread::sleep_for(20ms);
   }
-  ZAVNBootLoaderFSM(1, ZAVN_UPDATE_STOP);
+  ZAVNBootLoaderFSM(slot, ZAVN_UPDATE_STOP);
   Check(progress == ZAVN_UPDATE_DONE, "the update reaches 100",
         "stopped at " + std::to_string(progress) + " after " +
             std::to_string(Seconds(Clock::now() - start)) + " s");
+  c.model.Stream(c.streamer, 0);
+  const std::uint16_t last = static_cast<std::uint16_t>(c.model.View(c.streamer).nextSample - 1);
+  Collect({&beside}, 3s, [&] { return beside.Has(last); });
+  Check(beside.Problem(last).empty(),
+        "the receiver beside it had its " + std::to_string(FastRateHz()) +
+            " records a second taken meanwhile, each once and in order (" +
+            std::to_string(beside.Values().size()) + " samples)",
+        beside.Problem(last));
 
   // After the serial number the receiver restarts as its normal firmware.
   WaitFor([&] { return c.model.View(id).products.size() >= 5; }, 3s);
@@ -666,7 +710,7 @@ int main(int argc, char** argv) {
       {"commands", Commands},
       {"the 500 ms grace and LINK_TIMEOUT", GraceAndTimeout},
       {"unplugging and plugging in again", UnplugAndReplug},
-      {"two receivers", TwoReceivers},
+      {"four receivers at the fast rate", FourReceivers},
       {"a firmware update", FirmwareUpdate},
   };
   for (const auto& [name, run] : cases) {
