@@ -177,7 +177,7 @@ UpdateState RunHandler(std::int32_t link, std::int32_t slot, UpdateSlotState& s,
         s.harlonRow = 0;
         input::GrantAcknowledgements(slot);
       }
-      s.lastSentTick = now;  // the grant wait of a table image starts here
+      s.lastSentTick = now;
       s.reachedFlags[UPD_READ_SERIAL] = 1;
       break;
     case UPD_READ_SERIAL:

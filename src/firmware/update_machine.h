@@ -57,7 +57,9 @@ struct UpdateSlotState {
   // No handler runs before dueTick while paused.
   bool paused = false;
   std::uint32_t dueTick = 0;
-  std::uint32_t lastSentTick = 0;   // of the machine's last report to the receiver
+  // Of the machine's last report to the receiver, or of the identification: a grant is awaited
+  // from then on.
+  std::uint32_t lastSentTick = 0;
   bool serialQueried = false;       // the serial query is out; its answer is read when due
   std::uint32_t receiverTakes = 0;  // the slot's Takes() when the receiver was identified
   std::uint32_t imageSum = 0;       // the data bytes of this transfer's HEX lines
