@@ -175,6 +175,7 @@ TEST(NumberText, WritesAsTheRuntimeItoaDoes) {
   char text[40];
   EXPECT_STREQ(ZAVNITOA(INT_MIN, text, 10), "-2147483648");
   EXPECT_STREQ(ZAVNITOA(-1, text, 16), "ffffffff");  // other radices as unsigned
+  EXPECT_STREQ(ZAVNITOA(35, text, 36), "z");
   // Radices outside 2..36 give an empty text; a null buffer is left alone.
   EXPECT_STREQ(ZAVNITOA(5, text, 37), "");
   EXPECT_EQ(ZAVNITOA(5, nullptr, 10), nullptr);

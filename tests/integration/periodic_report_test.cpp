@@ -3,15 +3,12 @@
 
 #include "commands/periodic_clock.h"
 #include "support/library_fixture.h"
-#include "support/output_log.h"
 
 namespace zavn::testing {
 namespace {
 
 using Reports = std::vector<Bytes>;
 using Times = std::vector<std::uint32_t>;
-const Reports kEmission{{0x04, 0xFF}, {0x05, 0x00}};  // raw data, game mode
-const Reports kLinkCheck{{0x04, 0x64, 0x00, 0x00}};
 
 class PeriodicReportTest : public LibraryTest {
  protected:
@@ -45,11 +42,11 @@ TEST_F(PeriodicReportTest, SlotOneGetsItsReportsOnlyWhileOpenAndASilentSlotTheLi
     const Reports toSilent = TakeAllOutput(silent);
     EXPECT_TRUE(TakeAllOutput(lost).empty()) << t;
     if (!toFirst.empty()) {
-      EXPECT_EQ(toFirst, kEmission) << t;
+      EXPECT_EQ(toFirst, kPeriodicReports) << t;
       emissions.push_back(t);
     }
     if (!toSilent.empty()) {
-      EXPECT_EQ(toSilent, kLinkCheck) << t;
+      EXPECT_EQ(toSilent, Reports{kLinkCheck}) << t;
       EXPECT_EQ(ZAVNGetTxStatus(2), LINK_TIMEOUT);
       checks.push_back(t);
     }
@@ -72,7 +69,7 @@ TEST_F(PeriodicReportTest, MoreThan200MsSendsAlsoAcrossTheTickWrap) {
   const std::uint32_t start = 0xFFFFFF80u;
   Connect(start);
   EXPECT_TRUE(StepAndTake(200, id).empty());
-  EXPECT_EQ(StepAndTake(1, id), kEmission);  // past the wrap
+  EXPECT_EQ(StepAndTake(1, id), kPeriodicReports);  // past the wrap
   EXPECT_EQ(commands::Periodic().lastTick, start + 201);
 }
 

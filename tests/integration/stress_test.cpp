@@ -285,15 +285,6 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
     ZAVNTerminate(0);
     for (std::int32_t p = 1; p <= 4; ++p) ZAVNDisconnectRx(p);
   }
-  std::printf("%d poll threads, %llu cycles\n", system_.ThreadsStarted(),
-              static_cast<unsigned long long>(system_.Cycles()));
-  for (int c = 0; c < kCallers; ++c) {
-    std::printf("%-8s", kCallerNames[c]);
-    for (int kind = 0; kind < kKinds; ++kind) {
-      std::printf(" %llu %s", static_cast<unsigned long long>(g_counts[c][kind]), kKindNames[kind]);
-    }
-    std::printf("\n");
-  }
 
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 0);
   EXPECT_TRUE(system_.ThreadEnded());

@@ -10,6 +10,7 @@
 #include "core/player_assignment.h"
 #include "platform/hid_port.h"
 #include "platform/virtual/virtual_receiver.h"
+#include "support/links.h"
 #include "support/stepped_system.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
@@ -62,10 +63,7 @@ class LibraryTest : public ::testing::Test {
     return ZAVNVirtualQueueInput(id, report.data(), kReportLength) == 1;
   }
 
-  static std::array<std::int32_t, 4> RxStatus() {
-    return {ZAVNGetRxStatus(1), ZAVNGetRxStatus(2), ZAVNGetRxStatus(3), ZAVNGetRxStatus(4)};
-  }
-  static std::array<std::int32_t, 4> TxStatus() {
+  static Links TxStatus() {
     return {ZAVNGetTxStatus(1), ZAVNGetTxStatus(2), ZAVNGetTxStatus(3), ZAVNGetTxStatus(4)};
   }
   static std::int32_t OpenHandles(std::int32_t id) {
@@ -95,7 +93,5 @@ class ConnectedReceiverTest : public LibraryTest {
 
   std::int32_t id_ = 0;
 };
-
-using Links = std::array<std::int32_t, 4>;
 
 }  // namespace zavn::testing

@@ -92,14 +92,12 @@ class HidrawTest : public ::testing::Test {
             ("zavn_hidraw_" +
              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
-    // The receiver's data interface, as the kernel lays it out: the class entry links to the
-    // HID device, below the USB interface and device that carry the product string.
-    AddNode("hidraw0", "usb1/1-1", "0003:0000FFFF:00000008", "Maker NOLTADongle",
-            descriptors::kReceiver, "NOLTADongle\n");
-    AddNode("hidraw1", "usb1/1-2", "0003:0000046D:0000C31C", "Logi K\xC3\xA9yboard",
-            descriptors::kKeyboard, "");
-    AddNode("hidraw10", "usb2/2-1", "0003:0000FFFF:00000008", "", descriptors::kGamepad, "");
-    AddNode("hidraw2", "usb1/1-3", "0003:0000FFFF:00000008", "x", descriptors::kMouse, "");
+    // Nodes as the kernel lays them out: the class entry links to the HID device, below the USB
+    // interface and device that carry the product string. Each has the receiver's descriptor.
+    AddNode("hidraw0", "usb1/1-1", "Maker NOLTADongle", "NOLTADongle\n");
+    AddNode("hidraw1", "usb1/1-2", "Logi K\xC3\xA9yboard", "");
+    AddNode("hidraw10", "usb2/2-1", "", "");
+    AddNode("hidraw2", "usb1/1-3", "x", "");
     platform::SetHidrawRoots({(root_ / "class/hidraw").string(), (root_ / "dev").string()});
   }
   void TearDown() override {
@@ -107,12 +105,12 @@ class HidrawTest : public ::testing::Test {
     fs::remove_all(root_);
   }
 
-  void AddNode(const std::string& name, const std::string& usb, const std::string& id,
-               const std::string& hidName, const std::vector<std::uint8_t>& descriptor,
+  void AddNode(const std::string& name, const std::string& usb, const std::string& hidName,
                const std::string& product) {
     const fs::path device =
         root_ / "devices" / usb / (usb.substr(usb.find('/') + 1) + ":1.0") / "hid";
-    Write(device / "uevent", "DRIVER=hid-generic\nHID_ID=" + id + "\nHID_NAME=" + hidName + "\n");
+    Write(device / "uevent", "DRIVER=hid-generic\nHID_NAME=" + hidName + "\n");
+    const std::vector<std::uint8_t>& descriptor = descriptors::kReceiver;
     Write(device / "report_descriptor", std::string(descriptor.begin(), descriptor.end()));
     if (!product.empty()) Write(root_ / "devices" / usb / "product", product);
     fs::create_directories(root_ / "class/hidraw" / name);
@@ -135,7 +133,8 @@ std::u16string Utf16(const std::uint8_t* bytes) {
   return text;
 }
 
-// Identity and lengths are checked end to end below, where they decide which nodes are taken.
+// Identity and lengths, which decide which nodes are taken, are checked end to end behind the
+// kernel's hidraw (tests/kernel/).
 TEST_F(HidrawTest, NodesAreFoundInNumberOrderAndNameThemselves) {
   char path[platform::kDevicePathSize];
   std::vector<std::string> found;
