@@ -526,8 +526,8 @@ void FirmwareUpdate(Context& c) {
   // the product string tells which slot the update runs on.
   Connect();
   std::int32_t slot = 1;
-  std::uint8_t product[ZAVN_PRODUCT_STRING_BYTES] = {};
-  if (ZAVNGetProductString(2, product) == 1 && product[0] == kUpdateStartsAs[0]) slot = 2;
+  std::uint8_t slotProduct[ZAVN_PRODUCT_STRING_BYTES] = {};
+  if (ZAVNGetProductString(2, slotProduct) == 1 && slotProduct[0] == kUpdateStartsAs[0]) slot = 2;
   Samples beside(3 - slot);
   c.model.Stream(c.streamer, FastRateHz());
 
