@@ -11,8 +11,6 @@
 namespace zavn::testing {
 namespace {
 
-// Slow enough that a 300 ms pause of the update machine does not overflow the 32-report queue
-// and push out the receiver's replies.
 constexpr std::int32_t kRateHz = 100;
 
 class FaultTest : public UpdateReadyTest {
