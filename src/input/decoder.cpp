@@ -242,6 +242,22 @@ class Walk {
     if (synced_) expected_ += by;
   }
 
+  // Stores a serial-number, version or account-data record whose letter stands at i; false for
+  // another letter or a record that does not fit.
+  bool TakeAnswer(std::uint8_t letter, int i) {
+    const std::uint8_t* at = &b_[i];
+    if (letter == r::kSerial && Fits(i, r::kSerialExtent)) {
+      std::memcpy(status_.SerialBlock, at + r::kBlockStart, sizeof status_.SerialBlock);
+    } else if (letter == r::kVersion && Fits(i, r::kVersionExtent)) {
+      std::memcpy(status_.VersionBlock, at + r::kBlockStart, sizeof status_.VersionBlock);
+    } else if (letter == r::kAccount && Fits(i, r::kAccountExtent)) {
+      DecodeAccount(at, status_);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   // False when the decode is to end here.
   bool Visit(int i) {
     const std::uint8_t letter = b_[i];
@@ -256,20 +272,8 @@ class Walk {
           DecodeSecondaryMotion(at, status_);
           return true;
         }
-      } else if (letter == r::kSerial && Fits(i, r::kSerialExtent)) {
-        std::memcpy(status_.SerialBlock, at + r::kBlockStart, sizeof status_.SerialBlock);
-        CountRecord(status_.RecordCount);
-        synced_ = true;
-        Advance();
-        return true;
-      } else if (letter == r::kVersion && Fits(i, r::kVersionExtent)) {
-        std::memcpy(status_.VersionBlock, at + r::kBlockStart, sizeof status_.VersionBlock);
-        CountRecord(status_.RecordCount);
-        synced_ = true;
-        Advance();
-        return true;
-      } else if (letter == r::kAccount && Fits(i, r::kAccountExtent)) {
-        DecodeAccount(at, status_);
+      } else if (TakeAnswer(letter, i)) {
+        // An answer to an identity request moves the position on as a motion record does.
         CountRecord(status_.RecordCount);
         synced_ = true;
         Advance();
