@@ -50,10 +50,10 @@ int FastRateHz() {
   const char* rate = std::getenv("ZAVN_KERNEL_RATE_HZ");
   return rate != nullptr && std::atoi(rate) > 0 ? std::atoi(rate) : 1000;
 }
-// The rate of a receiver beside an update. Under emulation the model's one thread takes 100 ms
-// and more to re-create the updated receiver's devices and then sends the records due meanwhile
-// at once, and the host's reconnect holds the poll thread for its discovery (40 ms and more):
-// hidraw's 64-report queue holds 64 ms at 1000 records a second, 320 ms at 200.
+// The rate of a receiver beside an update. Under emulation each re-enumeration of the updated
+// receiver holds up the model's one thread and, through the host's reconnect (its discovery
+// holds the poll lock, 40 ms and more), the poll thread: at 1000 records a second a run lost 28
+// records past hidraw's 64-report queue, which holds 320 ms at 200.
 constexpr int kBesideUpdateRateHz = 200;
 // Motion records a receiver sends right before it is pulled out.
 constexpr int kRecordsOnTheirWay = 3;
