@@ -79,7 +79,9 @@ inline constexpr const char* kCycleSilent = "poll_cycle/4_slots_silent";
 inline constexpr const char* kCycleStreaming = "poll_cycle/4_players_streaming";
 inline constexpr const char* kPollSilent = "poll_thread/4_slots_silent";
 inline constexpr const char* kPollStreaming = "poll_thread/4_players_streaming";
-inline constexpr const char* kLatency = "latency/queue_to_callback";
+inline constexpr const char* kLatency200 = "latency/4_players_200_per_s";
+inline constexpr const char* kLatency1000 = "latency/4_players_1000_per_s";
+inline constexpr const char* kWakeFloor = "latency/bare_thread_wake";
 inline constexpr const char* kUpdate200 = "update/4_players_200_per_s";
 inline constexpr const char* kUpdate1000 = "update/4_players_1000_per_s";
 }  // namespace name

@@ -179,8 +179,9 @@ class Table {
 constexpr double kDecodeLimit = 4;
 constexpr double kStatusLimit = 1.5;
 constexpr double kSilentLimitPercent = 0.1;
-constexpr double kStreamingLimitPercent = 0.5;
-constexpr double kLatencyLimitMs = 11;
+constexpr double kStreamingLimitPercent = 1.0;
+constexpr double kLatencyP50LimitMs = 0.3;
+constexpr double kLatencyP99LimitMs = 1;
 constexpr double kCyclesPerSecond = 100;
 
 void DecodeRows(Table& table) {
@@ -267,18 +268,29 @@ void PollRows(Table& table) {
   } else {
     table.Missing("heap allocations per second, streaming");
   }
-  if (!table.Has(name::kLatency, "p99_ms")) {
-    table.Missing("latency, queued report to callback");
+  // Report queued to raw-data callback, beside a bare thread's wake-up in the same run.
+  for (const auto& [benchmark, rate] :
+       {std::pair{name::kLatency200, "200"}, std::pair{name::kLatency1000, "1000"}}) {
+    const std::string label = std::string("latency to callback, 4 players × ") + rate + "/s";
+    if (!table.Has(benchmark, "p99_ms")) {
+      table.Missing(label);
+      continue;
+    }
+    const double p50 = table.Counter(benchmark, "p50_ms");
+    const double p99 = table.Counter(benchmark, "p99_ms");
+    table.Goal(label + ", p50", p50, kLatencyP50LimitMs, Number("%.3f ms", p50),
+               Number("%.1f ms", kLatencyP50LimitMs));
+    table.Goal(label + ", p99", p99, kLatencyP99LimitMs, Number("%.3f ms", p99),
+               Number("%.0f ms", kLatencyP99LimitMs));
+    table.Reference(label + ", max", Number("%.2f ms", table.Counter(benchmark, "max_ms")));
+  }
+  if (!table.Has(name::kWakeFloor, "p99_ms")) {
+    table.Missing("a bare thread's wake-up");
     return;
   }
-  const std::string reports = Number(" (%.0f reports)", table.Counter(name::kLatency, "reports"));
-  table.Reference("latency to callback, p50" + reports,
-                  Number("%.2f ms", table.Counter(name::kLatency, "p50_ms")));
-  const double p99 = table.Counter(name::kLatency, "p99_ms");
-  table.Goal("latency to callback, p99", p99, kLatencyLimitMs, Number("%.2f ms", p99),
-             Number("%.0f ms", kLatencyLimitMs));
-  table.Reference("latency to callback, max",
-                  Number("%.2f ms", table.Counter(name::kLatency, "max_ms")));
+  table.Reference("… a bare thread's wake-up, p50 / p99",
+                  Number("%.3f ms", table.Counter(name::kWakeFloor, "p50_ms")) +
+                      Number(" / %.3f ms", table.Counter(name::kWakeFloor, "p99_ms")));
 }
 
 // A firmware update of player 1's receiver while the other three players stream.

@@ -263,12 +263,10 @@ void BM_Cycle(benchmark::State& state, bool streaming) {
   state.counters["records_per_cycle"] = perCycle;
 }
 
-// Latency: the bench thread queues numbered motion reports at random moments, the callback
-// notes when each one arrives.
+// Latency: the bench thread queues numbered motion reports on four interfaces in turn, at a
+// given rate each, with random gaps; the callback notes when each one arrives.
 constexpr int kSequenceByte = 6;  // report bytes 6..9, big-endian; RawRecord keeps them in place
 constexpr int kMotionLetter = 3;
-constexpr double kMinGapSeconds = 0.0005;
-constexpr double kMaxGapSeconds = 0.0045;  // a mean of 2.5 ms: about four reports a cycle
 constexpr double kDrainSeconds = 0.1;
 constexpr unsigned kSeed = 12345;
 
@@ -306,28 +304,46 @@ double Percentile(const std::vector<double>& sorted, double share) {
   return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
-void BM_Latency(benchmark::State& state) {
+void SetLatencyCounters(benchmark::State& state, std::vector<double>& latencies) {
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["p50_ms"] = Percentile(latencies, 0.50);
+  state.counters["p99_ms"] = Percentile(latencies, 0.99);
+  state.counters["max_ms"] = latencies.back();
+  state.counters["reports"] = static_cast<double>(latencies.size());
+}
+
+void BM_Latency(benchmark::State& state, std::int32_t rateHz) {
   const auto reports = static_cast<std::uint32_t>(RunOptions().latencyReports);
   g_arrivals = std::make_unique<std::atomic<std::int64_t>[]>(reports);
   std::vector<std::int64_t> queued(reports, 0);
   PollingLibrary library;
-  const std::int32_t id = ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kOutputLength,
-                                          platform::virt::kReceiverProductString);
+  std::int32_t ids[kSlots];
+  for (std::int32_t& id : ids) {
+    id = ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kOutputLength,
+                         platform::virt::kReceiverProductString);
+  }
   g_expected = reports;
   ZAVNInitGetRawDataCallBack(NoteArrival);
   clockid_t clock{};
-  if (!library.Start(1, clock)) return Fail(state, "the slot did not connect");
+  if (!library.Start(kSlots, clock)) return Fail(state, "the slots did not connect");
+  // Gaps between 0.2 and 1.8 times the mean, four interfaces in turn.
+  const double meanGap = 1.0 / (kSlots * rateHz);
   std::mt19937 random(kSeed);
-  std::uniform_real_distribution<double> gap(kMinGapSeconds, kMaxGapSeconds);
+  std::uniform_real_distribution<double> gap(0.2 * meanGap, 1.8 * meanGap);
   std::vector<double> latencies;
   latencies.reserve(reports);
   for (auto _ : state) {
+    double next = Seconds(CLOCK_MONOTONIC);
     for (std::uint32_t k = 0; k < reports; ++k) {
-      SleepSeconds(gap(random));
+      next += gap(random);
+      while (Seconds(CLOCK_MONOTONIC) < next) {
+        const double left = next - Seconds(CLOCK_MONOTONIC);
+        if (left > 0) SleepSeconds(left);
+      }
       std::uint8_t report[kReportLength];
       NumberedReport(k, report);
       queued[k] = NowNs();
-      ZAVNVirtualQueueInput(id, report, kReportLength);
+      ZAVNVirtualQueueInput(ids[k % kSlots], report, kReportLength);
     }
     SleepSeconds(kDrainSeconds);
     for (std::uint32_t k = 0; k < reports; ++k) {
@@ -341,11 +357,38 @@ void BM_Latency(benchmark::State& state) {
   if (latencies.empty() || (!complete && !RunOptions().smoke)) {
     return Fail(state, "reports queued on the receiver never reached the callback");
   }
-  std::sort(latencies.begin(), latencies.end());
-  state.counters["p50_ms"] = Percentile(latencies, 0.50);
-  state.counters["p99_ms"] = Percentile(latencies, 0.99);
-  state.counters["max_ms"] = latencies.back();
-  state.counters["reports"] = static_cast<double>(latencies.size());
+  SetLatencyCounters(state, latencies);
+}
+
+// The floor of the latency: a bare thread waiting on a signal, raised at random moments.
+void BM_WakeFloor(benchmark::State& state) {
+  const auto wakes = static_cast<std::uint32_t>(RunOptions().latencyReports);
+  platform::Signal signal;
+  std::atomic<std::int64_t> raisedAt{0};
+  std::atomic<bool> stop{false};
+  std::vector<double> latencies;
+  latencies.reserve(wakes);
+  std::thread waiter([&] {
+    while (!stop) {
+      if (signal.Wait(static_cast<std::uint32_t>(core::kPollPeriodMs)) && raisedAt != 0) {
+        latencies.push_back(static_cast<double>(NowNs() - raisedAt.exchange(0)) * 1e-6);
+      }
+    }
+  });
+  std::mt19937 random(kSeed);
+  std::uniform_real_distribution<double> gap(0.0002, 0.0018);
+  for (auto _ : state) {
+    for (std::uint32_t k = 0; k < wakes; ++k) {
+      SleepSeconds(gap(random));
+      raisedAt = NowNs();
+      signal.Raise();
+    }
+    SleepSeconds(kDrainSeconds);
+  }
+  stop = true;
+  waiter.join();
+  if (latencies.empty()) return Fail(state, "the waiting thread never woke");
+  SetLatencyCounters(state, latencies);
 }
 
 // A firmware update of player 1's receiver on the OS clock, the bench thread reconnecting as a
@@ -430,7 +473,9 @@ void RegisterPollBenchmarks() {
   benchmark::RegisterBenchmark(name::kCycleStreaming, BM_Cycle, true)->MinTime(minTime);
   for (auto* benchmark : {benchmark::RegisterBenchmark(name::kPollSilent, BM_PollSilent),
                           benchmark::RegisterBenchmark(name::kPollStreaming, BM_PollStreaming),
-                          benchmark::RegisterBenchmark(name::kLatency, BM_Latency),
+                          benchmark::RegisterBenchmark(name::kLatency200, BM_Latency, 200),
+                          benchmark::RegisterBenchmark(name::kLatency1000, BM_Latency, 1000),
+                          benchmark::RegisterBenchmark(name::kWakeFloor, BM_WakeFloor),
                           benchmark::RegisterBenchmark(name::kUpdate200, BM_Update, 200),
                           benchmark::RegisterBenchmark(name::kUpdate1000, BM_Update, 1000)}) {
     benchmark->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -29,10 +29,13 @@ bool KeepRunning(const RunState& run) {
   return run.threadRunFlag == 1 && run.loopRunFlag == 1 && run.stopRequested == 0;
 }
 
+void AwaitNextCycle(std::uint32_t cycleStart);
+
 std::uint32_t PollThread(void*) {
   RunState& run = Run();
   run.pollThreadId = platform::CurrentThreadId();
   for (;;) {
+    std::uint32_t cycleStart = 0;
     {
       LockGuard guard(run.pollLock);
       // The decision to end is taken under the poll lock, so a connect that holds the lock
@@ -43,9 +46,10 @@ std::uint32_t PollThread(void*) {
         run.threadExitCode = 0;
         return 1;
       }
+      cycleStart = platform::ActiveSystem().TickMs();
       PollCycle();
     }
-    platform::ActiveSystem().SleepMs(kPollPeriodMs);
+    AwaitNextCycle(cycleStart);
   }
 }
 
@@ -140,6 +144,70 @@ bool PollPass(std::uint32_t epoch) {
     commands::SendPeriodicReport(commands::Periodic().joystickLoop != 0 ? 1 : 0);
   }
   return true;
+}
+
+// The slots a wait between cycles watches: those polled, on the port of the first of them.
+struct WatchedSlots {
+  platform::HidPort* port = nullptr;
+  platform::HidHandle handles[transport::kSlotCount] = {};
+  int slots[transport::kSlotCount] = {};
+  int count = 0;
+};
+
+WatchedSlots Watched() {
+  WatchedSlots watched;
+  for (int i = 0; i < transport::kSlotCount; ++i) {
+    if (Links().pollEnabled[i] == 0) continue;
+    platform::HidPort* port = transport::Slot(i).Port();
+    if (port == nullptr || (watched.port != nullptr && port != watched.port)) continue;
+    watched.port = port;
+    watched.handles[watched.count] = transport::Slot(i).Handle();
+    watched.slots[watched.count++] = i;
+  }
+  return watched;
+}
+
+// Reads and decodes the slots whose reports have arrived; false when the thread is to stop
+// waiting (a host's lifecycle call came in, or a stop).
+bool TakeArrivals(const WatchedSlots& watched, std::uint32_t ready, std::uint32_t epoch) {
+  for (int k = 0; k < watched.count; ++k) {
+    if ((ready & (1u << k)) == 0) continue;
+    const int i = watched.slots[k];
+    if (Links().pollEnabled[i] == 0) continue;
+    std::uint32_t bytes = 0;
+    for (int read = 0; read < kMaxReadsPerPass; ++read) {
+      if (transport::ReadSlotBetweenCycles(transport::InputBufferOf(i), i, bytes) != LINK_OK) break;
+      if (!HandOn(i, LINK_OK, bytes, epoch)) return false;
+      if (!transport::ReadWasFull(i, bytes)) break;
+    }
+  }
+  return true;
+}
+
+// Waits until the next cycle is due, cycleStart + kPollPeriodMs; a slot's reports that arrive
+// meanwhile are read and decoded at once. Only the cycle runs the rest: link states, player
+// assignment, the periodic report and the update machines.
+void AwaitNextCycle(std::uint32_t cycleStart) {
+  RunState& run = Run();
+  platform::System& system = platform::ActiveSystem();
+  for (;;) {
+    WatchedSlots watched;
+    std::uint32_t epoch = 0;
+    {
+      // The thread waits even when it is to end: it decides that at the next cycle.
+      LockGuard guard(run.pollLock);
+      watched = Watched();
+      epoch = run.lifecycleEpoch;
+    }
+    const std::uint32_t elapsed = system.TickMs() - cycleStart;
+    if (elapsed >= kPollPeriodMs) return;
+    const std::uint32_t ready =
+        system.WaitForInput(watched.port, watched.handles, watched.count, kPollPeriodMs - elapsed);
+    if (ready == 0) return;
+    LockGuard guard(run.pollLock);
+    if (!KeepRunning(run) || run.lifecycleEpoch != epoch) return;
+    if (!TakeArrivals(watched, ready, epoch)) return;
+  }
 }
 
 }  // namespace

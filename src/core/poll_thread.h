@@ -1,5 +1,15 @@
 // The poll thread: every 10 ms it reads each enabled slot, keeps the link states and assigns
 // the players. It ends by itself once no slot is connected.
+//
+// What runs when. A cycle starts every kPollPeriodMs (or at once when the one before ran late):
+// it reads and decodes every enabled slot, and only it keeps the link states and the time-out
+// grace, counts the reads for the player assignment, sends the periodic report and runs the
+// update machines. Between two cycles the thread waits on the polled slots' handles, through
+// System::WaitForInput (the port's own wait where it has one, else a sleep): a slot whose
+// reports arrive is read and decoded at once, under the poll lock, with nothing else of the
+// cycle. Its reports count for the next cycle's read, so a slot heard from only between cycles
+// is neither silent nor timed out, and the assignment still counts cycles, not wake-ups. A
+// lifecycle call or a stop during the wait ends it; the next cycle decides whether to go on.
 #pragma once
 
 #include <cstdint>

@@ -9,7 +9,7 @@ namespace zavn::platform {
 
 // An open interface. The invalid value has all bits set; a handle is usable when it is
 // neither the invalid value nor null.
-using HidHandle = std::uintptr_t;
+using HidHandle = std::uintptr_t;  // as declared in system.h
 inline constexpr HidHandle kInvalidHidHandle = ~HidHandle{0};
 constexpr bool IsUsable(HidHandle handle) {
   return handle != kInvalidHidHandle && handle != 0;
@@ -80,6 +80,18 @@ class HidPort {
   // One set-output-report request of exactly `length` bytes, report ID first.
   virtual WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                        std::uint32_t length) = 0;
+
+  // Whether WaitForInput waits; a port that cannot has the poll thread sleep between cycles.
+  virtual bool CanWaitForInput() { return false; }
+  // Waits up to `ms` until one of the handles has input queued; returns a bit set of those that
+  // have, bit k for handles[k] (at most 32 handles), or 0 once the time has passed. A handle
+  // closed meanwhile counts as having none. Never reads a report.
+  virtual std::uint32_t WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) {
+    static_cast<void>(handles);
+    static_cast<void>(count);
+    static_cast<void>(ms);
+    return 0;
+  }
 };
 
 // The port that discovery uses now: a port installed by a test, else the virtual receiver when

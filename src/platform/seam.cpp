@@ -31,3 +31,16 @@ void InstallSystem(System* system) {
 }
 
 }  // namespace zavn::platform
+
+namespace zavn::platform {
+
+std::uint32_t System::WaitForInput(HidPort* port, const HidHandle* handles, int count,
+                                   std::uint32_t ms) {
+  if (port != nullptr && count > 0 && port->CanWaitForInput()) {
+    return port->WaitForInput(handles, count, ms);
+  }
+  SleepMs(ms);
+  return 0;
+}
+
+}  // namespace zavn::platform

@@ -6,6 +6,9 @@
 
 namespace zavn::platform {
 
+class HidPort;
+using HidHandle = std::uintptr_t;
+
 using ThreadHandle = void*;
 using ThreadProc = std::uint32_t (*)(void* argument);
 
@@ -44,6 +47,12 @@ class System {
   // The full path of the host process's executable, NUL-terminated; false when it cannot be
   // learnt or does not fit.
   virtual bool ExecutablePath(char (&path)[kMaxPath]) = 0;
+
+  // The poll thread's wait between two cycles: up to `ms` for input on the `count` handles of
+  // `port` (none: just the time). Returns a bit set of the handles with input, bit k for
+  // handles[k]; 0 once the time has passed. A port that cannot wait has the time slept.
+  virtual std::uint32_t WaitForInput(HidPort* port, const HidHandle* handles, int count,
+                                     std::uint32_t ms);
 };
 
 // The system in use: one installed by a test, else the OS backend.
@@ -66,6 +75,24 @@ class Lock {
 
  private:
   alignas(16) unsigned char storage_[64];
+};
+
+// A flag one thread raises and another waits for, with a time limit; the wait lowers it again.
+// Like Lock, it needs no set-up beyond its constructor and lives as long as its owner.
+class Signal {
+ public:
+  Signal() noexcept;
+  ~Signal();
+  Signal(const Signal&) = delete;
+  Signal& operator=(const Signal&) = delete;
+
+  void Raise() noexcept;
+  void Lower() noexcept;
+  // Waits up to `ms` for the flag; true when it was raised (and lowers it), false at the time.
+  bool Wait(std::uint32_t ms) noexcept;
+
+ private:
+  alignas(16) unsigned char storage_[160];
 };
 
 class LockGuard {

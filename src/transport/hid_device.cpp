@@ -125,6 +125,11 @@ HidHandle CHIDDevice::Handle() {
   return handle_;
 }
 
+platform::HidPort* CHIDDevice::Port() {
+  LockGuard guard(lock_);
+  return port_;
+}
+
 platform::HidCaps CHIDDevice::ReportLengths() {
   LockGuard guard(lock_);
   return lengths_;

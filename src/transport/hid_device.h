@@ -45,6 +45,7 @@ class CHIDDevice {
   // Observers, each one consistent reading of the slot.
   bool MarkedOpen();
   platform::HidHandle Handle();
+  platform::HidPort* Port();  // the backend of the handle; null while closed
   platform::HidCaps ReportLengths();
   std::uint32_t NumInputBuffers();
   void DevicePath(char (&path)[platform::kDevicePathSize]);

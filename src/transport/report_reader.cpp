@@ -17,6 +17,8 @@ struct TimeoutRun {
 
 InputBuffer g_inputBuffers[kSlotCount];
 TimeoutRun g_timeouts[kSlotCount];
+// Reports were read between the last cycle and the next; written on the poll thread only.
+std::atomic<bool> g_readBetweenCycles[kSlotCount];
 
 }  // namespace
 
@@ -26,8 +28,9 @@ InputBuffer& InputBufferOf(int slot) {
 
 ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes) {
   std::uint32_t delivered = 0;
-  const ZAVNLinkState result = Slot(slot).ReadReports(buffer, delivered);
+  ZAVNLinkState result = Slot(slot).ReadReports(buffer, delivered);
   if (bytes != nullptr) *bytes = delivered;
+  if (g_readBetweenCycles[slot].exchange(false) && result == LINK_TIMEOUT) result = LINK_OK;
   TimeoutRun& run = g_timeouts[slot];
   if (result != LINK_TIMEOUT) {
     run.count = 0;
@@ -57,8 +60,15 @@ ZAVNLinkState ReadSlotAgain(InputBuffer& buffer, int slot, std::uint32_t& bytes)
   return Slot(slot).ReadReports(buffer, bytes);
 }
 
+ZAVNLinkState ReadSlotBetweenCycles(InputBuffer& buffer, int slot, std::uint32_t& bytes) {
+  const ZAVNLinkState result = ReadSlotAgain(buffer, slot, bytes);
+  if (result == LINK_OK) g_readBetweenCycles[slot] = true;
+  return result;
+}
+
 void ResetReportReader() {
   for (InputBuffer& buffer : g_inputBuffers) buffer.fill(0);
+  for (std::atomic<bool>& read : g_readBetweenCycles) read = false;
   for (TimeoutRun& run : g_timeouts) {
     run.count = 0;
     run.firstTick = 0;

@@ -24,6 +24,9 @@ bool ReadWasFull(int slot, std::uint32_t bytes);
 // Another read of slot 0..3 in the same pass, after a full one: the time-out run is left as it
 // is, since the read before it found reports.
 ZAVNLinkState ReadSlotAgain(InputBuffer& buffer, int slot, std::uint32_t& bytes);
+// A read of slot 0..3 between two cycles, when its reports arrive. Reports it takes count for
+// the next cycle's read: a cycle whose own read finds nothing after them is not silent.
+ZAVNLinkState ReadSlotBetweenCycles(InputBuffer& buffer, int slot, std::uint32_t& bytes);
 
 // Zeroes the input buffers and the time-out runs.
 void ResetReportReader();

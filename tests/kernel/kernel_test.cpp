@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -462,6 +463,33 @@ void UnplugAndReplug(Context& c) {
 // receiver's samples, each once and in order. The extra receivers count from these.
 constexpr std::uint16_t kExtraFirstSamples[] = {20000, 35000, 50000};
 
+// When the callback had each sample, by the counter in its first motion value (the receivers
+// count in ranges of their own).
+std::atomic<std::int64_t> g_arrivedNs[1 << 16];
+
+void ZAVN_CALL NoteArrival(int32_t, PlayerStatus* status) {
+  g_arrivedNs[status->Motion[0] & 0xFFFF] = Clock::now().time_since_epoch().count();
+}
+
+// Report written in the guest to raw-data callback, over the samples of `ids`.
+std::string LatencyFigures(UhidModel& model, const std::vector<int>& ids) {
+  std::vector<double> ms;
+  for (const int id : ids) {
+    const std::vector<Clock::time_point> sent = model.SentTimes(id);
+    for (std::size_t v = 0; v < sent.size(); ++v) {
+      const std::int64_t arrived = g_arrivedNs[v];
+      if (arrived == 0 || sent[v] == Clock::time_point{}) continue;
+      ms.push_back(Seconds(Clock::time_point(Clock::duration(arrived)) - sent[v]) * 1e3);
+    }
+  }
+  if (ms.empty()) return "no sample";
+  std::sort(ms.begin(), ms.end());
+  char text[96];
+  std::snprintf(text, sizeof text, "p50 %.2f ms, p99 %.2f ms over %zu samples", ms[ms.size() / 2],
+                ms[ms.size() * 99 / 100], ms.size());
+  return text;
+}
+
 void FourReceivers(Context& c) {
   std::vector<int> ids = {c.receiver};
   for (const std::uint16_t first : kExtraFirstSamples) {
@@ -480,7 +508,12 @@ void FourReceivers(Context& c) {
   std::vector<std::pair<int, Samples*>> streams;
   for (int k = 0; k < 4; ++k) streams.push_back({ids[k], &players[k]});
   const int rate = FastRateHz();
+  for (auto& arrived : g_arrivedNs) arrived = 0;
+  ZAVNInitGetRawDataCallBack(NoteArrival);
   StreamRound(c.model, streams, 2s, rate);
+  ZAVNInitGetRawDataCallBack(nullptr);
+  std::printf("     report written to raw-data callback, through hidraw: %s\n",
+              LatencyFigures(c.model, ids).c_str());
   for (int p = 0; p < 4; ++p) {
     // The slots follow the hidraw nodes' order: the first sample tells the receiver.
     const std::int32_t first = players[p].Values().empty() ? 0 : players[p].Values().front();
@@ -540,11 +573,14 @@ void FirmwareUpdate(Context& c) {
   const auto start = Clock::now();
   ZAVNBootLoaderFSM(slot, ZAVN_UPDATE_RUN);
   auto lastTry = start;
+  Clock::duration longestConnect{};
   std::int32_t progress = 0, shown = -1;
   while (progress < ZAVN_UPDATE_DONE && Clock::now() - start < kUpdateLimit) {
     if (ZAVNGetRxStatus(slot) != LINK_OK && Clock::now() - lastTry > 100ms) {
+      const auto asked = Clock::now();
       Connect();
       lastTry = Clock::now();
+      longestConnect = std::max(longestConnect, lastTry - asked);
     }
     beside.Take();
     progress = ZAVNGetBootloaderStatus(slot);
@@ -556,6 +592,7 @@ void FirmwareUpdate(Context& c) {
     std::this_thread::sleep_for(20ms);
   }
   ZAVNBootLoaderFSM(slot, ZAVN_UPDATE_STOP);
+  std::printf("     the longest reconnect took %.1f ms\n", Seconds(longestConnect) * 1e3);
   Check(progress == ZAVN_UPDATE_DONE, "the update reaches 100",
         "stopped at " + std::to_string(progress) + " after " +
             std::to_string(Seconds(Clock::now() - start)) + " s");

@@ -157,6 +157,7 @@ struct UhidModel::Receiver {
   std::uint64_t produced = 0;  // records due since streamStart that are accounted for
   std::uint16_t nextSample = 0;
   Clock::time_point lastSampleAt{};
+  std::vector<Clock::time_point> sentAt;  // by sample counter, once streaming began
   std::vector<Output> outputs;
 };
 
@@ -359,8 +360,9 @@ bool UhidModel::SendMotion(Receiver& receiver) {
   std::uint8_t report[kInputReportLength] = {};
   PutMotion(report, {receiver.nextSample, kCentre, kCentre, kCentre, kCentre, kCentre});
   if (!Send(receiver.data, report, sizeof report)) return false;
-  ++receiver.nextSample;
   receiver.lastSampleAt = Clock::now();
+  if (receiver.sentAt.empty()) receiver.sentAt.resize(std::size_t{1} << 16);
+  receiver.sentAt[receiver.nextSample++] = receiver.lastSampleAt;
   return true;
 }
 
@@ -536,6 +538,12 @@ ReceiverView UhidModel::View(int id) {
   view.transmitter = receiver->model.State();
   view.bootloaderSum = receiver->update.ReceivedSum();
   return view;
+}
+
+std::vector<Clock::time_point> UhidModel::SentTimes(int id) {
+  std::lock_guard guard(mutex_);
+  const Receiver* receiver = Find(id);
+  return receiver == nullptr ? std::vector<Clock::time_point>{} : receiver->sentAt;
 }
 
 std::vector<Output> UhidModel::Outputs(int id, std::size_t from) {

@@ -81,6 +81,8 @@ class UhidModel {
   void Stream(int id, int rateHz);
 
   ReceiverView View(int id);
+  // When each motion record was written to uhid, by its sample counter (empty before any).
+  std::vector<Clock::time_point> SentTimes(int id);
   // The data interface's output reports from the from-th on.
   std::vector<Output> Outputs(int id, std::size_t from = 0);
   // The first failure of the model's own uhid I/O, or empty.

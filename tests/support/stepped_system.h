@@ -13,7 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "platform/hid_port.h"
 #include "platform/system.h"
 
 namespace zavn::testing {
@@ -27,16 +29,10 @@ class SteppedSystem final : public platform::System {
 
   // Lets the parked thread run one more cycle and waits until it has parked again. False when
   // the thread has ended instead (or was never started).
-  bool Step() {
-    std::unique_lock lock(mutex_);
-    if (!WaitFor(lock, [&] { return ended_ || sleeps_ > released_; })) return false;
-    if (ended_) return false;
-    released_ = sleeps_;
-    changed_.notify_all();
-    const std::uint64_t target = sleeps_ + 1;
-    WaitFor(lock, [&] { return ended_ || sleeps_ >= target; });
-    return !ended_;
-  }
+  bool Step() { return Release(false); }
+  // Lets the thread, parked between two cycles, take the reports that have arrived as it does
+  // when they come (with nothing arrived it runs its cycle); waits until it has parked again.
+  bool StepWakeUp() { return Release(true); }
 
   // Waits until the thread is parked in a sleep, or has ended or never started: what its cycle
   // wrote may then be read.
@@ -81,13 +77,14 @@ class SteppedSystem final : public platform::System {
 
   std::uint32_t TickMs() override { return now_; }
 
-  void SleepMs(std::uint32_t ms) override {
-    if (advanceOnSleep_) now_ += ms;
-    std::unique_lock lock(mutex_);
-    ++sleeps_;
-    if (freeRun_) return;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return freeRun_ || released_ >= sleeps_; });
+  void SleepMs(std::uint32_t ms) override { Park(ms); }
+
+  // Each wait between cycles is a sleep the test releases: as the cycle's time (Step) or as a
+  // wake-up by the reports that have arrived (StepWakeUp), which takes no time.
+  std::uint32_t WaitForInput(platform::HidPort* port, const platform::HidHandle* handles, int count,
+                             std::uint32_t ms) override {
+    if (!Park(ms) || port == nullptr || !port->CanWaitForInput()) return 0;
+    return port->WaitForInput(handles, count, 0);
   }
 
   std::uint32_t MaxInputBuffers() override { return 0; }
@@ -133,6 +130,29 @@ class SteppedSystem final : public platform::System {
   }
 
  private:
+  bool Release(bool wakeUp) {
+    std::unique_lock lock(mutex_);
+    if (!WaitFor(lock, [&] { return ended_ || sleeps_ > released_; })) return false;
+    if (ended_) return false;
+    wakeUp_ = wakeUp;
+    released_ = sleeps_;
+    changed_.notify_all();
+    const std::uint64_t target = sleeps_ + 1;
+    WaitFor(lock, [&] { return ended_ || sleeps_ >= target; });
+    return !ended_;
+  }
+
+  // One sleep; true when the test released it as a wake-up.
+  bool Park(std::uint32_t ms) {
+    std::unique_lock lock(mutex_);
+    if (advanceOnSleep_) now_ += ms;
+    ++sleeps_;
+    if (freeRun_) return false;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return freeRun_ || released_ >= sleeps_; });
+    return std::exchange(wakeUp_, false);
+  }
+
   static std::uint32_t Run(void* context) {
     auto& self = *static_cast<SteppedSystem*>(context);
     platform::ThreadProc proc;
@@ -163,6 +183,7 @@ class SteppedSystem final : public platform::System {
   std::uint64_t sleeps_ = 0;    // SleepMs calls so far
   std::uint64_t released_ = 0;  // sleeps the test has let end
   bool freeRun_ = true;
+  bool wakeUp_ = false;  // the released sleep was a wake-up
   bool alwaysFree_ = false;
   bool ended_ = true;
   int threadsStarted_ = 0;

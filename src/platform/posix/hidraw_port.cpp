@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -257,7 +259,56 @@ class HidrawPort final : public HidPort {
     return {false, WindowsError(written < 0 ? errno : EIO)};
   }
 
+  bool CanWaitForInput() override { return true; }
+
+  // Polls copies of the nodes' descriptors, so that a node the host closes meanwhile (without
+  // the poll thread's slot lock) cannot hand its number to another file under the wait. A node
+  // that fails or is gone leaves the wait; the cycle's read meets its error.
+  std::uint32_t WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) override {
+    pollfd fds[kMaxOpen];
+    int handleOf[kMaxOpen];
+    int watched = 0;
+    {
+      std::lock_guard guard(mutex_);
+      for (int k = 0; k < count && k < kMaxOpen; ++k) {
+        const Node* node = Find(handles[k]);
+        const int fd = node == nullptr ? -1 : fcntl(node->fd, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) continue;
+        fds[watched] = {fd, POLLIN, 0};
+        handleOf[watched++] = k;
+      }
+    }
+    const std::uint64_t deadline = NowMs() + ms;
+    std::uint32_t ready = 0;
+    for (;;) {
+      const std::uint64_t now = NowMs();
+      const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+      const int events = poll(fds, static_cast<nfds_t>(watched), left);
+      if (events < 0 && errno != EINTR) break;
+      for (int n = 0; events > 0 && n < watched; ++n) {
+        if ((fds[n].revents & POLLIN) != 0) {
+          ready |= 1u << handleOf[n];
+        } else if (fds[n].revents != 0) {
+          close(fds[n].fd);
+          fds[n].fd = -1;  // poll passes over it from now on
+        }
+      }
+      if (ready != 0 || left == 0) break;
+    }
+    for (int n = 0; n < watched; ++n) {
+      if (fds[n].fd >= 0) close(fds[n].fd);
+    }
+    return ready;
+  }
+
  private:
+  static std::uint64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  }
+
   struct Node {
     int fd = -1;
     std::string device;  // the node's sysfs device folder

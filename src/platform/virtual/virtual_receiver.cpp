@@ -46,14 +46,14 @@ VirtualReceiver::Interface* VirtualReceiver::Find(std::int32_t id) {
   return nullptr;
 }
 
-VirtualReceiver::HandleEntry* VirtualReceiver::Entry(HidHandle handle) {
+VirtualReceiver::HandleEntry* VirtualReceiver::Entry(HidHandle handle, bool countStale) {
   const std::uint32_t index = static_cast<std::uint32_t>(handle & 0xFFu);
   HandleEntry* entry = index == 0 || index > static_cast<std::uint32_t>(kMaxHandles)
                            ? nullptr
                            : &handles_[index - 1];
   if (entry == nullptr || !entry->inUse ||
       entry->serial != static_cast<std::uint32_t>(handle >> kHandleIndexBits)) {
-    ++staleHandleUses_;
+    if (countStale) ++staleHandleUses_;
     return nullptr;
   }
   return entry;
@@ -230,6 +230,7 @@ void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
   const std::uint32_t tail = (record.inputHead + record.inputCount) % kInputQueueCapacity;
   std::memcpy(&record.inputs[tail * size], report, size);
   ++record.inputCount;
+  queued_.Raise();
 }
 
 void VirtualReceiver::PushDueStream(Interface& record) {
@@ -473,6 +474,44 @@ ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::u
   }
   record->inputCount -= taken;
   return {ReadOutcome::kDone, taken * size};
+}
+
+std::uint32_t VirtualReceiver::ReadyHandles(const HidHandle* handles, int count,
+                                            std::uint32_t& untilDue) {
+  const std::uint32_t now = ActiveSystem().TickMs();
+  std::uint32_t ready = 0;
+  for (int k = 0; k < count; ++k) {
+    // The poll thread waits without the slots' locks: a handle closed meanwhile is no misuse.
+    const HandleEntry* entry = Entry(handles[k], false);
+    Interface* record = entry == nullptr ? nullptr : Live(*entry);
+    if (record == nullptr || (record->faults & kFaultRead) != 0) continue;
+    PushDueStream(*record);
+    if (record->inputCount != 0) ready |= 1u << k;
+    if (record->hasTransmitter && std::strcmp(record->product, kDongleProduct) == 0) {
+      untilDue = std::min(untilDue, record->transmitter.MsUntilNext(now));
+    }
+  }
+  return ready;
+}
+
+std::uint32_t VirtualReceiver::WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) {
+  // The time is counted in the waits themselves: the tick count may move in steps coarser than
+  // the waits (10 to 16 ms on Windows).
+  std::uint32_t waited = 0;
+  for (;;) {
+    std::uint32_t untilDue = ms;
+    {
+      LockGuard guard(lock_);
+      // Reports queued from here on raise the signal again.
+      queued_.Lower();
+      const std::uint32_t ready = ReadyHandles(handles, count, untilDue);
+      if (ready != 0) return ready;
+    }
+    if (waited >= ms) return 0;
+    // A record comes due at a millisecond's turn: wait into that millisecond.
+    const std::uint32_t slice = std::min(ms - waited, untilDue == 0 ? 1 : untilDue);
+    if (!queued_.Wait(slice)) waited += slice;
+  }
 }
 
 WriteOutcome VirtualReceiver::SetOutputReport(HidHandle handle, const std::uint8_t* report,

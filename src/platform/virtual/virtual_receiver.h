@@ -84,6 +84,10 @@ class VirtualReceiver final : public HidPort {
   ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override;
   WriteOutcome SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                std::uint32_t length) override;
+  // Waits on the library's clock until a report is queued for one of the handles (by a host, as
+  // an answer, or as a transmitter's record that has come due).
+  bool CanWaitForInput() override { return true; }
+  std::uint32_t WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) override;
 
  private:
   struct Interface {
@@ -126,15 +130,15 @@ class VirtualReceiver final : public HidPort {
 
   Interface* Find(std::int32_t id);
   // The entry of an open handle, else null (and the call is counted as a stale use).
-  HandleEntry* Entry(HidHandle handle);
+  HandleEntry* Entry(HidHandle handle, bool countStale = true);
   // The interface a handle is open to while that very device is plugged, else null.
   Interface* Live(HidHandle handle);
   Interface* Live(const HandleEntry& entry);
   Interface* FreeRecord();
   static bool StoreProduct(Interface& record, const char* product);
-  static void PushInput(Interface& record, const std::uint8_t* report);
+  void PushInput(Interface& record, const std::uint8_t* report);
   // Queues the transmitter's motion reports that are due by now.
-  static void PushDueStream(Interface& record);
+  void PushDueStream(Interface& record);
   static void WritePath(Interface& record);
   // The device drops off and comes back at once as `product`, with a new path.
   void Reenumerate(Interface& record, const char* product);
@@ -143,7 +147,12 @@ class VirtualReceiver final : public HidPort {
   // Hands an accepted output report to the transmitter behind a data interface.
   void Answer(Interface& record, const std::uint8_t* report, std::uint32_t length);
 
+  // The handles of `handles` with input queued, the due records queued first; sets `untilDue`
+  // to the milliseconds until the next record of theirs is due (no more than it was).
+  std::uint32_t ReadyHandles(const HidHandle* handles, int count, std::uint32_t& untilDue);
+
   Lock lock_;
+  Signal queued_;  // raised with every report queued
   Interface interfaces_[kMaxInterfaces];
   HandleEntry handles_[kMaxHandles];
   std::int32_t nextId_ = 1;

@@ -47,6 +47,15 @@ int VirtualTransmitter::ProduceDue(std::uint32_t now, Report* reports, int capac
   return count;
 }
 
+std::uint32_t VirtualTransmitter::MsUntilNext(std::uint32_t now) {
+  if (!Streaming() || DueBy(now) > produced_) return 0;
+  // Report n is due once (now - start) * rate / 1000 exceeds n: from start + ceil((n + 1) * 1000
+  // / rate) on.
+  const std::uint64_t dueAt = ((produced_ + 1) * 1000 + rateHz_ - 1) / rateHz_;
+  const std::uint64_t elapsed = now - startTick_;
+  return dueAt > elapsed ? static_cast<std::uint32_t>(dueAt - elapsed) : 0;
+}
+
 void VirtualTransmitter::SkipDue(std::uint32_t now) {
   if (Streaming()) produced_ = std::max(produced_, DueBy(now));
 }

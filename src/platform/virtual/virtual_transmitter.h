@@ -29,6 +29,8 @@ class VirtualTransmitter {
   int ProduceDue(std::uint32_t now, Report* reports, int capacity, int keep);
   // Drops the reports due by `now`: sent while nobody listened.
   void SkipDue(std::uint32_t now);
+  // Milliseconds from `now` until the next report is due; 0 when one is due already.
+  std::uint32_t MsUntilNext(std::uint32_t now);
 
   // The motion report of one sample: smooth motion distinct per player, with a button held
   // for 0.6 s every two seconds.
