@@ -122,6 +122,20 @@ constexpr int kMaxReadsPerPass =
     static_cast<int>((platform::kMaxInputQueueReports + transport::kReportsPerRead - 1) /
                      transport::kReportsPerRead);
 
+// Reads slot i on while its reads come back full and hands each read on, at most as many as the
+// deepest queue needs; `bytes` is what the read before delivered. False when the cycle or the
+// wait is to end here.
+bool ReadOnWhileFull(int i, std::uint32_t bytes, std::uint32_t epoch, bool betweenCycles) {
+  transport::InputBuffer& buffer = transport::InputBufferOf(i);
+  for (int read = 1; read < kMaxReadsPerPass && transport::ReadWasFull(i, bytes); ++read) {
+    const ZAVNLinkState tx = betweenCycles ? transport::ReadSlotBetweenCycles(buffer, i, bytes)
+                                           : transport::ReadSlotAgain(buffer, i, bytes);
+    if (tx != LINK_OK) break;
+    if (!HandOn(i, LINK_OK, bytes, epoch)) return false;
+  }
+  return true;
+}
+
 // One pass over the four slots; false when the cycle is to end here.
 bool PollPass(std::uint32_t epoch) {
   LinkTable& links = Links();
@@ -134,11 +148,7 @@ bool PollPass(std::uint32_t epoch) {
     const ZAVNLinkState tx = transport::ReadSlot(buffer, i, &bytes);
     links.txStatus[i] = tx;
     if (!HandOn(i, tx, bytes, epoch)) return false;
-    for (int read = 1; tx == LINK_OK && read < kMaxReadsPerPass && transport::ReadWasFull(i, bytes);
-         ++read) {
-      if (transport::ReadSlotAgain(buffer, i, bytes) != LINK_OK) break;
-      if (!HandOn(i, LINK_OK, bytes, epoch)) return false;
-    }
+    if (tx == LINK_OK && !ReadOnWhileFull(i, bytes, epoch, false)) return false;
     if (players.assignDone == 0) players.assignDone = AssignPlayers(slotNumber, tx);
     AssignNextPlayer(slotNumber, tx);
     commands::SendPeriodicReport(commands::Periodic().joystickLoop != 0 ? 1 : 0);
@@ -175,10 +185,11 @@ bool TakeArrivals(const WatchedSlots& watched, std::uint32_t ready, std::uint32_
     const int i = watched.slots[k];
     if (Links().pollEnabled[i] == 0) continue;
     std::uint32_t bytes = 0;
-    for (int read = 0; read < kMaxReadsPerPass; ++read) {
-      if (transport::ReadSlotBetweenCycles(transport::InputBufferOf(i), i, bytes) != LINK_OK) break;
-      if (!HandOn(i, LINK_OK, bytes, epoch)) return false;
-      if (!transport::ReadWasFull(i, bytes)) break;
+    if (transport::ReadSlotBetweenCycles(transport::InputBufferOf(i), i, bytes) != LINK_OK) {
+      continue;
+    }
+    if (!HandOn(i, LINK_OK, bytes, epoch) || !ReadOnWhileFull(i, bytes, epoch, true)) {
+      return false;
     }
   }
   return true;

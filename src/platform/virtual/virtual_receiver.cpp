@@ -221,12 +221,14 @@ bool VirtualReceiver::Replug(std::int32_t id) {
   return true;
 }
 
+void VirtualReceiver::DropOldest(Interface& record) {
+  record.inputHead = (record.inputHead + 1) % kInputQueueCapacity;
+  --record.inputCount;
+}
+
 void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
   const std::uint32_t size = record.caps.inputReportLength;
-  if (record.inputCount >= record.queueDepth) {  // the driver drops the oldest report
-    record.inputHead = (record.inputHead + 1) % kInputQueueCapacity;
-    --record.inputCount;
-  }
+  if (record.inputCount >= record.queueDepth) DropOldest(record);  // as the driver does
   const std::uint32_t tail = (record.inputHead + record.inputCount) % kInputQueueCapacity;
   std::memcpy(&record.inputs[tail * size], report, size);
   ++record.inputCount;
@@ -432,10 +434,7 @@ bool VirtualReceiver::SetNumInputBuffers(HidHandle handle, std::uint32_t count) 
     return false;
   }
   record->queueDepth = count;
-  while (record->inputCount > count) {
-    record->inputHead = (record->inputHead + 1) % kInputQueueCapacity;
-    --record->inputCount;
-  }
+  while (record->inputCount > count) DropOldest(*record);
   return true;
 }
 

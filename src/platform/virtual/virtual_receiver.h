@@ -136,6 +136,7 @@ class VirtualReceiver final : public HidPort {
   Interface* Live(const HandleEntry& entry);
   Interface* FreeRecord();
   static bool StoreProduct(Interface& record, const char* product);
+  static void DropOldest(Interface& record);
   void PushInput(Interface& record, const std::uint8_t* report);
   // Queues the transmitter's motion reports that are due by now.
   void PushDueStream(Interface& record);
