@@ -46,6 +46,27 @@ static void Take(void) {
     ++samples;
   }
 }
+/* When the raw-data callback had each sample, by its counter, on the performance counter. */
+static LONGLONG arrivedAt[1 << 16];
+static void ZAVN_CALL NoteArrival(int32_t player, PlayerStatus* record) {
+  LARGE_INTEGER now;
+  (void)player;
+  QueryPerformanceCounter(&now);
+  InterlockedExchange64(&arrivedAt[record->Motion[0] & 0xFFFF], now.QuadPart);
+}
+static void WriteArrivals(void) {
+  LARGE_INTEGER frequency;
+  FILE* out = fopen("Z:\\tmp\\zavn-arrivals", "w");
+  int k;
+  QueryPerformanceFrequency(&frequency);
+  for (k = 0; out != NULL && k < 1 << 16; ++k) {
+    const LONGLONG at = InterlockedCompareExchange64(&arrivedAt[k], 0, 0);
+    const LONGLONG f = frequency.QuadPart;
+    if (at != 0) fprintf(out, "%d %lld\n", k, at / f * 1000000000 + at % f * 1000000000 / f);
+  }
+  if (out != NULL) fclose(out);
+}
+
 /* Takes samples every 8 ms for `ms`, or until `link` of slot 1 gives `state` (state != 0). */
 static int Collect(int ms, int32_t(ZAVN_CALL* link)(int32_t), int state) {
   DWORD start = GetTickCount();
@@ -142,7 +163,10 @@ int main(void) {
   Check(ZAVNGetProductString(1, product) == 1 && wcscmp(product, L"NOLTADongle") == 0,
         "the product string", "");
 
+  ZAVNInitGetRawDataCallBack(NoteArrival);
   Stream("streaming for 3 s: every sample once and in order", 3000);
+  ZAVNInitGetRawDataCallBack(NULL);
+  WriteArrivals();
 
   Check(ZavnSendCommandSample(), "the commands are sent", "");
 

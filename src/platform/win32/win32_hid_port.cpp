@@ -1,6 +1,15 @@
 // OS HID backend on Windows: SetupAPI enumerates the HID interfaces, the HID class driver does
-// the rest. Handles are opened overlapped so a read can be issued and abandoned without waiting.
+// the rest. Handles are opened overlapped, and each open interface keeps one read of one report
+// outstanding in a buffer of its own: the poll thread waits on the reads' events between cycles
+// and collects what they completed, and no read is ever issued only to be cancelled.
+//
+// Lock: lock_ guards the table of open interfaces (their reads included). It is taken last,
+// under whatever lock the caller holds, and nothing outside this file is called while it is held.
 
+#if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600  // CancelIoEx and slim locks: Vista and later
+#endif
 // windows.h comes first: the other system headers depend on it.
 #include <windows.h>
 
@@ -60,36 +69,20 @@ class InterfaceList {
   HDEVINFO set_;
 };
 
-enum class ReadStep {
-  kTaken,      // completed at once with `count` bytes
-  kCancelled,  // was still pending; `count` bytes if it completed just before the cancel
-  kFailed,
+constexpr int kMaxOpen = 64;
+
+// An open interface and its outstanding read. `issued` holds from ReadFile until the result is
+// collected: while it holds, the driver may write `report` and `overlapped`.
+struct OpenInterface {
+  HANDLE file = nullptr;
+  HANDLE completed = nullptr;  // manual-reset: set when the read completes, reset by ReadFile
+  OVERLAPPED overlapped{};
+  bool issued = false;
+  DWORD reportLength = 0;  // InputReportByteLength, learnt at the first read
+  std::uint8_t* report = nullptr;
 };
 
-// Issues one overlapped read and takes its result only if it is already there. A read still
-// pending is cancelled and waited for, so that the driver never writes `at` or the OVERLAPPED
-// on this stack frame after the call has returned.
-ReadStep ReadQueued(HANDLE file, HANDLE event, std::uint8_t* at, DWORD room, DWORD& count) {
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = event;
-  count = 0;
-  // Windows advises a null count pointer for overlapped reads; the count comes from
-  // GetOverlappedResult.
-  if (ReadFile(file, at, room, nullptr, &overlapped)) {
-    return GetOverlappedResult(file, &overlapped, &count, FALSE) ? ReadStep::kTaken
-                                                                 : ReadStep::kFailed;
-  }
-  if (GetLastError() != ERROR_IO_PENDING) return ReadStep::kFailed;
-  const DWORD wait = WaitForSingleObject(event, 0);
-  if (wait == WAIT_OBJECT_0) {
-    return GetOverlappedResult(file, &overlapped, &count, FALSE) ? ReadStep::kTaken
-                                                                 : ReadStep::kFailed;
-  }
-  CancelIo(file);
-  // A read that completed just before the cancel keeps its data.
-  if (!GetOverlappedResult(file, &overlapped, &count, TRUE)) count = 0;
-  return wait == WAIT_TIMEOUT ? ReadStep::kCancelled : ReadStep::kFailed;
-}
+enum class Collected { kReport, kPending, kFailed };
 
 class Win32HidPort final : public HidPort {
  public:
@@ -138,10 +131,38 @@ class Win32HidPort final : public HidPort {
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
-    return reinterpret_cast<HidHandle>(handle);
+    HANDLE completed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Locked locked(lock_);
+    for (OpenInterface& open : open_) {
+      if (open.file != nullptr || completed == nullptr) continue;
+      open = OpenInterface{};
+      open.file = handle;
+      open.completed = completed;
+      return reinterpret_cast<HidHandle>(handle);
+    }
+    if (completed != nullptr) CloseHandle(completed);
+    CloseHandle(handle);
+    return kInvalidHidHandle;
   }
 
-  void Close(HidHandle handle) override { CloseHandle(ToHandle(handle)); }
+  // Cancels the outstanding read and waits for the driver to let go of its buffer.
+  void Close(HidHandle handle) override {
+    const HANDLE file = ToHandle(handle);
+    {
+      Locked locked(lock_);
+      if (OpenInterface* open = Find(file)) {
+        if (open->issued) {
+          CancelIoEx(file, &open->overlapped);
+          DWORD count = 0;
+          GetOverlappedResult(file, &open->overlapped, &count, TRUE);
+        }
+        CloseHandle(open->completed);
+        std::free(open->report);
+        *open = OpenInterface{};
+      }
+    }
+    CloseHandle(file);
+  }
 
   bool Attributes(HidHandle handle, HidAttributes& out) override {
     HIDD_ATTRIBUTES attributes{};
@@ -181,33 +202,28 @@ class Win32HidPort final : public HidPort {
     return HidD_GetProductString(ToHandle(handle), buffer, bytes) != FALSE;
   }
 
-  // Takes every report already queued. A driver may return one report per read (Wine does) or
-  // several, so reads are issued one after another while each completes at once and the room
-  // left holds another: a completed read's count is a whole number of reports, so the smallest
-  // count seen is at least one report and never asks for less than InputReportByteLength. The
-  // first read still pending ends the pass. An error after some data delivers the data; the
-  // next call meets the error again.
+  // Takes every report already queued: the outstanding read's, if it has completed, then one
+  // read after another while each completes at once and the room left holds another report. The
+  // read still pending at the end stays outstanding for the next call. An error after some
+  // data delivers the data; the next call meets the error again.
   ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override {
-    const HANDLE file = ToHandle(handle);
-    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (event == nullptr) return {ReadOutcome::kError, 0};
+    Locked locked(lock_);
+    OpenInterface* open = Find(ToHandle(handle));
+    if (open == nullptr || buffer == nullptr || !Prepared(*open) || bytes < open->reportLength) {
+      return {ReadOutcome::kError, 0};
+    }
     std::uint32_t taken = 0;
-    std::uint32_t smallest = 0;
-    bool failed = false;
-    for (;;) {
+    while (bytes - taken >= open->reportLength) {
       DWORD count = 0;
-      const ReadStep step = ReadQueued(file, event, buffer + taken, bytes - taken, count);
-      if (step == ReadStep::kFailed) {
-        failed = taken == 0;
+      const Collected step = Collect(*open, count);
+      if (step == Collected::kFailed) {
+        if (taken == 0) return {ReadOutcome::kError, 0};
         break;
       }
+      if (step == Collected::kPending) break;
+      std::memcpy(buffer + taken, open->report, count);
       taken += count;
-      if (step != ReadStep::kTaken || count == 0) break;
-      if (smallest == 0 || count < smallest) smallest = count;
-      if (bytes - taken < smallest) break;
     }
-    CloseHandle(event);
-    if (failed) return {ReadOutcome::kError, 0};
     return taken == 0 ? ReadOutcome{ReadOutcome::kNothingYet, 0}
                       : ReadOutcome{ReadOutcome::kDone, taken};
   }
@@ -220,6 +236,112 @@ class Win32HidPort final : public HidPort {
     }
     return {true, 0};
   }
+
+  bool CanWaitForInput() override { return true; }
+
+  // Waits on copies of the reads' events, so that an interface the host closes meanwhile
+  // (without the poll thread's slot lock) cannot free an event under the wait. An interface
+  // whose read has completed, or cannot be issued, counts as ready: the read collects it.
+  std::uint32_t WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) override {
+    HANDLE events[MAXIMUM_WAIT_OBJECTS];
+    int handleOf[MAXIMUM_WAIT_OBJECTS];
+    int watched = 0;
+    std::uint32_t ready = 0;
+    const HANDLE process = GetCurrentProcess();
+    {
+      Locked locked(lock_);
+      for (int k = 0; k < count && k < 32; ++k) {
+        OpenInterface* open = Find(ToHandle(handles[k]));
+        if (open == nullptr) continue;
+        if (!Prepared(*open) || (!open->issued && !Issue(*open)) ||
+            WaitForSingleObject(open->completed, 0) == WAIT_OBJECT_0) {
+          ready |= 1u << k;
+        } else if (watched < MAXIMUM_WAIT_OBJECTS &&
+                   DuplicateHandle(process, open->completed, process, &events[watched], SYNCHRONIZE,
+                                   FALSE, 0)) {
+          handleOf[watched++] = k;
+        }
+      }
+    }
+    if (ready == 0 && watched == 0) {
+      Sleep(ms);
+    } else if (ready == 0) {
+      const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(watched), events, FALSE, ms);
+      if (woke < WAIT_OBJECT_0 + static_cast<DWORD>(watched)) {
+        for (int n = static_cast<int>(woke - WAIT_OBJECT_0); n < watched; ++n) {
+          if (WaitForSingleObject(events[n], 0) == WAIT_OBJECT_0) ready |= 1u << handleOf[n];
+        }
+      }
+    }
+    for (int n = 0; n < watched; ++n) CloseHandle(events[n]);
+    return ready;
+  }
+
+ private:
+  // Holds lock_ for a scope.
+  class Locked {
+   public:
+    explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Locked() { ReleaseSRWLockExclusive(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+   private:
+    SRWLOCK& lock_;
+  };
+
+  OpenInterface* Find(HANDLE file) {
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
+    for (OpenInterface& open : open_) {
+      if (open.file == file) return &open;
+    }
+    return nullptr;
+  }
+
+  // Gives the interface its read buffer of one input report, once.
+  static bool Prepared(OpenInterface& open) {
+    if (open.report != nullptr) return true;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(open.file, &preparsed)) return false;
+    HIDP_CAPS caps{};
+    const bool got = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    HidD_FreePreparsedData(preparsed);
+    if (!got || caps.InputReportByteLength == 0) return false;
+    open.report = static_cast<std::uint8_t*>(std::malloc(caps.InputReportByteLength));
+    open.reportLength = caps.InputReportByteLength;
+    return open.report != nullptr;
+  }
+
+  // Issues the interface's read; false when the driver refuses it.
+  static bool Issue(OpenInterface& open) {
+    open.overlapped = OVERLAPPED{};
+    open.overlapped.hEvent = open.completed;
+    // Windows advises a null count pointer for overlapped reads; the count comes from
+    // GetOverlappedResult.
+    open.issued = ReadFile(open.file, open.report, open.reportLength, nullptr, &open.overlapped) ||
+                  GetLastError() == ERROR_IO_PENDING;
+    return open.issued;
+  }
+
+  // Takes the outstanding read's report, issuing the read first when none is outstanding. A
+  // read that Windows cancelled because the thread that issued it ended is issued again.
+  static Collected Collect(OpenInterface& open, DWORD& count) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (!open.issued && !Issue(open)) return Collected::kFailed;
+      if (GetOverlappedResult(open.file, &open.overlapped, &count, FALSE)) {
+        open.issued = false;
+        return count == 0 ? Collected::kPending : Collected::kReport;
+      }
+      const DWORD error = GetLastError();
+      if (error == ERROR_IO_INCOMPLETE) return Collected::kPending;
+      open.issued = false;
+      if (error != ERROR_OPERATION_ABORTED) return Collected::kFailed;
+    }
+    return Collected::kPending;
+  }
+
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  OpenInterface open_[kMaxOpen];
 };
 
 }  // namespace
