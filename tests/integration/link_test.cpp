@@ -5,7 +5,6 @@
 
 #include "core/player_assignment.h"
 #include "support/library_fixture.h"
-#include "support/report_builder.h"
 
 namespace zavn::testing {
 namespace {
@@ -62,10 +61,8 @@ TEST_F(LinkTest, ReportsBetweenCyclesAreDecodedAtOnceAndKeepTheLinkUp) {
   AwaitPlayers();
   auto status = std::make_unique<PlayerStatus>();
   ZAVNGetStatus(1, status.get());
-  std::array<std::uint8_t, kReportLength> report{};
   for (std::uint16_t k = 1; k <= 60; ++k) {  // 600 ms, past the time-out grace
-    PutMotion(report.data(), {k, 0, 0, 0, 0, 0});
-    ASSERT_TRUE(ZAVNVirtualQueueInput(id, report.data(), kReportLength));
+    ASSERT_TRUE(QueueMotion(id, k));
     ASSERT_TRUE(system_.StepWakeUp());
     ZAVNGetStatus(1, status.get());
     ASSERT_EQ(status->MotionCount, 1) << k;

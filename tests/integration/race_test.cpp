@@ -8,7 +8,6 @@
 
 #include "core/run_state.h"
 #include "support/library_fixture.h"
-#include "support/report_builder.h"
 
 namespace zavn::testing {
 namespace {
@@ -70,14 +69,12 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   // The ring keeps the newest samples only: wait for a fresh snapshot well before it fills.
   constexpr int kSteps = 1000, kPerStep = 3, kStepsBetweenWaits = 100;
   static_assert(kStepsBetweenWaits * kPerStep < ZAVN_HISTORY_LENGTH);
-  std::array<std::uint8_t, kReportLength> report{};
   for (int step = 0; step < kSteps; ++step) {
     if (step % kStepsBetweenWaits == 0) {
       ASSERT_TRUE(awaitFreshRound());
     }
     for (int k = 0; k < kPerStep; ++k) {
-      PutMotion(report.data(), {static_cast<std::uint16_t>(step * kPerStep + k), 0, 0, 0, 0, 0});
-      ASSERT_EQ(ZAVNVirtualQueueInput(id, report.data(), kReportLength), 1);
+      ASSERT_TRUE(QueueMotion(id, static_cast<std::uint16_t>(step * kPerStep + k)));
     }
     ASSERT_TRUE(system_.Step());
   }

@@ -9,19 +9,12 @@
 namespace zavn::testing {
 namespace {
 
-using Report = std::array<std::uint8_t, kReportLength>;
-
 class StatusTest : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
     id_ = PlugReceiver();
     Connect();
-  }
-  void QueueMotion(std::uint16_t first, std::uint8_t marker = 0) {
-    Report report{};
-    PutMotion(report.data(), {first, 0x1234, 3, 4, 5, 6}, marker);
-    ASSERT_EQ(ZAVNVirtualQueueInput(id_, report.data(), kReportLength), 1);
   }
 
   std::int32_t id_ = 0;
@@ -30,7 +23,7 @@ class StatusTest : public LibraryTest {
 
 TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
   AwaitPlayers();
-  for (std::uint16_t k = 1; k <= 4; ++k) QueueMotion(k);
+  for (std::uint16_t k = 1; k <= 4; ++k) ASSERT_TRUE(QueueMotion(id_, k));
   ASSERT_TRUE(system_.Step());
   ZAVNGetStatus(1, out_.get());
   EXPECT_EQ(out_->MotionCount, 4);
@@ -59,14 +52,14 @@ TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
 // behind a shorter read; a read of a reply is decoded.
 TEST_F(StatusTest, BeforeTheAssignmentMotionIsDroppedAndRepliesAreDecoded) {
   ASSERT_TRUE(system_.Step());
-  for (std::uint16_t k = 1; k <= 3; ++k) QueueMotion(k);
+  for (std::uint16_t k = 1; k <= 3; ++k) ASSERT_TRUE(QueueMotion(id_, k));
   ASSERT_TRUE(system_.Step());
   const std::uint8_t serial[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  Report reply{};
+  std::array<std::uint8_t, kReportLength> reply{};
   PutReply(reply.data(), 'R', serial, sizeof serial);
   ASSERT_EQ(ZAVNVirtualQueueInput(id_, reply.data(), kReportLength), 1);
   AwaitPlayers();
-  QueueMotion(9);
+  ASSERT_TRUE(QueueMotion(id_, 9));
   ASSERT_TRUE(system_.Step());
   ZAVNGetStatus(1, out_.get());
   EXPECT_EQ(std::memcmp(out_->SerialBlock, serial, 16), 0);
@@ -78,8 +71,8 @@ TEST_F(StatusTest, BeforeTheAssignmentMotionIsDroppedAndRepliesAreDecoded) {
 // Players out of range read player 1 without its secondary fields; null pointers are skipped.
 TEST_F(StatusTest, OtherPlayersGetPlayerOneWithoutSecondaryFieldsAndNullsAreSkipped) {
   AwaitPlayers();
-  QueueMotion(5);
-  QueueMotion(6, '2');  // a secondary record
+  ASSERT_TRUE(QueueMotion(id_, 5));
+  ASSERT_TRUE(QueueMotion(id_, 6, '2'));  // a secondary record
   ASSERT_TRUE(system_.Step());
 
   std::memset(out_.get(), 0x77, sizeof(PlayerStatus));

@@ -11,6 +11,7 @@
 #include "platform/hid_port.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "support/links.h"
+#include "support/report_builder.h"
 #include "support/stepped_system.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
@@ -60,6 +61,12 @@ class LibraryTest : public ::testing::Test {
   static bool QueueReport(std::int32_t id, std::uint8_t first = 0) {
     std::array<std::uint8_t, kReportLength> report{};
     report[0] = first;
+    return ZAVNVirtualQueueInput(id, report.data(), kReportLength) == 1;
+  }
+  // A report of one motion record, `first` its first value; marker '2' makes it secondary.
+  static bool QueueMotion(std::int32_t id, std::uint16_t first, std::uint8_t marker = 0) {
+    std::array<std::uint8_t, kReportLength> report{};
+    PutMotion(report.data(), {first, 0, 0, 0, 0, 0}, marker);
     return ZAVNVirtualQueueInput(id, report.data(), kReportLength) == 1;
   }
 
