@@ -17,7 +17,11 @@ with zavn.Receiver(on_record, virtual=2) as receiver:  # leave out virtual=2 for
     time.sleep(1)
     for player in receiver.linked_players():
         snap = receiver.snapshot(player)  # hands over the samples since the previous one
+        if snap.motion_count == 0:  # none while the poll thread decodes this player's record:
+            time.sleep(0.01)  # they come with the next snapshot
+            snap = receiver.snapshot(player)
         channel1 = snap.motion_history[0]  # oldest sample first
-        print(f"player {player}: {snap.motion_count} samples, channel 1 from {channel1[0]}"
-              f" to {channel1[-1]}, serial {snap.serial.decode(errors='replace')}")
+        span = f"from {channel1[0]} to {channel1[-1]}" if len(channel1) else "none"
+        print(f"player {player}: {snap.motion_count} samples, channel 1 {span},"
+              f" serial {snap.serial.decode(errors='replace')}")
 print(f"{records} records through the callback")
