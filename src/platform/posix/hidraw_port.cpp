@@ -5,7 +5,6 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -278,11 +277,13 @@ class HidrawPort final : public HidPort {
         handleOf[watched++] = k;
       }
     }
-    const std::uint64_t deadline = NowMs() + ms;
+    // The OS clock, not the active one: poll waits in real time.
+    System& clock = OsSystem();
+    const std::uint32_t start = clock.TickMs();
     std::uint32_t ready = 0;
     for (;;) {
-      const std::uint64_t now = NowMs();
-      const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+      const std::uint32_t waited = clock.TickMs() - start;
+      const int left = waited >= ms ? 0 : static_cast<int>(ms - waited);
       const int events = poll(fds, static_cast<nfds_t>(watched), left);
       if (events < 0 && errno != EINTR) break;
       for (int n = 0; events > 0 && n < watched; ++n) {
@@ -302,13 +303,6 @@ class HidrawPort final : public HidPort {
   }
 
  private:
-  static std::uint64_t NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-  }
-
   struct Node {
     int fd = -1;
     std::string device;  // the node's sysfs device folder

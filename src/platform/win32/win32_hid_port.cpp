@@ -132,15 +132,17 @@ class Win32HidPort final : public HidPort {
                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
     HANDLE completed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    Locked locked(lock_);
-    for (OpenInterface& open : open_) {
-      if (open.file != nullptr || completed == nullptr) continue;
-      open = OpenInterface{};
-      open.file = handle;
-      open.completed = completed;
-      return reinterpret_cast<HidHandle>(handle);
+    if (completed != nullptr) {
+      Locked locked(lock_);
+      for (OpenInterface& open : open_) {
+        if (open.file != nullptr) continue;
+        open = OpenInterface{};
+        open.file = handle;
+        open.completed = completed;
+        return reinterpret_cast<HidHandle>(handle);
+      }
+      CloseHandle(completed);
     }
-    if (completed != nullptr) CloseHandle(completed);
     CloseHandle(handle);
     return kInvalidHidHandle;
   }
@@ -299,16 +301,15 @@ class Win32HidPort final : public HidPort {
   }
 
   // Gives the interface its read buffer of one input report, once.
-  static bool Prepared(OpenInterface& open) {
+  bool Prepared(OpenInterface& open) {
     if (open.report != nullptr) return true;
-    PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(open.file, &preparsed)) return false;
-    HIDP_CAPS caps{};
-    const bool got = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
-    HidD_FreePreparsedData(preparsed);
-    if (!got || caps.InputReportByteLength == 0) return false;
-    open.report = static_cast<std::uint8_t*>(std::malloc(caps.InputReportByteLength));
-    open.reportLength = caps.InputReportByteLength;
+    HidCaps caps;
+    if (!Capabilities(reinterpret_cast<HidHandle>(open.file), caps) ||
+        caps.inputReportLength == 0) {
+      return false;
+    }
+    open.report = static_cast<std::uint8_t*>(std::malloc(caps.inputReportLength));
+    open.reportLength = caps.inputReportLength;
     return open.report != nullptr;
   }
 
