@@ -121,6 +121,15 @@ static void CheckSerialAnswer(void) {
   CHECK(memcmp(status->SerialBlock, "ZAVNTX0000000002", 16) == 0);
 }
 
+/* Whether player 1's link is up within kPatienceMs (players are assigned after 80 cycles with
+   data). */
+static int AwaitPlayerOne(void) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < kPatienceMs; Sleep(1)) {
+    if (api.ZAVNGetTxStatus(1) == LINK_OK) return 1;
+  }
+  return 0;
+}
+
 /* Whether the file holds `text` within kPatienceMs. */
 static int FileGets(const char* path, const char* text) {
   static char contents[65536];
@@ -181,10 +190,7 @@ static int LoadAndStream(void) {
   api.ZAVNReset();
   api.ZAVNConnectRx();
   api.ZAVNRoutineFunc();
-  for (DWORD start = GetTickCount();
-       GetTickCount() - start < kPatienceMs && api.ZAVNGetTxStatus(1) != LINK_OK; Sleep(1)) {
-  }
-  CHECK(api.ZAVNGetTxStatus(1) == LINK_OK);
+  CHECK(AwaitPlayerOne());
   return 1;
 }
 
@@ -254,10 +260,8 @@ int main(void) {
   CHECK(api.ZAVNRoutineFunc() == 1);
   CHECK(api.ZAVNGetRxStatus(1) == LINK_OK && api.ZAVNGetRxStatus(2) == LINK_OK);
   CHECK(api.ZAVNGetRxStatus(3) == LINK_NO_DEVICE);
-  /* Players are assigned after 80 cycles with data; then a second of records for the rates. */
-  for (DWORD start = GetTickCount();
-       GetTickCount() - start < kPatienceMs && api.ZAVNGetTxStatus(1) != LINK_OK; Sleep(10)) {
-  }
+  /* Then a second and a half of records, for the rates. */
+  CHECK(AwaitPlayerOne());
   Sleep(1500);
   CHECK(api.ZAVNGetTxStatus(1) == LINK_OK);
 
