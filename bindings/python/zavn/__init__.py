@@ -1,7 +1,10 @@
 """ZAVN_Main from Python: the receiver of the wireless motion controllers, through ctypes.
 
 The library is loaded on first use from the path in ZAVN_LIBRARY (the file, or its folder), else
-by the system's usual search (ctypes.util.find_library, then the loader's own)."""
+from the package's _lib folder (where a wheel carries it), else by the system's usual search
+(ctypes.util.find_library, then the loader's own)."""
+
+import importlib.metadata
 
 from . import virtual
 from ._native import LIBRARY_VARIABLE, PlayerStatus, TransmitterState, load
@@ -19,7 +22,10 @@ from .receiver import (
     update_phase,
 )
 
-__version__ = "1.0.0"
+try:
+    __version__ = importlib.metadata.version(__name__)  # the project's, as installed
+except importlib.metadata.PackageNotFoundError:  # imported from the source tree, not installed
+    __version__ = "0+unknown"
 __all__ = [
     "LIBRARY_VARIABLE", "PLAYERS", "UPDATE_DONE", "UPDATE_RESET", "UPDATE_RUN", "UPDATE_STOP",
     "LinkState", "PlayerStatus", "Receiver", "Snapshot", "TransmitterState",

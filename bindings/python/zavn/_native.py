@@ -9,6 +9,8 @@ import threading
 from ctypes import POINTER, c_char_p, c_float, c_int32, c_uint8, c_uint16, c_uint32, c_void_p
 
 LIBRARY_VARIABLE = "ZAVN_LIBRARY"
+# Where a wheel puts the library; a source install has no such folder.
+BUNDLED_FOLDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "_lib")
 
 HISTORY_LENGTH = 1024
 MOTION_CHANNELS = 6
@@ -157,7 +159,7 @@ _library = None
 
 def _candidates():
     """Where the library is looked for, in order: the variable (a file or its folder), then the
-    system's usual search."""
+    copy a wheel carries in the package's _lib folder, then the system's usual search."""
     if sys.platform == "win32":
         names = ["ZAVN_Main.dll"]
     else:
@@ -167,8 +169,9 @@ def _candidates():
         if os.path.isdir(given):
             return [os.path.join(given, name) for name in names]
         return [given]
+    bundled = [os.path.join(BUNDLED_FOLDER, name) for name in names]
     found = ctypes.util.find_library("ZAVN_Main")
-    return ([found] if found else []) + names
+    return [path for path in bundled if os.path.isfile(path)] + ([found] if found else []) + names
 
 
 def load():
