@@ -1,13 +1,18 @@
-// Receivers modelled through the kernel's /dev/uhid, so that the library meets them behind real
-// hidraw nodes. Each receiver is three HID devices of vendor 0xFFFF, product 0x0008: the two
-// interfaces that carry no data (4- and 14-byte input reports) and the data interface (32-byte
-// input reports with report ID 2, the output reports of the command catalogue), whose HID name
-// is the product string. The data interface streams motion records with a running counter in the
-// first motion value, answers the identity commands and goes through a firmware update as the
-// virtual receiver does (the same transmitter and update models), re-creating its device under
-// each new product string. Every UHID_OUTPUT is kept.
+// Receivers modelled as USB devices: USB gadgets made through configfs, each on a device
+// controller of its own from dummy_hcd, so that the library meets them through the kernel's USB
+// HID driver (usbhid) behind real hidraw nodes. Each receiver is one USB device of vendor 0xFFFF,
+// product 0x0008, with a maker string, the product string of its firmware and a serial number,
+// and three HID interfaces: the two that carry no data (4- and 14-byte input reports) and the
+// data interface (32-byte input reports with report ID 2, the output reports of the command
+// catalogue). Its input reports are written to the gadget's /dev/hidgN and its output reports
+// read from there. The data interface streams motion records with a running counter in the first
+// motion value, answers the identity commands and goes through a firmware update as the virtual
+// receiver does (the same transmitter and update models): it leaves the bus and enumerates again
+// under each new product string. Every output report is kept. The kernel's HID gadget driver
+// serves four HID functions at once: one receiver with its three interfaces and one of data alone,
+// or four of data alone (ReceiverOptions::unusedInterfaces).
 //
-// One thread of the model's own does all uhid I/O; the calls below are thread-safe.
+// One thread of the model's own does all gadget I/O; the calls below are thread-safe.
 #pragma once
 
 #include <chrono>
@@ -22,7 +27,7 @@
 
 #include "zavn/zavn_virtual.h"
 
-namespace zavn::testing::uhid {
+namespace zavn::testing::usb {
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -33,64 +38,55 @@ inline constexpr std::size_t kInputReportLength = 32;
 
 struct ReceiverOptions {
   std::string product = "NOLTADongle";
+  std::string maker = "Maker";  // empty: the device has no maker string
   std::uint16_t vendor = kReceiverVendor;
   bool unusedInterfaces = true;  // plug the 4- and 14-byte interfaces before the data interface
   std::uint16_t firstSample = 0;
 };
 
-// An output report as the data interface received it, with the product string it ran under.
-struct Output {
-  std::string product;
-  Bytes bytes;
-};
-
 // What a receiver's model has seen and done, copied out at one moment.
 struct ReceiverView {
-  bool dataOpen = false;    // the data interface's hidraw node is held open
-  int dataOpens = 0;        // UHID_OPEN events of the data interface, over its generations
-  bool unusedOpen = false;  // either interface without data is held open
-  int unusedOpens = 0;      // UHID_OPEN events of those interfaces
+  std::string dataNode;  // the data interface's hidraw node in /dev, while plugged
   std::size_t unusedOutputs = 0;
   std::vector<std::string> products;  // each product string the data interface came up under
   std::uint16_t nextSample = 0;       // the counter of the next motion record
   Clock::time_point lastSampleAt{};
   std::size_t outputs = 0;
   ZAVNVirtualTransmitterState transmitter{};
-  std::uint32_t bootloaderSum = 0;  // data bytes of the HEX lines the boot loader last received
 };
 
-class UhidModel {
+class ReceiverModel {
  public:
-  UhidModel();
-  ~UhidModel();
-  UhidModel(const UhidModel&) = delete;
-  UhidModel& operator=(const UhidModel&) = delete;
+  ReceiverModel();
+  ~ReceiverModel();
+  ReceiverModel(const ReceiverModel&) = delete;
+  ReceiverModel& operator=(const ReceiverModel&) = delete;
 
-  // False with a reason when /dev/uhid cannot be used.
+  // False with a reason when no USB gadget can be made (configfs, a device controller).
   bool Usable(std::string& reason);
 
-  // Plugs a receiver; its id (>= 1), or 0 when a device could not be created.
+  // Plugs a receiver in on a free device controller; its id (>= 1), or 0 when it could not.
   int Plug(const ReceiverOptions& options);
-  // UHID_DESTROY for every device of the receiver; the data interface first sends `lastRecords`
+  // Pulls the receiver out (a USB disconnect); the data interface first sends `lastRecords`
   // more motion records at once, as records still on their way when a receiver is pulled out.
   void Unplug(int id, int lastRecords = 0);
-  // Waits until every device of the receiver has its hidraw node in /dev; false after `limit`.
+  // Waits until every interface of the receiver has its hidraw node in /dev; false after `limit`.
   bool AwaitNodes(int id, std::chrono::milliseconds limit);
   // Streams motion records at rateHz from now on (0 stops) whenever the data interface runs
   // the normal firmware ("NOLTADongle").
   void Stream(int id, int rateHz);
 
   ReceiverView View(int id);
-  // When each motion record was written to uhid, by its sample counter (empty before any).
+  // When each motion record was written to the gadget, by its sample counter (empty before any).
   std::vector<Clock::time_point> SentTimes(int id);
   // The data interface's output reports from the from-th on.
-  std::vector<Output> Outputs(int id, std::size_t from = 0);
-  // The first failure of the model's own uhid I/O, or empty.
+  std::vector<Bytes> Outputs(int id, std::size_t from = 0);
+  // The first failure of the model's own gadget I/O, or empty.
   std::string Failure();
 
  private:
   struct Receiver;
-  struct Device;
+  struct Function;
 
   void Loop();
   // Runs `action` on the model's thread and waits for it.
@@ -98,10 +94,12 @@ class UhidModel {
   void Wake();
   void Fail(const std::string& what);
 
-  bool Create(Device& device);
-  void Destroy(Device& device);
-  bool Send(Device& device, const std::uint8_t* report, std::size_t length);
-  void ReadEvents(Receiver& receiver, Device& device);
+  bool Bind(Receiver& receiver);
+  void Unbind(Receiver& receiver);
+  void Remove(Receiver& receiver);
+  bool Send(Function& function, const std::uint8_t* report, std::size_t length);
+  void Flush(Function& function);
+  void ReadOutputs(Receiver& receiver, Function& function);
   void Answer(Receiver& receiver, const std::uint8_t* report, std::size_t length);
   void StreamDue(Receiver& receiver, Clock::time_point now);
   bool SendMotion(Receiver& receiver);
@@ -120,4 +118,4 @@ class UhidModel {
   std::thread thread_;  // last: it starts once the rest exists
 };
 
-}  // namespace zavn::testing::uhid
+}  // namespace zavn::testing::usb

@@ -1,0 +1,616 @@
+#include "kernel/usb_receiver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <tuple>
+
+#include "commands/output_reports.h"
+#include "firmware/images.h"
+#include "platform/virtual/transmitter_model.h"
+#include "platform/virtual/update_model.h"
+#include "support/report_builder.h"
+
+namespace zavn::testing::usb {
+namespace {
+
+using platform::virt::kDongleProduct;
+using platform::virt::Reenumeration;
+using platform::virt::TransmitterModel;
+using platform::virt::UpdateModel;
+
+static_assert(platform::virt::kReplyReportLength == kInputReportLength);
+
+namespace fs = std::filesystem;
+
+constexpr const char* kConfigfs = "/sys/kernel/config";
+constexpr const char* kGadgets = "/sys/kernel/config/usb_gadget";
+constexpr const char* kControllers = "/sys/class/udc";
+constexpr std::size_t kUnusedInputLengths[] = {4, 14};
+// The gadget's endpoints carry up to this many bytes a transfer (a full-speed packet's 64).
+constexpr int kEndpointBytes = 64;
+// Input reports the device holds while the host is not polling, as a device's FIFO would; the
+// oldest go first.
+constexpr std::size_t kDeviceQueueReports = 64;
+constexpr std::uint8_t kInputReportId = 0x02;
+constexpr std::uint16_t kCentre = 0x8000;
+constexpr int kPlayers = 4;  // the transmitter model's serial numbers repeat after four
+// The longest the model waits in poll, so that a stop request is seen even without a wake.
+constexpr auto kLongestWait = std::chrono::milliseconds(50);
+
+template <typename Report>
+constexpr std::size_t kLength = std::tuple_size_v<Report>;
+
+// Each output report ID of the catalogue with its longest layout.
+struct OutputReport {
+  std::uint8_t id;
+  std::size_t length;
+};
+constexpr std::size_t kImageReportLength = firmware::kHarlonRowChars / 2;  // rows and HEX records
+namespace id = commands::id;
+constexpr OutputReport kCatalogue[] = {
+    {id::kBrowser, kLength<commands::SwitchReport>},
+    {id::kKeyboard, kLength<commands::SwitchReport>},
+    {id::kMotionKey, kImageReportLength},
+    {id::kPlayerNumber, kLength<commands::ValueReport>},
+    {id::kSerial, kLength<commands::SerialDataReport>},
+    {id::kAntenna, kLength<commands::ValueReport>},
+    {id::kMotor, kLength<commands::MotorReport>},
+    {id::kKeyboardMouse, kLength<commands::KeyboardMouseReport>},
+    {id::kAccount, kLength<commands::AccountReport>},
+    {id::kVersion, kLength<commands::VersionReport>},
+    {id::kJoystick, kLength<commands::JoystickReport>},
+    {id::kHexRecord, kImageReportLength},
+    {id::kBootCommand, kLength<commands::BootCommandReport>},
+    {id::kScreen, kLength<commands::ScreenReport>},
+    {id::kAppInfo, kLength<commands::AppInfoReport>},
+};
+
+// A vendor-defined application collection of bytes, holding `items`.
+Bytes VendorCollection(const Bytes& items) {
+  Bytes d = {0x06, 0x00, 0xFF,  // usage page (vendor defined)
+             0x09, 0x01,        // usage 1
+             0xA1, 0x01,        // collection (application)
+             0x15, 0x00,        // logical minimum 0
+             0x26, 0xFF, 0x00,  // logical maximum 255
+             0x75, 0x08};       // report size 8
+  d.insert(d.end(), items.begin(), items.end());
+  d.push_back(0xC0);  // end collection
+  return d;
+}
+
+// A numbered report of `length` bytes, its ID included; `main` is 0x81 (input) or 0x91 (output).
+void AddReport(Bytes& items, std::uint8_t reportId, std::size_t length, std::uint8_t main) {
+  const Bytes report = {0x85, reportId, 0x95, static_cast<std::uint8_t>(length - 1),
+                        0x09, reportId, main, 0x02};
+  items.insert(items.end(), report.begin(), report.end());
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+// The value of `key` in a uevent file's text, or empty.
+std::string UeventValue(const std::string& uevent, const std::string& key) {
+  const std::string text = "\n" + uevent;
+  const std::size_t at = text.find("\n" + key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + key.size() + 2;
+  return text.substr(from, text.find('\n', from) - from);
+}
+
+// The serial number (HID_UNIQ) and interface number of a hidraw node, from sysfs; -1 when gone.
+int NodeInterface(const std::string& node, std::string& serial) {
+  const std::string uevent = ReadText(fs::path("/sys/class/hidraw") / node / "device" / "uevent");
+  serial = UeventValue(uevent, "HID_UNIQ");
+  const std::string phys = UeventValue(uevent, "HID_PHYS");
+  const std::size_t input = phys.rfind("/input");
+  if (serial.empty() || input == std::string::npos) return -1;
+  return std::atoi(phys.c_str() + input + 6);
+}
+
+// The hidraw nodes, in sysfs and in /dev, of the device with this serial number, by interface.
+std::vector<std::string> NodesOf(const std::string& serial, int interfaces) {
+  std::vector<std::string> nodes(static_cast<std::size_t>(interfaces));
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/sys/class/hidraw", error)) {
+    std::string of;
+    const int number = NodeInterface(entry.path().filename(), of);
+    const fs::path node = "/dev" / entry.path().filename();
+    if (number >= 0 && number < interfaces && of == serial && fs::exists(node, error))
+      nodes[static_cast<std::size_t>(number)] = node;
+  }
+  return nodes;
+}
+
+// The data interface: input report 2 and each output report of the catalogue.
+Bytes DataInterfaceDescriptor() {
+  Bytes items;
+  AddReport(items, kInputReportId, kInputReportLength, 0x81);
+  for (const OutputReport& report : kCatalogue) AddReport(items, report.id, report.length, 0x91);
+  return VendorCollection(items);
+}
+
+// An interface that carries no data: one input report of `inputReportLength` bytes.
+Bytes UnusedInterfaceDescriptor(std::size_t inputReportLength) {
+  Bytes items;
+  AddReport(items, 0x01, inputReportLength, 0x81);
+  return VendorCollection(items);
+}
+
+}  // namespace
+
+// One HID function of a gadget: one interface of the USB device, one /dev/hidgN.
+struct ReceiverModel::Function {
+  std::string name;  // the configfs folder, "hid.data" or "hid.uN"
+  Bytes descriptor;
+  int fd = -1;               // the gadget's /dev/hidgN while bound
+  std::deque<Bytes> queued;  // input reports the host has not taken yet
+  std::size_t outputs = 0;
+};
+
+struct ReceiverModel::Receiver {
+  int id = 0;
+  bool plugged = false;
+  fs::path gadget;
+  std::string serial;
+  std::string controller;  // the dummy_hcd device controller it is bound to
+  std::vector<Function> unused;
+  Function data;
+  std::string product;  // as its firmware gives it
+  std::vector<std::string> products;
+  TransmitterModel model;
+  UpdateModel update;
+  Reenumeration pending;
+  Clock::time_point pendingAt{};
+  int rateHz = 0;
+  Clock::time_point streamStart{};
+  std::uint64_t produced = 0;  // records due since streamStart that are accounted for
+  std::uint16_t nextSample = 0;
+  Clock::time_point lastSampleAt{};
+  std::vector<Clock::time_point> sentAt;  // by sample counter, once streaming began
+  std::vector<Bytes> outputs;
+};
+
+ReceiverModel::ReceiverModel()
+    : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), thread_([this] { Loop(); }) {}
+
+ReceiverModel::~ReceiverModel() {
+  {
+    std::lock_guard guard(mutex_);
+    stop_ = true;
+  }
+  Wake();
+  thread_.join();
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+bool ReceiverModel::Usable(std::string& reason) {
+  std::error_code error;
+  if (!fs::exists(kGadgets, error) && mount("none", kConfigfs, "configfs", 0, nullptr) != 0 &&
+      errno != EBUSY) {
+    reason = std::string("mounting configfs: ") + std::strerror(errno);
+    return false;
+  }
+  if (!fs::exists(kGadgets, error)) {
+    reason = std::string(kGadgets) + " is missing (libcomposite)";
+    return false;
+  }
+  if (fs::is_empty(kControllers, error)) {
+    reason = "no USB device controller (dummy_hcd)";
+    return false;
+  }
+  if (wakeFd_ < 0) {
+    reason = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void ReceiverModel::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
+void ReceiverModel::OnThread(const std::function<void()>& action) {
+  std::unique_lock lock(mutex_);
+  requests_.push_back(action);
+  const std::uint64_t ticket = ++requested_;
+  Wake();
+  done_.wait(lock, [&] { return completed_ >= ticket; });
+}
+
+void ReceiverModel::Fail(const std::string& what) {
+  if (failure_.empty()) failure_ = what + ": " + std::strerror(errno);
+}
+
+// Binds the gadget to a free device controller: the host enumerates it.
+bool ReceiverModel::Bind(Receiver& receiver) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(kControllers, error)) {
+    const std::string name = entry.path().filename();
+    const bool taken = std::any_of(receivers_.begin(), receivers_.end(), [&](const auto& other) {
+      return other->plugged && other->controller == name;
+    });
+    if (taken) continue;
+    if (!WriteFile(receiver.gadget / "UDC", name)) {
+      Fail("binding " + receiver.gadget.string() + " to " + name);
+      return false;
+    }
+    receiver.controller = name;
+    receiver.plugged = true;
+    return true;
+  }
+  errno = EBUSY;
+  Fail("no free device controller for " + receiver.gadget.string());
+  return false;
+}
+
+// A USB disconnect: the host removes the device and its hidraw nodes.
+void ReceiverModel::Unbind(Receiver& receiver) {
+  if (!receiver.plugged) return;
+  auto release = [](Function& function) {
+    if (function.fd >= 0) close(function.fd);
+    function.fd = -1;
+    function.queued.clear();
+  };
+  for (Function& function : receiver.unused) release(function);
+  release(receiver.data);
+  if (!WriteFile(receiver.gadget / "UDC", "\n")) Fail("unbinding " + receiver.gadget.string());
+  receiver.plugged = false;
+  receiver.controller.clear();
+}
+
+bool ReceiverModel::Send(Function& function, const std::uint8_t* report, std::size_t length) {
+  if (function.fd < 0) return false;
+  if (function.queued.size() == kDeviceQueueReports) function.queued.pop_front();
+  function.queued.emplace_back(report, report + length);
+  Flush(function);
+  return true;
+}
+
+// Hands the queued reports to the gadget while it takes them: it holds one until the host's
+// next poll of the interrupt endpoint.
+void ReceiverModel::Flush(Function& function) {
+  while (function.fd >= 0 && !function.queued.empty()) {
+    const Bytes& report = function.queued.front();
+    const ssize_t written = write(function.fd, report.data(), report.size());
+    if (written < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (written < 0 && errno != ESHUTDOWN) Fail("writing to " + function.name);
+    function.queued.pop_front();
+  }
+}
+
+ReceiverModel::Receiver* ReceiverModel::Find(int id) {
+  for (auto& receiver : receivers_) {
+    if (receiver->id == id) return receiver.get();
+  }
+  return nullptr;
+}
+
+void ReceiverModel::ReadOutputs(Receiver& receiver, Function& function) {
+  const bool isData = &function == &receiver.data;
+  std::uint8_t report[512];
+  for (const int fd = function.fd; fd >= 0 && function.fd == fd;) {
+    const ssize_t got = read(fd, report, sizeof report);
+    if (got < 0) {
+      if (errno != EAGAIN && errno != EINTR && errno != ESHUTDOWN) Fail("reading " + function.name);
+      if (errno != EINTR) return;
+      continue;
+    }
+    if (got == 0) return;
+    if (!isData) {
+      ++function.outputs;
+      continue;
+    }
+    const auto length = static_cast<std::size_t>(got);
+    receiver.outputs.emplace_back(report, report + length);
+    // The answers may re-enumerate the device: its descriptor is then another one.
+    Answer(receiver, report, length);
+  }
+}
+
+void ReceiverModel::Answer(Receiver& receiver, const std::uint8_t* report, std::size_t length) {
+  const auto now = Clock::now();
+  // The answers follow the motion the transmitter sent before the command arrived.
+  StreamDue(receiver, now);
+  const auto bytes = static_cast<std::uint32_t>(length);
+  TransmitterModel::Reply replies[platform::virt::kMaxReplies];
+  int count = receiver.model.Accept(report, bytes, replies);
+  for (int k = 0; k < count; ++k) Send(receiver.data, replies[k], kInputReportLength);
+  Reenumeration next;
+  count = receiver.update.Accept(receiver.product.c_str(), report, bytes, replies, next);
+  for (int k = 0; k < count; ++k) Send(receiver.data, replies[k], kInputReportLength);
+  if (next.product == nullptr) return;
+  if (next.afterMs == 0) {
+    Reenumerate(receiver, next.product);
+  } else {
+    receiver.pending = next;
+    receiver.pendingAt = now + std::chrono::milliseconds(next.afterMs);
+  }
+}
+
+void ReceiverModel::StreamDue(Receiver& receiver, Clock::time_point now) {
+  if (receiver.rateHz == 0 || !receiver.plugged) return;
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::microseconds>(now - receiver.streamStart).count();
+  const auto due = static_cast<std::uint64_t>(elapsed) * receiver.rateHz / 1'000'000;
+  // Only the normal firmware streams, and only once the host has configured the device.
+  if (receiver.product != kDongleProduct || receiver.data.fd < 0) {
+    receiver.produced = due;
+    return;
+  }
+  for (; receiver.produced < due; ++receiver.produced) {
+    if (!SendMotion(receiver)) return;
+  }
+}
+
+// The next motion record: the counter in the first value, the others at rest.
+bool ReceiverModel::SendMotion(Receiver& receiver) {
+  std::uint8_t report[kInputReportLength] = {};
+  PutMotion(report, {receiver.nextSample, kCentre, kCentre, kCentre, kCentre, kCentre});
+  if (!Send(receiver.data, report, sizeof report)) return false;
+  receiver.lastSampleAt = Clock::now();
+  if (receiver.sentAt.empty()) receiver.sentAt.resize(std::size_t{1} << 16);
+  receiver.sentAt[receiver.nextSample++] = receiver.lastSampleAt;
+  return true;
+}
+
+// Leaves the bus and enumerates again under the new firmware's product string.
+void ReceiverModel::Reenumerate(Receiver& receiver, const char* product) {
+  Unbind(receiver);
+  receiver.product = product;
+  receiver.products.push_back(product);
+  receiver.pending = {};
+  receiver.update.Start(product);
+  if (!WriteFile(receiver.gadget / "strings/0x409/product", product)) Fail("product string");
+  Bind(receiver);
+  receiver.streamStart = Clock::now();
+  receiver.produced = 0;
+}
+
+Clock::time_point ReceiverModel::NextDue(Clock::time_point now) {
+  Clock::time_point next = now + kLongestWait;
+  for (const auto& receiver : receivers_) {
+    if (!receiver->plugged) continue;
+    if (receiver->pending.product != nullptr) next = std::min(next, receiver->pendingAt);
+    if (receiver->rateHz > 0) {
+      const auto at = receiver->streamStart +
+                      std::chrono::microseconds((receiver->produced + 1) * 1'000'000 /
+                                                static_cast<std::uint64_t>(receiver->rateHz));
+      next = std::min(next, at);
+    }
+    // A function bound but not yet open waits for its /dev/hidgN.
+    if (receiver->data.fd < 0) next = std::min(next, now + std::chrono::milliseconds(5));
+  }
+  return next;
+}
+
+// Opens the bound functions' /dev/hidgN (devtmpfs makes them shortly after the bind).
+static void OpenBound(const fs::path& gadget, const std::string& name, int& fd) {
+  if (fd >= 0) return;
+  const std::string dev = ReadText(gadget / "functions" / name / "dev");
+  const std::size_t colon = dev.find(':');
+  if (colon == std::string::npos) return;
+  const std::string node = "/dev/hidg" + std::to_string(std::atoi(dev.c_str() + colon + 1));
+  fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+}
+
+void ReceiverModel::Loop() {
+  std::unique_lock lock(mutex_);
+  std::vector<pollfd> fds;
+  while (!stop_) {
+    // Requests come in under the lock, which the thread holds while it runs them.
+    std::vector<std::function<void()>> batch;
+    batch.swap(requests_);
+    for (auto& request : batch) {
+      request();
+      ++completed_;
+    }
+    done_.notify_all();
+
+    fds.assign(1, {wakeFd_, POLLIN, 0});
+    for (const auto& receiver : receivers_) {
+      auto watch = [&](const Function& function) {
+        if (function.fd < 0) return;
+        const short events = function.queued.empty() ? POLLIN : POLLIN | POLLOUT;
+        fds.push_back({function.fd, events, 0});
+      };
+      for (const Function& function : receiver->unused) watch(function);
+      watch(receiver->data);
+    }
+    const auto now = Clock::now();
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(NextDue(now) - now).count();
+    lock.unlock();
+    poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(wait, 0)));
+    lock.lock();
+
+    std::uint64_t wakes = 0;
+    [[maybe_unused]] const ssize_t drained = read(wakeFd_, &wakes, sizeof wakes);
+    // Every fd is non-blocking: each function is read until it has nothing more.
+    for (auto& receiver : receivers_) {
+      if (!receiver->plugged) continue;
+      for (Function& function : receiver->unused) {
+        OpenBound(receiver->gadget, function.name, function.fd);
+        ReadOutputs(*receiver, function);
+      }
+      OpenBound(receiver->gadget, receiver->data.name, receiver->data.fd);
+      ReadOutputs(*receiver, receiver->data);
+      Flush(receiver->data);
+      if (receiver->pending.product != nullptr && Clock::now() >= receiver->pendingAt) {
+        Reenumerate(*receiver, receiver->pending.product);
+      }
+      StreamDue(*receiver, Clock::now());
+    }
+  }
+  for (auto& receiver : receivers_) Remove(*receiver);
+}
+
+// Pulls the receiver out and takes its gadget apart, which frees its HID functions' minor
+// numbers: the kernel's HID gadget driver has four in all.
+void ReceiverModel::Remove(Receiver& receiver) {
+  Unbind(receiver);
+  if (receiver.gadget.empty()) return;
+  const fs::path& g = receiver.gadget;
+  std::error_code error;
+  for (const auto& link : fs::directory_iterator(g / "configs/c.1", error)) {
+    if (link.is_symlink()) fs::remove(link.path(), error);
+  }
+  fs::remove(g / "configs/c.1", error);
+  for (const auto& function : fs::directory_iterator(g / "functions", error)) {
+    fs::remove(function.path(), error);
+  }
+  fs::remove(g / "strings/0x409", error);
+  fs::remove(g, error);
+  receiver.gadget.clear();
+}
+
+int ReceiverModel::Plug(const ReceiverOptions& options) {
+  int id = 0;
+  OnThread([&] {
+    auto receiver = std::make_unique<Receiver>();
+    receiver->id = static_cast<int>(receivers_.size()) + 1;
+    receiver->serial = "zavn" + std::to_string(getpid()) + "r" + std::to_string(receiver->id);
+    receiver->gadget = fs::path(kGadgets) / receiver->serial;
+    const fs::path& g = receiver->gadget;
+    std::error_code error;
+    bool made =
+        fs::create_directory(g, error) &&
+        WriteFile(g / "idVendor", std::to_string(options.vendor)) &&
+        WriteFile(g / "idProduct", std::to_string(kReceiverProduct)) &&
+        WriteFile(g / "bcdDevice", "0x0100") && fs::create_directory(g / "strings/0x409", error) &&
+        (options.maker.empty() || WriteFile(g / "strings/0x409/manufacturer", options.maker)) &&
+        WriteFile(g / "strings/0x409/product", options.product) &&
+        WriteFile(g / "strings/0x409/serialnumber", receiver->serial) &&
+        fs::create_directory(g / "configs/c.1", error);
+    if (options.unusedInterfaces) {
+      for (const std::size_t length : kUnusedInputLengths) {
+        Function& function = receiver->unused.emplace_back();
+        function.name = "hid.u" + std::to_string(length);
+        function.descriptor = UnusedInterfaceDescriptor(length);
+      }
+    }
+    receiver->data.name = "hid.data";
+    receiver->data.descriptor = DataInterfaceDescriptor();
+    std::vector<Function*> functions;
+    for (Function& function : receiver->unused) functions.push_back(&function);
+    functions.push_back(&receiver->data);
+    // Linked in this order: the interfaces are numbered so.
+    for (Function* function : functions) {
+      const fs::path folder = g / "functions" / function->name;
+      made = made && fs::create_directory(folder, error) && WriteFile(folder / "protocol", "0") &&
+             WriteFile(folder / "subclass", "0") &&
+             WriteFile(folder / "report_length", std::to_string(kEndpointBytes)) &&
+             WriteFile(folder / "report_desc",
+                       std::string(function->descriptor.begin(), function->descriptor.end()));
+      fs::create_symlink(folder, g / "configs/c.1" / function->name, error);
+      made = made && !error;
+    }
+    if (!made) Fail("making the gadget " + g.string() + " (at most four HID functions at once)");
+    receiver->product = options.product;
+    receiver->products.push_back(options.product);
+    receiver->model.Start((receiver->id - 1) % kPlayers);
+    receiver->update.Start(receiver->product.c_str());
+    receiver->nextSample = options.firstSample;
+    if (made && Bind(*receiver)) id = receiver->id;
+    receivers_.push_back(std::move(receiver));
+  });
+  return id;
+}
+
+void ReceiverModel::Unplug(int id, int lastRecords) {
+  OnThread([&] {
+    Receiver* receiver = Find(id);
+    if (receiver == nullptr) return;
+    for (int k = 0; k < lastRecords && receiver->data.fd >= 0; ++k) SendMotion(*receiver);
+    Remove(*receiver);
+    receiver->pending = {};
+  });
+}
+
+bool ReceiverModel::AwaitNodes(int id, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    std::string serial;
+    int interfaces = 0;
+    {
+      std::lock_guard guard(mutex_);
+      const Receiver* receiver = Find(id);
+      if (receiver == nullptr || !receiver->plugged) return false;
+      serial = receiver->serial;
+      interfaces = static_cast<int>(receiver->unused.size()) + 1;
+    }
+    const auto nodes = NodesOf(serial, interfaces);
+    if (std::none_of(nodes.begin(), nodes.end(), std::mem_fn(&std::string::empty))) return true;
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ReceiverModel::Stream(int id, int rateHz) {
+  OnThread([&] {
+    Receiver* receiver = Find(id);
+    if (receiver == nullptr) return;
+    StreamDue(*receiver, Clock::now());
+    receiver->rateHz = rateHz;
+    receiver->streamStart = Clock::now();
+    receiver->produced = 0;
+  });
+}
+
+ReceiverView ReceiverModel::View(int id) {
+  std::lock_guard guard(mutex_);
+  ReceiverView view;
+  const Receiver* receiver = Find(id);
+  if (receiver == nullptr) return view;
+  if (receiver->plugged) {
+    const auto interfaces = static_cast<int>(receiver->unused.size()) + 1;
+    view.dataNode = NodesOf(receiver->serial, interfaces).back();
+  }
+  for (const Function& function : receiver->unused) view.unusedOutputs += function.outputs;
+  view.products = receiver->products;
+  view.nextSample = receiver->nextSample;
+  view.lastSampleAt = receiver->lastSampleAt;
+  view.outputs = receiver->outputs.size();
+  view.transmitter = receiver->model.State();
+  return view;
+}
+
+std::vector<Clock::time_point> ReceiverModel::SentTimes(int id) {
+  std::lock_guard guard(mutex_);
+  const Receiver* receiver = Find(id);
+  return receiver == nullptr ? std::vector<Clock::time_point>{} : receiver->sentAt;
+}
+
+std::vector<Bytes> ReceiverModel::Outputs(int id, std::size_t from) {
+  std::lock_guard guard(mutex_);
+  const Receiver* receiver = Find(id);
+  if (receiver == nullptr || from >= receiver->outputs.size()) return {};
+  return {receiver->outputs.begin() + static_cast<std::ptrdiff_t>(from), receiver->outputs.end()};
+}
+
+std::string ReceiverModel::Failure() {
+  std::lock_guard guard(mutex_);
+  return failure_;
+}
+
+}  // namespace zavn::testing::usb
