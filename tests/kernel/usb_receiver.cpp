@@ -165,7 +165,6 @@ struct ReceiverModel::Function {
   Bytes descriptor;
   int fd = -1;               // the gadget's /dev/hidgN while bound
   std::deque<Bytes> queued;  // input reports the host has not taken yet
-  std::size_t outputs = 0;
 };
 
 struct ReceiverModel::Receiver {
@@ -268,13 +267,9 @@ bool ReceiverModel::Bind(Receiver& receiver) {
 // A USB disconnect: the host removes the device and its hidraw nodes.
 void ReceiverModel::Unbind(Receiver& receiver) {
   if (!receiver.plugged) return;
-  auto release = [](Function& function) {
-    if (function.fd >= 0) close(function.fd);
-    function.fd = -1;
-    function.queued.clear();
-  };
-  for (Function& function : receiver.unused) release(function);
-  release(receiver.data);
+  if (receiver.data.fd >= 0) close(receiver.data.fd);
+  receiver.data.fd = -1;
+  receiver.data.queued.clear();
   if (!WriteFile(receiver.gadget / "UDC", "\n")) Fail("unbinding " + receiver.gadget.string());
   receiver.plugged = false;
   receiver.controller.clear();
@@ -307,21 +302,17 @@ ReceiverModel::Receiver* ReceiverModel::Find(int id) {
   return nullptr;
 }
 
-void ReceiverModel::ReadOutputs(Receiver& receiver, Function& function) {
-  const bool isData = &function == &receiver.data;
+void ReceiverModel::ReadOutputs(Receiver& receiver) {
   std::uint8_t report[512];
-  for (const int fd = function.fd; fd >= 0 && function.fd == fd;) {
+  for (const int fd = receiver.data.fd; fd >= 0 && receiver.data.fd == fd;) {
     const ssize_t got = read(fd, report, sizeof report);
     if (got < 0) {
-      if (errno != EAGAIN && errno != EINTR && errno != ESHUTDOWN) Fail("reading " + function.name);
+      if (errno != EAGAIN && errno != EINTR && errno != ESHUTDOWN)
+        Fail("reading the data interface");
       if (errno != EINTR) return;
       continue;
     }
     if (got == 0) return;
-    if (!isData) {
-      ++function.outputs;
-      continue;
-    }
     const auto length = static_cast<std::size_t>(got);
     receiver.outputs.emplace_back(report, report + length);
     // The answers may re-enumerate the device: its descriptor is then another one.
@@ -429,14 +420,11 @@ void ReceiverModel::Loop() {
     done_.notify_all();
 
     fds.assign(1, {wakeFd_, POLLIN, 0});
+    // The interfaces that carry no data are left alone: the library never writes to them.
     for (const auto& receiver : receivers_) {
-      auto watch = [&](const Function& function) {
-        if (function.fd < 0) return;
-        const short events = function.queued.empty() ? POLLIN : POLLIN | POLLOUT;
-        fds.push_back({function.fd, events, 0});
-      };
-      for (const Function& function : receiver->unused) watch(function);
-      watch(receiver->data);
+      const Function& data = receiver->data;
+      const short events = data.queued.empty() ? POLLIN : POLLIN | POLLOUT;
+      if (data.fd >= 0) fds.push_back({data.fd, events, 0});
     }
     const auto now = Clock::now();
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(NextDue(now) - now).count();
@@ -449,12 +437,8 @@ void ReceiverModel::Loop() {
     // Every fd is non-blocking: each function is read until it has nothing more.
     for (auto& receiver : receivers_) {
       if (!receiver->plugged) continue;
-      for (Function& function : receiver->unused) {
-        OpenBound(receiver->gadget, function.name, function.fd);
-        ReadOutputs(*receiver, function);
-      }
       OpenBound(receiver->gadget, receiver->data.name, receiver->data.fd);
-      ReadOutputs(*receiver, receiver->data);
+      ReadOutputs(*receiver);
       Flush(receiver->data);
       if (receiver->pending.product != nullptr && Clock::now() >= receiver->pendingAt) {
         Reenumerate(*receiver, receiver->pending.product);
@@ -586,7 +570,6 @@ ReceiverView ReceiverModel::View(int id) {
     const auto interfaces = static_cast<int>(receiver->unused.size()) + 1;
     view.dataNode = NodesOf(receiver->serial, interfaces).back();
   }
-  for (const Function& function : receiver->unused) view.unusedOutputs += function.outputs;
   view.products = receiver->products;
   view.nextSample = receiver->nextSample;
   view.lastSampleAt = receiver->lastSampleAt;

@@ -46,8 +46,7 @@ struct ReceiverOptions {
 
 // What a receiver's model has seen and done, copied out at one moment.
 struct ReceiverView {
-  std::string dataNode;  // the data interface's hidraw node in /dev, while plugged
-  std::size_t unusedOutputs = 0;
+  std::string dataNode;               // the data interface's hidraw node in /dev, while plugged
   std::vector<std::string> products;  // each product string the data interface came up under
   std::uint16_t nextSample = 0;       // the counter of the next motion record
   Clock::time_point lastSampleAt{};
@@ -99,7 +98,7 @@ class ReceiverModel {
   void Remove(Receiver& receiver);
   bool Send(Function& function, const std::uint8_t* report, std::size_t length);
   void Flush(Function& function);
-  void ReadOutputs(Receiver& receiver, Function& function);
+  void ReadOutputs(Receiver& receiver);
   void Answer(Receiver& receiver, const std::uint8_t* report, std::size_t length);
   void StreamDue(Receiver& receiver, Clock::time_point now);
   bool SendMotion(Receiver& receiver);
