@@ -3,8 +3,9 @@
    OS HID backends against the USB receiver model send it: tests/kernel/kernel_test.cpp behind
    hidraw, tests/kernel/wine_host.c under Wine's HID stack. Every command's layout is checked on
    the virtual receiver (tests/integration/command_test.cpp). Each report is as long as the
-   longest of its ID, the length the receiver model declares: under Wine 8 a shorter one fails (05 03,
-   the 16-byte serial query) or never arrives (the 2-byte 04 and 05). C, for the Windows host. */
+   longest of its ID, the length the receiver model declares: under Wine 8 a shorter one fails
+   (05 03, the 16-byte serial query) or never arrives (the 2-byte 04 and 05). C, for the Windows
+   host. */
 #ifndef ZAVN_TEST_COMMAND_SAMPLE_H
 #define ZAVN_TEST_COMMAND_SAMPLE_H
 

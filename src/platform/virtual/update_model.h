@@ -40,7 +40,6 @@ class UpdateModel {
   int Accept(const char* product, const std::uint8_t* report, std::uint32_t length,
              TransmitterModel::Reply* replies, Reenumeration& next);
 
-
  private:
   int AcceptBootloader(const std::uint8_t* report, std::uint32_t length,
                        TransmitterModel::Reply& reply, Reenumeration& next);
