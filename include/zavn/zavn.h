@@ -50,6 +50,17 @@ ZAVN_API void ZAVN_CALL ZAVNConnectRx(void);
 /* Switches polling on for all four slots; returns 1. */
 ZAVN_API int32_t ZAVN_CALL ZAVNRoutineFunc(void);
 
+/* on 1: the library follows the receiver's arrivals and removals itself, from the system's
+   notifications (Linux: the kernel's hidraw nodes; Windows: the HID interface notifications; the
+   virtual receiver: its plugs and unplugs). Switching it on connects what is present, as
+   ZAVNConnectRx with ZAVNRoutineFunc would; from then on, on a thread of the library's own (never
+   the poll thread), a receiver interface that arrives is connected and polled within a few
+   milliseconds, and one that is removed is given up at once (its player's link becomes
+   LINK_NO_DEVICE). The arrival of any other device starts no search. Call it after ZAVNReset;
+   ZAVNReset and ZAVNTerminate switch it off, as does on 0. Off by default.
+   Returns 1 while it follows them, 0 when off or when the system cannot report them. */
+ZAVN_API int32_t ZAVN_CALL ZAVNSwitchHotplug(int32_t on);
+
 /* Closes the slot of player 1..4; other values are ignored. */
 ZAVN_API void ZAVN_CALL ZAVNDisconnectRx(int32_t playerIndex);
 

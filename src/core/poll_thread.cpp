@@ -53,7 +53,12 @@ std::uint32_t PollThread(void*) {
   }
 }
 
-// A slot whose read found no device or failed has lost its link, unless the reset is under way.
+// The slot's takes when the cycle last read it: a connect may fill the slot anew while a decode
+// runs without the poll lock, and what the read of the old interface found is not the new one's.
+std::uint32_t g_takesAtRead[transport::kSlotCount];
+
+// A slot whose read found no device or failed has lost its link, unless the reset is under way
+// or a connect has filled the slot since the read.
 void UpdateLinkState(int i) {
   LinkTable& links = Links();
   const std::int32_t tx = links.txStatus[i];
@@ -62,12 +67,8 @@ void UpdateLinkState(int i) {
       links.rxStatus[i] = LINK_NOT_RESET;
       return;
     }
-    // The slot's handle stays open until the host disconnects or connects again.
-    links.rxStatus[i] = LINK_NO_DEVICE;
-    links.txStatus[i] = LINK_NO_DEVICE;
-    links.pollEnabled[i] = 0;
-    links.openState[i] = LINK_NO_DEVICE;
-    links.knownPaths[i] = {};
+    if (transport::Slot(i).Takes() != g_takesAtRead[i]) return;
+    transport::DropLink(i);
   } else if (tx == LINK_OK || tx == LINK_TIMEOUT) {
     // A timed-out link still counts as connected; the host sees the time-out in TxStatus.
     links.rxStatus[i] = LINK_OK;
@@ -145,6 +146,7 @@ bool PollPass(std::uint32_t epoch) {
     const std::int32_t slotNumber = i + 1;
     transport::InputBuffer& buffer = transport::InputBufferOf(i);
     std::uint32_t bytes = 0;
+    g_takesAtRead[i] = transport::Slot(i).Takes();
     const ZAVNLinkState tx = transport::ReadSlot(buffer, i, &bytes);
     links.txStatus[i] = tx;
     if (!HandOn(i, tx, bytes, epoch)) return false;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zavn::platform {
 
@@ -57,12 +59,40 @@ struct WriteOutcome {
   std::uint32_t error = 0;  // the system's error code when not written
 };
 
+// What a search learns of an interface without opening it for reading and writing.
+struct HidIdentity {
+  HidAttributes attributes;
+  HidCaps caps;
+  bool capsKnown = false;  // false: the capabilities could not be read
+};
+
+// Arrivals and removals of interfaces, as a port learns of them. The calls come on a thread of
+// the port's (or on whichever thread changed a virtual interface), possibly under the port's own
+// lock: a listener only takes note and returns at once, never calls back into the port.
+class InterfaceListener {
+ public:
+  // `path` is the interface's device path as InterfacePaths lists it, or empty when the port
+  // cannot tell which interface changed.
+  virtual void Arrived(const char* path) = 0;
+  virtual void Removed(const char* path) = 0;
+
+ protected:
+  ~InterfaceListener() = default;
+};
+
 class HidPort {
  public:
   virtual ~HidPort() = default;
 
   // Copies the NUL-terminated device path of the n-th present interface (n from 0).
   virtual PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) = 0;
+  // The paths of every present interface in enumeration order, from one listing; paths that do
+  // not fit kDevicePathSize are left out. The default asks InterfacePath for n = 0, 1, ...
+  virtual std::vector<std::string> InterfacePaths(std::uint32_t maxInterfaces);
+  // The identity and report lengths of the interface at `path`, read without opening it for
+  // reading and writing where the system allows; false when it cannot be read (or is gone).
+  // The default opens it, asks, and closes it again.
+  virtual bool Identify(const char* path, HidIdentity& out);
   // Opens an interface for overlapped reading and writing; kInvalidHidHandle on failure.
   virtual HidHandle Open(const char* path) = 0;
   virtual void Close(HidHandle handle) = 0;
@@ -91,6 +121,14 @@ class HidPort {
     static_cast<void>(count);
     static_cast<void>(ms);
     return 0;
+  }
+
+  // Starts telling `listener` of arrivals and removals (replacing any listener before); null
+  // stops, and once that returns no call to the old listener is under way. Never called from
+  // inside a listener's call. False when the port cannot follow them.
+  virtual bool WatchInterfaces(InterfaceListener* listener) {
+    static_cast<void>(listener);
+    return false;
   }
 };
 

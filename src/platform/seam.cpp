@@ -44,3 +44,27 @@ std::uint32_t System::WaitForInput(HidPort* port, const HidHandle* handles, int 
 }
 
 }  // namespace zavn::platform
+
+namespace zavn::platform {
+
+std::vector<std::string> HidPort::InterfacePaths(std::uint32_t maxInterfaces) {
+  std::vector<std::string> paths;
+  char path[kDevicePathSize];
+  for (std::uint32_t n = 0; n < maxInterfaces; ++n) {
+    const PathResult result = InterfacePath(n, path);
+    if (result == PathResult::kEnd) break;
+    if (result == PathResult::kFound) paths.emplace_back(path);
+  }
+  return paths;
+}
+
+bool HidPort::Identify(const char* path, HidIdentity& out) {
+  const HidHandle handle = Open(path);
+  if (handle == kInvalidHidHandle) return false;
+  const bool identified = Attributes(handle, out.attributes);
+  out.capsKnown = identified && Capabilities(handle, out.caps);
+  if (IsUsable(handle)) Close(handle);
+  return identified;
+}
+
+}  // namespace zavn::platform

@@ -14,17 +14,13 @@ using platform::PathResult;
 
 namespace {
 
-// Calls visit(path) for every present interface in enumeration order, until it returns false.
-// Interfaces whose path does not fit a path buffer are passed over: a cut path would name
-// another device.
+// Calls visit(path) for every present interface in enumeration order, from one listing, until
+// it returns false. Interfaces whose path does not fit a path buffer are left out of the
+// listing: a cut path would name another device.
 template <typename Visit>
 void ForEachInterfacePath(HidPort& port, Visit visit) {
-  DevicePath path;
-  for (std::uint32_t n = 0;; ++n) {
-    const PathResult result = GetHIDDevicePath(port, n, path);
-    if (result == PathResult::kEnd) return;
-    if (result == PathResult::kTooLong) continue;
-    if (!visit(static_cast<const char*>(path))) return;
+  for (const std::string& path : port.InterfacePaths(kMaxInterfaceIndex)) {
+    if (!visit(path.c_str())) return;
   }
 }
 
@@ -57,6 +53,23 @@ PathResult GetHIDDevicePath(HidPort& port, std::uint32_t n, DevicePath& path) {
   return port.InterfacePath(n, path);
 }
 
+bool IsRxCandidate(const platform::HidIdentity& identity) {
+  return IsReceiverIdentity(identity.attributes) &&
+         !(identity.capsKnown && IsUnusedInterface(identity.caps.inputReportLength));
+}
+
+std::vector<RxCandidate> FindRxCandidates(HidPort& port) {
+  std::vector<RxCandidate> found;
+  ForEachInterfacePath(port, [&](const char* path) {
+    platform::HidIdentity identity;
+    if (port.Identify(path, identity) && IsRxCandidate(identity)) {
+      found.push_back({path, PathKeyOf(path)});
+    }
+    return true;
+  });
+  return found;
+}
+
 HidHandle OpenRxCandidate(HidPort& port, const char* path) {
   const HidHandle handle = port.Open(path);
   if (handle == kInvalidHidHandle) return kInvalidHidHandle;
@@ -75,58 +88,61 @@ HidHandle OpenRxCandidate(HidPort& port, const char* path) {
 }
 
 int CountRxCandidates() {
-  HidPort& port = platform::ActiveHidPort();
-  int count = 0;
-  ForEachInterfacePath(port, [&](const char* path) {
-    const HidHandle handle = OpenRxCandidate(port, path);
-    if (handle != kInvalidHidHandle) {
-      ++count;
-      port.Close(handle);
+  return static_cast<int>(FindRxCandidates(platform::ActiveHidPort()).size());
+}
+
+HidHandle OpenNthCandidate(HidPort& port, const std::vector<RxCandidate>& found, int n,
+                           const RxCandidate*& which) {
+  int met = 0;
+  for (const RxCandidate& candidate : found) {
+    // One that no longer opens, or is no longer a receiver, does not count.
+    const HidHandle handle = OpenRxCandidate(port, candidate.path.c_str());
+    if (handle == kInvalidHidHandle) continue;
+    if (met++ == n) {
+      which = &candidate;
+      return handle;
     }
-    return true;
-  });
-  return count;
+    port.Close(handle);
+  }
+  return kInvalidHidHandle;
+}
+
+HidHandle OpenUnknownCandidate(HidPort& port, const std::vector<RxCandidate>& found,
+                               KnownPaths& known, const RxCandidate*& which) {
+  const auto free = std::find_if(known.begin(), known.end(), IsEmpty);
+  if (free == known.end()) return kInvalidHidHandle;
+  for (const RxCandidate& candidate : found) {
+    const bool isKnown = std::any_of(known.begin(), known.end(), [&](const PathKey& entry) {
+      return !IsEmpty(entry) && entry == candidate.key;
+    });
+    if (isKnown) continue;
+    const HidHandle handle = OpenRxCandidate(port, candidate.path.c_str());
+    if (handle == kInvalidHidHandle) continue;
+    *free = candidate.key;
+    which = &candidate;
+    return handle;
+  }
+  return kInvalidHidHandle;
 }
 
 ZAVNLinkState OpenRxByIndex(int slot, int n) {
   HidPort& port = platform::ActiveHidPort();
-  int met = 0;
-  bool taken = false;
-  ForEachInterfacePath(port, [&](const char* path) {
-    const HidHandle handle = OpenRxCandidate(port, path);
-    if (handle == kInvalidHidHandle) return true;
-    if (met++ == n) {
-      Slot(slot).Take(port, handle, path);
-      taken = true;
-      return false;  // later candidates would only be opened and closed again
-    }
-    port.Close(handle);
-    return true;
-  });
-  return taken ? LINK_OK : LINK_NO_DEVICE;
+  const std::vector<RxCandidate> found = FindRxCandidates(port);
+  const RxCandidate* which = nullptr;
+  const HidHandle handle = OpenNthCandidate(port, found, n, which);
+  if (handle == kInvalidHidHandle) return LINK_NO_DEVICE;
+  Slot(slot).Take(port, handle, which->path.c_str());
+  return LINK_OK;
 }
 
 ZAVNLinkState OpenRxByPath(KnownPaths& known, int slot) {
   HidPort& port = platform::ActiveHidPort();
-  bool taken = false;
-  ForEachInterfacePath(port, [&](const char* path) {
-    const HidHandle handle = OpenRxCandidate(port, path);
-    if (handle == kInvalidHidHandle) return true;
-    const PathKey key = PathKeyOf(path);
-    const bool isKnown = std::any_of(known.begin(), known.end(), [&](const PathKey& entry) {
-      return !IsEmpty(entry) && entry == key;
-    });
-    const auto free = std::find_if(known.begin(), known.end(), IsEmpty);
-    if (isKnown || free == known.end()) {
-      port.Close(handle);
-      return true;
-    }
-    *free = key;
-    Slot(slot).Take(port, handle, nullptr);
-    taken = true;
-    return false;
-  });
-  return taken ? LINK_OK : LINK_NO_DEVICE;
+  const std::vector<RxCandidate> found = FindRxCandidates(port);
+  const RxCandidate* which = nullptr;
+  const HidHandle handle = OpenUnknownCandidate(port, found, known, which);
+  if (handle == kInvalidHidHandle) return LINK_NO_DEVICE;
+  Slot(slot).Take(port, handle, which->path.c_str());
+  return LINK_OK;
 }
 
 }  // namespace zavn::transport

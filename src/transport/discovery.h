@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/hid_port.h"
 #include "zavn/zavn.h"
@@ -32,11 +34,35 @@ using KnownPaths = std::array<PathKey, 4>;
 // The n-th present interface's path (n from 0). kEnd for n >= kMaxInterfaceIndex.
 platform::PathResult GetHIDDevicePath(platform::HidPort& port, std::uint32_t n, DevicePath& path);
 
+// A receiver data interface that a search found: its identity and report lengths say so. It
+// has not been opened for reading and writing yet.
+struct RxCandidate {
+  std::string path;
+  PathKey key;
+};
+// Whether an interface of this identity is a receiver data interface. One whose capabilities
+// could not be read is taken without the length test.
+bool IsRxCandidate(const platform::HidIdentity& identity);
+// One search: the present interfaces listed once, each identified without being opened for
+// reading and writing; the candidates in enumeration order.
+std::vector<RxCandidate> FindRxCandidates(platform::HidPort& port);
+
 // Opens the interface; the handle when it is a receiver data interface (a candidate), else
 // kInvalidHidHandle with anything opened closed again.
 platform::HidHandle OpenRxCandidate(platform::HidPort& port, const char* path);
 
-int CountRxCandidates();
+// Opens the n-th candidate of `found` that opens as one (n from 0), pointing `which` at it;
+// kInvalidHidHandle when there is none.
+platform::HidHandle OpenNthCandidate(platform::HidPort& port, const std::vector<RxCandidate>& found,
+                                     int n, const RxCandidate*& which);
+// Opens the first candidate of `found` that opens as one and whose key is not in `known`,
+// entering its key in the first empty entry; kInvalidHidHandle when there is none or no entry
+// is empty.
+platform::HidHandle OpenUnknownCandidate(platform::HidPort& port,
+                                         const std::vector<RxCandidate>& found, KnownPaths& known,
+                                         const RxCandidate*& which);
+
+int CountRxCandidates();  // the candidates FindRxCandidates finds
 // Opens the n-th candidate (n from 0, in enumeration order) into the slot: LINK_OK when it
 // did, LINK_NO_DEVICE when there is none.
 ZAVNLinkState OpenRxByIndex(int slot, int n);

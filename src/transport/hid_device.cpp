@@ -10,21 +10,29 @@ using platform::HidHandle;
 using platform::kInvalidHidHandle;
 using platform::LockGuard;
 
+CHIDDevice::OpenInterface::~OpenInterface() {
+  port.Close(handle);
+}
+
 CHIDDevice::CHIDDevice() {
   Init();
 }
 
 CHIDDevice::~CHIDDevice() {
+  Borrowed closed;
   LockGuard guard(lock_);
-  if (isOpen_ != 0) CloseLocked();
+  if (isOpen_ != 0) closed = CloseLocked();
 }
 
 void CHIDDevice::Init() {
+  Borrowed dropped;
   LockGuard guard(lock_);
+  dropped = std::move(open_);
   InitLocked();
 }
 
 void CHIDDevice::InitLocked() {
+  open_.reset();
   port_ = nullptr;
   handle_ = kInvalidHidHandle;
   isOpen_ = 0;
@@ -34,9 +42,10 @@ void CHIDDevice::InitLocked() {
   numInputBuffers_ = platform::ActiveSystem().MaxInputBuffers();
 }
 
-void CHIDDevice::CloseLocked() {
-  if (UsableLocked() && port_ != nullptr) port_->Close(handle_);
+CHIDDevice::Borrowed CHIDDevice::CloseLocked() {
+  Borrowed closed = std::move(open_);
   InitLocked();
+  return closed;
 }
 
 bool CHIDDevice::IsOpen() {
@@ -48,42 +57,69 @@ bool CHIDDevice::IsOpen() {
 }
 
 void CHIDDevice::Close() {
+  Borrowed closed;  // declared first: let go of after the lock
   LockGuard guard(lock_);
-  if (isOpen_ != 0) CloseLocked();
+  if (isOpen_ != 0) closed = CloseLocked();
 }
 
-void CHIDDevice::Take(platform::HidPort& port, HidHandle handle, const char* devicePath) {
+OpenedInterface PrepareInterface(platform::HidPort& port, HidHandle handle,
+                                 const char* devicePath) {
+  OpenedInterface opened;
+  opened.port = &port;
+  opened.handle = handle;
+  if (devicePath != nullptr) opened.path = devicePath;
+  opened.capsKnown = port.Capabilities(handle, opened.caps);
+  if (opened.capsKnown) {
+    // A deep queue holds the reports that arrive while the poll thread is busy elsewhere; a
+    // backend whose queue is fixed refuses the request and keeps its own.
+    port.SetNumInputBuffers(handle, platform::kMaxInputQueueReports);
+    opened.inputBuffersKnown = port.NumInputBuffers(handle, opened.inputBuffers);
+  }
+  return opened;
+}
+
+void CHIDDevice::Take(const OpenedInterface& opened) {
+  Borrowed taken;
+  if (platform::IsUsable(opened.handle))
+    taken.reset(new OpenInterface{*opened.port, opened.handle});
+
+  Borrowed replaced;  // declared before the guard: closed after the lock is let go of
   LockGuard guard(lock_);
-  port_ = &port;
-  handle_ = handle;
+  replaced = std::move(open_);
+  open_ = std::move(taken);
+  port_ = opened.port;
+  handle_ = opened.handle;
   isOpen_ = 1;
   ++takes_;
-  if (devicePath != nullptr) {
-    std::strncpy(devicePath_, devicePath, sizeof devicePath_ - 1);
-    devicePath_[sizeof devicePath_ - 1] = '\0';
-  }
-  platform::HidCaps caps;
-  if (!port.Capabilities(handle, caps)) return;
-  // A zero length leaves the field as it was.
+  std::strncpy(devicePath_, opened.path.c_str(), sizeof devicePath_ - 1);
+  devicePath_[sizeof devicePath_ - 1] = '\0';
+  if (!opened.capsKnown) return;
+  const platform::HidCaps& caps = opened.caps;
   if (caps.inputReportLength != 0) lengths_.inputReportLength = caps.inputReportLength;
   if (caps.outputReportLength != 0) lengths_.outputReportLength = caps.outputReportLength;
   if (caps.featureReportLength != 0) lengths_.featureReportLength = caps.featureReportLength;
-  // A deep queue holds the reports that arrive while the poll thread is busy elsewhere; a
-  // backend whose queue is fixed refuses the request and keeps its own.
-  port.SetNumInputBuffers(handle, platform::kMaxInputQueueReports);
-  std::uint32_t buffers = 0;
-  if (port.NumInputBuffers(handle, buffers)) numInputBuffers_ = buffers;
+  if (opened.inputBuffersKnown) numInputBuffers_ = opened.inputBuffers;
+}
+
+CHIDDevice::Borrowed CHIDDevice::Borrow() {
+  LockGuard guard(lock_);
+  if (isOpen_ == 0) return nullptr;
+  if (!UsableLocked() || open_ == nullptr) {
+    InitLocked();
+    return nullptr;
+  }
+  return open_;
 }
 
 ZAVNLinkState CHIDDevice::ReadReports(InputBuffer& buffer, std::uint32_t& count) {
-  LockGuard guard(lock_);
-  if (isOpen_ == 0) return LINK_NO_DEVICE;
-  if (!UsableLocked() || port_ == nullptr) {
-    InitLocked();
-    return LINK_NO_DEVICE;
+  std::uint32_t requested = 0;
+  {
+    LockGuard guard(lock_);
+    requested = ReadRequestBytes(lengths_.inputReportLength);
   }
-  const std::uint32_t requested = ReadRequestBytes(lengths_.inputReportLength);
-  const platform::ReadOutcome outcome = port_->Read(handle_, buffer.data(), requested);
+  const Borrowed open = Borrow();
+  if (open == nullptr) return LINK_NO_DEVICE;
+  const platform::ReadOutcome outcome = open->port.Read(open->handle, buffer.data(), requested);
   switch (outcome.kind) {
     case platform::ReadOutcome::kDone:
       count = outcome.bytes;
@@ -100,19 +136,19 @@ ZAVNLinkState CHIDDevice::ReadReports(InputBuffer& buffer, std::uint32_t& count)
 
 platform::WriteOutcome CHIDDevice::WriteOutputReport(const std::uint8_t* report,
                                                      std::uint32_t length) {
-  LockGuard guard(lock_);
-  if (isOpen_ == 0) return {};
-  if (!UsableLocked() || port_ == nullptr) {
-    InitLocked();
-    return {};
-  }
-  return port_->SetOutputReport(handle_, report, length);
+  const Borrowed open = Borrow();
+  if (open == nullptr) return {};
+  return open->port.SetOutputReport(open->handle, report, length);
 }
 
 bool CHIDDevice::ProductString(void* buffer, std::uint32_t bytes) {
-  LockGuard guard(lock_);
-  if (isOpen_ == 0 || !UsableLocked() || port_ == nullptr) return false;
-  return port_->ProductString(handle_, buffer, bytes);
+  Borrowed open;
+  {
+    LockGuard guard(lock_);
+    if (isOpen_ == 0 || !UsableLocked()) return false;
+    open = open_;
+  }
+  return open != nullptr && open->port.ProductString(open->handle, buffer, bytes);
 }
 
 bool CHIDDevice::MarkedOpen() {

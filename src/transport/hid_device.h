@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "platform/hid_port.h"
 #include "platform/system.h"
@@ -10,8 +12,28 @@
 
 namespace zavn::transport {
 
-// Every operation takes the slot's own lock, so a handle is never used by one thread while
-// another closes it, and a slot is never half open.
+// An interface opened for a slot, with what the slot keeps of it read from the backend
+// beforehand: taking it into a slot then makes no call into the backend.
+struct OpenedInterface {
+  platform::HidPort* port = nullptr;
+  platform::HidHandle handle = platform::kInvalidHidHandle;
+  std::string path;
+  platform::HidCaps caps;
+  bool capsKnown = false;
+  std::uint32_t inputBuffers = 0;
+  bool inputBuffersKnown = false;
+};
+// Reads the report lengths, asks the driver for its deepest input queue and reads the
+// input-buffer count it then has.
+OpenedInterface PrepareInterface(platform::HidPort& port, platform::HidHandle handle,
+                                 const char* devicePath);
+
+// The slot's own lock guards its fields and is held only briefly, never across a call into the
+// HID backend: a read or write borrows the open interface (a shared reference) and runs without
+// it, so a slow write on one slot holds up nobody else's read, and a slot's observers never wait
+// for its I/O. Closing a slot marks it closed at once; the handle itself is closed when the last
+// read or write that borrowed it returns, so a handle is never used after its close (nor its
+// number taken by a later open).
 class CHIDDevice {
  public:
   CHIDDevice();
@@ -28,10 +50,13 @@ class CHIDDevice {
   // slot that is not marked open.
   void Close();
 
-  // Takes an opened interface into the slot: marks it open with the handle (on `port`), keeps
-  // the device path when one is given, reads the report lengths, asks the driver for its
-  // deepest input queue and keeps the input-buffer count it then has.
-  void Take(platform::HidPort& port, platform::HidHandle handle, const char* devicePath);
+  // Takes an opened interface into the slot: marks it open with the handle, keeps its device
+  // path, and its report lengths (a zero length leaves the field as it was) and input-buffer
+  // count where they are known. A handle the slot held before is closed.
+  void Take(const OpenedInterface& opened);
+  void Take(platform::HidPort& port, platform::HidHandle handle, const char* devicePath) {
+    Take(PrepareInterface(port, handle, devicePath));
+  }
 
   // One read of the queued input reports into the buffer, never waiting.
   ZAVNLinkState ReadReports(InputBuffer& buffer, std::uint32_t& count);
@@ -57,11 +82,24 @@ class CHIDDevice {
   std::uint32_t Takes();
 
  private:
+  // An opened interface; its destructor closes the handle.
+  struct OpenInterface {
+    platform::HidPort& port;
+    const platform::HidHandle handle;
+    ~OpenInterface();
+  };
+  using Borrowed = std::shared_ptr<OpenInterface>;
+  // The open interface for one read or write, or null when there is none (a slot marked open
+  // without a usable handle is put back to closed).
+  Borrowed Borrow();
+
   void InitLocked();
   bool UsableLocked() const { return platform::IsUsable(handle_); }
-  void CloseLocked();
+  // Puts the slot in the closed state; returns the interface, to be let go of after the lock.
+  Borrowed CloseLocked();
 
   platform::Lock lock_;
+  Borrowed open_;                      // set while the slot holds a usable handle
   platform::HidPort* port_ = nullptr;  // the backend the handle belongs to
   platform::HidHandle handle_ = platform::kInvalidHidHandle;
   std::int32_t isOpen_ = 0;

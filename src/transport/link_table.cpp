@@ -16,6 +16,15 @@ bool AnySlotConnected() {
   return false;
 }
 
+void DropLink(int i) {
+  Slot(i).Close();
+  g_links.rxStatus[i] = LINK_NO_DEVICE;
+  g_links.txStatus[i] = LINK_NO_DEVICE;
+  g_links.pollEnabled[i] = 0;
+  g_links.openState[i] = LINK_NO_DEVICE;
+  g_links.knownPaths[i] = {};
+}
+
 void ResetLinks() {
   for (int i = 0; i < kSlotCount; ++i) {
     g_links.openState[i] = 0;

@@ -25,6 +25,11 @@ LinkTable& Links();
 
 bool AnySlotConnected();  // some slot has openState LINK_OK
 
+// Slot i's device is gone: the slot gives its handle up (so that the next connect may take the
+// receiver again when it comes back) and its link is lost: not polled, not connected, no key.
+// Caller holds the poll lock.
+void DropLink(int i);
+
 // Every slot LINK_NO_DEVICE / LINK_NO_DEVICE, nothing polled, opened or known.
 void ResetLinks();
 

@@ -69,7 +69,7 @@ TEST_F(FaultTest, ConnectFaultsLeaveTheSlotEmptyUntilTheFaultIsLifted) {
   ConnectWith(ZAVN_VIRTUAL_FAULT_CAPABILITIES);
   EXPECT_EQ(system_.ThreadsStarted(), 1);
   ExpectLost();
-  EXPECT_EQ(ZAVNVirtualOpenHandles(), 1);  // a lost link keeps its handle until the next connect
+  EXPECT_EQ(ZAVNVirtualOpenHandles(), 0);  // a lost link gives its handle up
   LiftAndExpectStreaming();
 }
 

@@ -84,7 +84,8 @@ void VirtualReceiver::WritePath(Interface& record) {
                 static_cast<unsigned>(record.attributes.productId), instance);
 }
 
-void VirtualReceiver::Reenumerate(Interface& record, const char* product) {
+void VirtualReceiver::Reenumerate(Interface& record, const char* product, bool wasPresent) {
+  if (wasPresent && listener_ != nullptr) listener_->Removed(record.path);
   ++record.generation;
   record.plugOrder = nextPlugOrder_++;
   StoreProduct(record, product);
@@ -93,6 +94,7 @@ void VirtualReceiver::Reenumerate(Interface& record, const char* product) {
   record.queueDepth = kInputQueueReports;
   record.pending = {};
   record.update.Start(product);
+  if (listener_ != nullptr) listener_->Arrived(record.path);
 }
 
 void VirtualReceiver::ApplyDue(Interface& record) {
@@ -148,6 +150,7 @@ bool VirtualReceiver::StoreProduct(Interface& record, const char* product) {
 void VirtualReceiver::Clear() {
   LockGuard guard(lock_);
   for (Interface& record : interfaces_) {
+    if (record.id != 0 && record.plugged && listener_ != nullptr) listener_->Removed(record.path);
     record.id = 0;
     record.plugged = false;
     record.openHandles = 0;
@@ -198,6 +201,7 @@ std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId
   record->generation = 0;
   record->pending = {};
   WritePath(*record);
+  if (listener_ != nullptr) listener_->Arrived(record->path);
   return record->id;
 }
 
@@ -205,6 +209,7 @@ bool VirtualReceiver::Unplug(std::int32_t id) {
   LockGuard guard(lock_);
   Interface* record = Find(id);
   if (record == nullptr) return false;
+  if (record->plugged && listener_ != nullptr) listener_->Removed(record->path);
   record->plugged = false;
   return true;
 }
@@ -217,7 +222,8 @@ bool VirtualReceiver::Replug(std::int32_t id) {
   // What the transmitter sent while the receiver was away is lost.
   record->transmitter.SkipDue(ActiveSystem().TickMs());
   Reenumerate(*record,
-              record->pending.product != nullptr ? record->pending.product : record->product);
+              record->pending.product != nullptr ? record->pending.product : record->product,
+              false);
   return true;
 }
 
@@ -347,6 +353,12 @@ std::int32_t VirtualReceiver::OpenHandles() {
 std::uint32_t VirtualReceiver::StaleHandleUses() {
   LockGuard guard(lock_);
   return staleHandleUses_;
+}
+
+bool VirtualReceiver::WatchInterfaces(InterfaceListener* listener) {
+  LockGuard guard(lock_);
+  listener_ = listener;
+  return true;
 }
 
 PathResult VirtualReceiver::InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) {

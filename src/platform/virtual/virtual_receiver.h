@@ -88,6 +88,9 @@ class VirtualReceiver final : public HidPort {
   // an answer, or as a transmitter's record that has come due).
   bool CanWaitForInput() override { return true; }
   std::uint32_t WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) override;
+  // Plugs, unplugs, replugs and re-enumerations are told as they happen, under the receiver's
+  // lock, on the thread that caused them.
+  bool WatchInterfaces(InterfaceListener* listener) override;
 
  private:
   struct Interface {
@@ -141,8 +144,9 @@ class VirtualReceiver final : public HidPort {
   // Queues the transmitter's motion reports that are due by now.
   void PushDueStream(Interface& record);
   static void WritePath(Interface& record);
-  // The device drops off and comes back at once as `product`, with a new path.
-  void Reenumerate(Interface& record, const char* product);
+  // The device drops off (unless it was away already) and comes back at once as `product`,
+  // with a new path.
+  void Reenumerate(Interface& record, const char* product, bool wasPresent = true);
   // Carries out a re-enumeration that has come due.
   void ApplyDue(Interface& record);
   // Hands an accepted output report to the transmitter behind a data interface.
@@ -160,6 +164,7 @@ class VirtualReceiver final : public HidPort {
   std::uint64_t nextPlugOrder_ = 1;
   std::uint32_t nextSerial_ = 1;
   std::uint32_t staleHandleUses_ = 0;
+  InterfaceListener* listener_ = nullptr;
 };
 
 // The one virtual receiver of the library; it lives as long as the process.
