@@ -31,25 +31,42 @@ std::int32_t U16(const std::uint8_t* bytes) {
   return (std::int32_t{bytes[0]} << 8) | bytes[1];
 }
 
-constexpr std::uint8_t kRecordLetters[] = {r::kMotion, r::kSerial, r::kAccount, r::kVersion,
-                                           r::kBoot};
+// Report byte of a boot-loader record's "B": two before the letter position, so that its ";"
+// stands there.
+constexpr int kBootPosition = 1;
 
-// The letters that open a record, counted only up to one past kMaxLetters: the decode asks only
-// whether there are none, up to kMaxLetters, or more. One memchr scan per letter, at memory
-// speed, and one more call per letter found: a buffer of reports holds a few dozen.
-int CountLetters(const transport::InputBuffer& buffer) {
-  const std::uint8_t* const end = buffer.data() + buffer.size();
-  int letters = 0;
-  for (const std::uint8_t letter : kRecordLetters) {
-    const std::uint8_t* from = buffer.data();
-    while (letters <= r::kMaxLetters) {
-      const void* found = std::memchr(from, letter, static_cast<std::size_t>(end - from));
-      if (found == nullptr) break;
-      ++letters;
-      from = static_cast<const std::uint8_t*>(found) + 1;
-    }
+// The records a buffer can hold, for the bound on them. The bytes inside a record (motion values,
+// buttons, blocks) can be letters, so only where a record can open counts: the letter at each
+// report's letter position, over the 32-byte grid and over the 64-byte grid (every other short
+// report) for the long form; and each boot-loader record by its three bytes, as the walk takes
+// it wherever it stands. Whole reports thus count one record each, unless their bytes hold a
+// boot-loader record's three, which the walk takes as one too.
+struct RecordTally {
+  int shortLetters = 0;
+  int longLetters = 0;
+  int boots = 0;
+};
+
+RecordTally TallyRecords(const transport::InputBuffer& buffer) {
+  RecordTally tally;
+  for (std::size_t at = r::kLetterPosition; at < kInputBufferSize; at += r::kShortLength) {
+    const std::uint8_t letter = buffer[at];
+    const int opens = letter == r::kMotion || letter == r::kSerial || letter == r::kAccount ||
+                      letter == r::kVersion;
+    tally.shortLetters += opens;
+    if (at % r::kLongLength == r::kLetterPosition) tally.longLetters += opens;
   }
-  return letters;
+  // One memchr scan for "B", and a call more per "B" found, up to one record past the bound.
+  const std::uint8_t* const end = buffer.data() + kInputBufferSize - 2;  // room for all three
+  const std::uint8_t* from = buffer.data() + kBootPosition;
+  while (tally.boots <= r::kMaxLetters) {
+    const void* found = std::memchr(from, r::kBoot, static_cast<std::size_t>(end - from));
+    if (found == nullptr) break;
+    const auto* boot = static_cast<const std::uint8_t*>(found);
+    tally.boots += boot[1] == r::kBootSecond && boot[2] == r::kBootThird;
+    from = boot + 1;
+  }
+  return tally;
 }
 
 // A ring position: the next write position, back to 0 when the ring is full.
@@ -188,9 +205,8 @@ void DecodeBoot(const std::uint8_t* letter, PlayerStatus& status) {
   for (int k = 0; k < 12; ++k) status.BootBlock[r::kBootByteOrder[k]] = letter[r::kBootPayload + k];
 }
 
-// A boot-loader record stands one byte before the letter position, so the first report's record
-// has its "B" at byte 1; no other rule can match that early.
-constexpr int kWalkStart = 1;
+// The first report's boot-loader record has its "B" at byte 1; no other rule can match that early.
+constexpr int kWalkStart = kBootPosition;
 
 class Walk {
  public:
@@ -323,13 +339,15 @@ void Decode(transport::InputBuffer& buffer, std::int32_t player, MotionListener*
   progress.decodingPlayer = player;
   // A buffer of zeros holds no letter and is clear already.
   if (!AllZero(buffer)) {
-    const int letters = CountLetters(buffer);
+    const RecordTally tally = TallyRecords(buffer);
     int stride = r::kShortLength;
-    if (letters >= 1 && buffer[r::kLongFormMarkerPosition] == r::kExtension) {
+    int records = tally.shortLetters + tally.boots;
+    if (records >= 1 && buffer[r::kLongFormMarkerPosition] == r::kExtension) {
       stride = r::kLongLength;
+      records = tally.longLetters + tally.boots;  // letters on the long reports' grid only
       SlotReportMode(player - 1) = kLongReportMode;
     }
-    if (letters >= 1 && letters <= r::kMaxLetters) {
+    if (records >= 1 && records <= r::kMaxLetters) {
       Walk(buffer, player, LibraryStatus(player), stride, lock, listener).Run();
     }
     if (!lock.Intact()) return;

@@ -32,7 +32,9 @@ inline constexpr std::uint8_t kForcedDecodeMark = 'n';
 // letter; a long buffer is recognised by it.
 inline constexpr int kExtensionBeforeExpected = 35;
 inline constexpr int kLongFormMarkerPosition = 32;
-// Buffers with more record letters than this are not walked.
+// Buffers with more records than this are not reports and are not walked. Records are counted
+// where they can open: the letter at each report's letter position (at the buffer's stride), and
+// every boot-loader record; so 127 reports of one read are all decoded.
 inline constexpr int kMaxLetters = 127;
 
 // The last byte, after the letter, that each record reads.

@@ -56,22 +56,34 @@ TEST_F(DecoderTest, MotionRecordsFillValuesButtonsAndRawRecord) {
   EXPECT_EQ(BufferSum(), 0);
 }
 
-// Up to 127 letters the buffer is decoded, from 128 on it is only cleared.
-TEST_F(DecoderTest, EveryRecordLetterCountsTowardsTheBound) {
-  auto fill = [&](int boots) {
-    PutMotion(buffer_.data(), {1, 2, 3, 4, 5, 6});
-    std::memset(&buffer_[1000], 'A', 30);
-    std::memset(&buffer_[1100], 'R', 30);
-    std::memset(&buffer_[1200], 'D', 30);
-    std::memset(&buffer_[1300], 'V', 30);
-    std::memset(&buffer_[4096 - boots], 'B', static_cast<std::size_t>(boots));
-  };
-  fill(6);
+// Only the letter at each report's letter position counts: a backlog of reports whose values
+// are letters decodes whole.
+TEST_F(DecoderTest, OnlyLettersAtReportPositionsCountTowardsTheBound) {
+  for (const int stride : {32, 64}) {
+    const int reports = stride == 32 ? 100 : 64;
+    for (int k = 0; k < reports; ++k) {
+      const auto v = static_cast<std::uint16_t>(k % 2 == 0 ? 0x4141 : 0x5256 + k);
+      PutMotion(&buffer_[stride * k], {static_cast<std::uint16_t>(k), v, 0x4242, v, 0x4456, v});
+      std::memset(&buffer_[stride * k + 16], 'A', static_cast<std::size_t>(stride - 16));
+      if (stride == 64) PutExtension(&buffer_[stride * k], {0x4141, 0x4242, 0x4156}, true);
+    }
+    Decode(buffer_, 2);
+    const PlayerStatus& p2 = LibraryStatus(2);
+    ASSERT_EQ(p2.MotionCount, reports) << stride;
+    for (int k = 0; k < reports; ++k) ASSERT_EQ(p2.MotionHistory[0][k], k) << stride;
+    LibraryStatus(2) = {};
+  }
+  // Not reports: a letter at every report position, or 'A' everywhere. One letter fewer is
+  // walked.
+  for (const int letters : {127, 128}) {
+    for (int k = 0; k < letters; ++k) buffer_[32 * k + 3] = "ARDV"[k % 4];
+    Decode(buffer_, 1);
+    EXPECT_EQ(p1_.MotionCount, letters == 127 ? 32 : 0);
+    p1_ = {};
+  }
+  std::memset(buffer_.data(), 'A', buffer_.size());
   Decode(buffer_, 1);
-  EXPECT_EQ(p1_.MotionCount, 1);
-  fill(7);  // the 128th letter is the last byte of the buffer
-  Decode(buffer_, 1);
-  EXPECT_EQ(p1_.MotionCount, 1);
+  EXPECT_EQ(p1_.MotionCount, 0);
   EXPECT_EQ(BufferSum(), 0);
 }
 
