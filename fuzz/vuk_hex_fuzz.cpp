@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "commands/image_checksum.h"
 #include "firmware/hex_text.h"
 #include "fuzz_support.h"
 #include "zavn/zavn_firmware.h"
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* text = reinterpret_cast<const char*>(line.get());
   const bool ends = std::memchr(text, '\0', kLineBytes) != nullptr;
   const int count = text[1] == '\0' ? 0 : zavn::firmware::HexPair(text[1], text[2]);
-  const std::uint32_t before = ZAVNGetVUKAppCheckSum();
+  const std::uint32_t before = zavn::commands::VUKChecksum().load();
 
   ZAVNWriteVUKHex(kPlayer, reinterpret_cast<char*>(scratch.get()), text);
 
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool accepted = ends && count <= kMaxDataBytes;
   if (!accepted) {
     Require(length == 0, "a refused line sends nothing");
-    Require(ZAVNGetVUKAppCheckSum() == before, "a refused line adds nothing");
+    Require(zavn::commands::VUKChecksum().load() == before, "a refused line adds nothing");
     return 0;
   }
   Require(length == kReportBytes && report[0] == kHexRecordId, "one 32-byte report 0x10");
@@ -66,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < count; ++i) {
     if (report[kDataByte + i] != kNotSummed) sum += report[kDataByte + i];
   }
-  Require(ZAVNGetVUKAppCheckSum() - before == sum, "the checksum grows by the data sent");
+  Require(zavn::commands::VUKChecksum().load() - before == sum,
+          "the checksum grows by the data sent");
   return 0;
 }

@@ -42,8 +42,8 @@ ZAVN_API void ZAVN_CALL ZAVNReadWriteVersionNum(int32_t playerIndex, int32_t ope
 ZAVN_API void ZAVN_CALL ZAVNWriteAccountData(int32_t playerIndex, int32_t first, int32_t second,
                                              const uint8_t* digits);
 
-/* The boot command of selector 0..4 (selector 3 carries the image checksum of
-   ZAVNGetVUKAppCheckSum). Returns 1 when written, the system's error code when the write failed,
+/* The boot command of selector 0..4 (selector 3 carries the sum ZAVNWriteVUKHex has accumulated,
+   which ZAVNGetVUKAppCheckSum then gives). Returns 1 when written, the system's error code when the write failed,
    0 when nothing was sent (slot not open or unusable, player or selector out of range). */
 ZAVN_API int32_t ZAVN_CALL ZAVNReadFWNumBootNum(int32_t playerIndex, int32_t selector);
 

@@ -33,7 +33,13 @@ ZAVN_EXTERN_C_BEGIN
 #define ZAVN_UPDATE_SERIAL_WRITTEN 91
 #define ZAVN_UPDATE_DONE 100
 
-/* Sets slot 1..4's update mode. Returns 1, or 0 (and changes nothing) for another slot. */
+/* Sets slot 1..4's update mode. Returns 1, or 0 (and changes nothing) for another slot.
+   An update run lasts from the mode set to 1 from another mode until the machine is done
+   (ZAVN_UPDATE_DONE), the mode is set to anything else, or ZAVNReset. The serial number that
+   the machine reads before the erase is written back ("NOLTAZ") in the same run only: a run
+   that has not read one writes back the receiver's SerialBlock as last decoded. So setting 0 and
+   then 1 continues the machine from its state, but as a new run, since the receiver may have
+   been exchanged meanwhile. */
 ZAVN_API int32_t ZAVN_CALL ZAVNBootLoaderFSM(int32_t slot, int32_t mode);
 
 /* The progress of slot 1..4's machine after its last pass (0 for another slot). */
@@ -52,13 +58,17 @@ ZAVN_API int32_t ZAVN_CALL ZAVNCheckHarlonCHKAK(int32_t slot);
 ZAVN_API int32_t ZAVN_CALL ZAVNCheckVUKCHKAK(int32_t slot);
 
 /* Sends one Intel HEX record (the NUL-terminated text in the 64 bytes at line, from its ':') as
-   report 0x10 to player 1..4, and adds its data bytes other than 0xFF to the image checksum.
-   scratch (64 bytes) receives a copy of the line. A line without NUL in its 64 bytes, or with
-   more data bytes than the report holds (27), is refused: nothing is sent or summed. The data
-   of a record that could not be sent is summed all the same. */
+   report 0x10 to player 1..4, and adds its data bytes other than 0xFF to the image checksum
+   that ZAVNReadFWNumBootNum's selector 3 carries (the update machine's lines too). scratch (64
+   bytes) receives a copy of the line. A line without NUL in its 64 bytes, or with more data bytes
+   than the report holds (27), is refused: nothing is sent or summed. The data of a record that
+   could not be sent is summed all the same. */
 ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* scratch, const char* line);
 
-/* The sum of the data bytes ZAVNWriteVUKHex has been given since ZAVNReset (modulo 2^32). */
+/* The checksum carried by the last checksum report written to a receiver (boot command 23 B7):
+   the update machine's (the sum of the data bytes of that transfer's HEX lines, modulo 2^32) or
+   the host's ZAVNReadFWNumBootNum(player, 3) (the sum ZAVNWriteVUKHex accumulates); 0 before one
+   was written since ZAVNReset. Lines written with ZAVNWriteVUKHex do not change it by themselves. */
 ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void);
 
 /* Sends the 32-byte report written as the 64 hex digits at row to player 1..4; scratch (64

@@ -26,8 +26,9 @@ std::int32_t SendMotorAction(std::int32_t playerIndex, const std::uint8_t* bytes
 
 std::int32_t SendBootCommand(std::int32_t selector, std::int32_t playerIndex) {
   if (selector < 0 || selector >= kBootSelectors) return 0;
-  const platform::WriteOutcome outcome =
-      Send(playerIndex, BuildBootCommand(selector, commands::VUKChecksum()));
+  const std::uint32_t sum = commands::VUKChecksum();
+  const platform::WriteOutcome outcome = Send(playerIndex, BuildBootCommand(selector, sum));
+  if (outcome.written && selector == kChecksumSelector) SentChecksum() = sum;
   if (outcome.written) return kWriteSucceeded;
   return static_cast<std::int32_t>(outcome.error);
 }

@@ -13,6 +13,10 @@ namespace {
 using SlotWords = std::atomic<std::int32_t>[kUpdateSlots];
 SlotWords g_updateMode{};
 SlotWords g_bootloaderStatus{};
+// Moves on whenever a slot's run starts or stops; the poll thread drops the serial number kept
+// by the slot's machine when it finds it moved.
+SlotWords g_runChanges{};
+std::int32_t g_runChangesSeen[kUpdateSlots] = {};  // the poll thread's
 
 bool InRange(std::int32_t slot) {
   return slot >= 1 && slot <= kUpdateSlots;
@@ -23,6 +27,12 @@ bool InRange(std::int32_t slot) {
 void RunUpdateMachines() {
   for (std::int32_t slot = 1; slot <= kUpdateSlots; ++slot) {
     const std::int32_t mode = g_updateMode[slot - 1];
+    // Read after the mode: the change that came with the mode read is seen.
+    const std::int32_t changes = g_runChanges[slot - 1];
+    if (changes != g_runChangesSeen[slot - 1]) {
+      g_runChangesSeen[slot - 1] = changes;
+      ForgetKeptSerial(slot);
+    }
     if (mode != ZAVN_UPDATE_RUN && mode != ZAVN_UPDATE_RESET) continue;
     const std::int32_t link = transport::Links().rxStatus[slot - 1];
     const std::int32_t machine = mode == ZAVN_UPDATE_RUN ? slot : kResetAllSlots;
@@ -42,6 +52,11 @@ void ResetUpdateControl() {
 extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNBootLoaderFSM(int32_t slot, int32_t mode) {
   using namespace zavn::firmware;
   if (!InRange(slot)) return 0;
+  // Every mode but a 1 after a 1 starts or stops a run. The change is counted before the mode
+  // is stored, so that a cycle which reads the new mode also finds the change.
+  if (mode != ZAVN_UPDATE_RUN || g_updateMode[slot - 1] != ZAVN_UPDATE_RUN) {
+    ++g_runChanges[slot - 1];
+  }
   g_updateMode[slot - 1] = mode;
   return 1;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "commands/image_checksum.h"
 #include "commands/output_reports.h"
 #include "commands/senders.h"
 #include "firmware/images.h"
@@ -55,8 +56,14 @@ bool Due(UpdateSlotState& s, std::uint32_t now) {
   return true;
 }
 
-void SendBoot(std::int32_t slot, int selector, std::uint32_t checksum = 0) {
-  commands::Send(slot, commands::BuildBootCommand(selector, checksum));
+// Whether the report was written.
+bool SendBoot(std::int32_t slot, int selector, std::uint32_t checksum = 0) {
+  return commands::Send(slot, commands::BuildBootCommand(selector, checksum)).written;
+}
+
+void ForgetSerial(UpdateSlotState& s) {
+  s.serialKept = false;
+  std::memset(s.keptSerial, 0, sizeof s.keptSerial);
 }
 
 bool SerialComplete(const PlayerStatus& status) {
@@ -124,10 +131,11 @@ UpdateState SendVUKLine(std::int32_t slot, UpdateSlotState& s, std::uint32_t now
   return s.vukLine == kVUKLines ? UPD_SEND_CHECKSUM : UPD_SEND_VUK;
 }
 
-// Tests the answer to the checksum report before this one, then sends this one.
+// Tests the answer to the checksum report before this one, then sends this one; the host reads
+// the sum of the last one written.
 UpdateState SendChecksum(std::int32_t slot, UpdateSlotState& s, const PlayerStatus& status,
                          std::uint32_t now) {
-  SendBoot(slot, kBootChecksum, s.imageSum);
+  if (SendBoot(slot, kBootChecksum, s.imageSum)) commands::SentChecksum() = s.imageSum;
   const bool confirmed = Confirmed(status);
   const std::int32_t tries = s.checksumTries++;
   PauseAfterSend(s, now, kCommandPauseMs);
@@ -237,6 +245,8 @@ UpdateState RunHandler(std::int32_t link, std::int32_t slot, UpdateSlotState& s,
       PauseAfterSend(s, now, kCommandPauseMs);
       next = linkUp ? UPD_DONE : UPD_IDLE;
       reached = linkUp;
+      // Done, the run has no more use for the serial number; it is not the next receiver's.
+      if (linkUp) ForgetSerial(s);
       break;
     case UPD_DONE:
       next = linkUp ? UPD_DONE : UPD_IDLE;
@@ -303,6 +313,10 @@ void ResetAllUpdateSlots() {
   transport::ResetProductStringBuffers();
   std::memset(g_harlonLineBuffer, 0, sizeof g_harlonLineBuffer);
   std::memset(g_vukLineBuffer, 0, sizeof g_vukLineBuffer);
+}
+
+void ForgetKeptSerial(std::int32_t slot) {
+  if (slot >= 1 && slot <= kUpdateSlots) ForgetSerial(g_slots[slot - 1]);
 }
 
 const UpdateSlotState& UpdateSlot(std::int32_t slot) {

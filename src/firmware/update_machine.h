@@ -63,7 +63,8 @@ struct UpdateSlotState {
   bool serialQueried = false;       // the serial query is out; its answer is read when due
   std::uint32_t receiverTakes = 0;  // the slot's Takes() when the receiver was identified
   std::uint32_t imageSum = 0;       // the data bytes of this transfer's HEX lines
-  // The serial number read before the erase, written back at the end.
+  // The serial number read before the erase, written back at the end. Kept for the update run
+  // that read it only: dropped when the run is done and by ForgetKeptSerial.
   bool serialKept = false;
   std::uint8_t keptSerial[sizeof(PlayerStatus::SerialBlock)] = {};
 };
@@ -79,6 +80,10 @@ std::int32_t UpdateMachine(std::int32_t link, std::int32_t slot, const PlayerSta
 
 // Every slot's machine at its start, the identification buffers and the line buffers emptied.
 void ResetAllUpdateSlots();
+
+// Drops the serial number slot 1..4's machine keeps for its write-back, as the update run that
+// read it has ended; the machine stays in its state. On the poll thread or while it is stopped.
+void ForgetKeptSerial(std::int32_t slot);
 
 // For tests and diagnostics: the machine of slot 1..4, read on the poll thread or while it is
 // parked.

@@ -1,4 +1,5 @@
 // ZAVNWriteVUKHex: one Intel HEX line as output report 0x10, its data summed into VUKChecksum.
+// ZAVNGetVUKAppCheckSum: the sum of the update machine's last checksum report.
 #include <cstring>
 
 #include "commands/image_checksum.h"
@@ -59,5 +60,5 @@ extern "C" ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* sc
 }
 
 extern "C" ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void) {
-  return zavn::commands::VUKChecksum();
+  return zavn::commands::SentChecksum();
 }

@@ -165,10 +165,10 @@ TEST_F(CommandTest, TheImageChecksumSumsTheLinesOfferedButFF) {
   char scratch[ZAVN_IMAGE_LINE_BYTES];
   ZAVNWriteVUKHex(1, scratch, LineOf(":0a750200ff000102030405060708c1").data());
   EXPECT_STREQ(scratch, ":0a750200ff000102030405060708c1");
-  EXPECT_EQ(ZAVNGetVUKAppCheckSum(), 36u);
+  EXPECT_EQ(commands::VUKChecksum().load(), 36u);
   ZAVNWriteVUKHex(3, scratch, LineOf(":0100000005FA").data());  // slot 3 is not open
   ZAVNWriteVUKHex(1, scratch, LineOf(":1C000000" + std::string(56, '1')).data());
-  EXPECT_EQ(ZAVNGetVUKAppCheckSum(), 41u);
+  EXPECT_EQ(commands::VUKChecksum().load(), 41u);
 }
 
 TEST(NumberText, WritesAsTheRuntimeItoaDoes) {

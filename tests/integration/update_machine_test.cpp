@@ -41,6 +41,12 @@ const Is kChecksum = BootCommand(0x23, 0xB7);
 const Is kFinish = BootCommand(0xCD, 0x5A);
 const Bytes kErase{0x07, 0x00, 0x00, 0x00, 0x17, 'E', 'R', 'A', 'S'};
 const std::string kSerial = "ZAVNTX0000000001";  // the first transmitter's
+Bytes SerialWrite(const std::string& serial) {
+  Bytes report(2 + serial.size(), 0x02);
+  report[0] = 0x05;
+  std::copy(serial.begin(), serial.end(), report.begin() + 2);
+  return report;
+}
 
 // Every report of the update, with the time the receiver has to act on it before the next.
 struct Step {
@@ -182,8 +188,8 @@ class UpdateRunTest : public UpdateReadyTest {
   }
 
   // The last transfer of the HEX image went out whole, every line in order and once, with the
-  // checksum of what it sent; then the finish, and the serial number read at the start written
-  // back.
+  // checksum of what it sent, which the host reads; then the finish, and the serial number read
+  // at the start written back and dropped with the run's end.
   void ExpectWholeTransfer() {
     std::size_t at = FindLast(kBootStep1);
     ASSERT_LT(at, sent_.size());
@@ -203,8 +209,11 @@ class UpdateRunTest : public UpdateReadyTest {
     EXPECT_EQ(Find(at, kHexLine), sent_.size()) << "a line sent again";
     const auto byte = [sum](int shift) { return static_cast<std::uint8_t>(sum >> shift); };
     at = Find(at, Equals(WithZeros({0x11, 0x23, 0xB7, byte(24), byte(16), byte(8), byte(0)}, 9)));
-    Bytes writeBack{0x05, 0x02};
-    writeBack.insert(writeBack.end(), kSerial.begin(), kSerial.end());
+    const std::size_t last = FindLast(kChecksum);
+    ASSERT_LT(last, sent_.size());
+    const Bytes& c = sent_[last];
+    EXPECT_EQ(ZAVNGetVUKAppCheckSum(), std::uint32_t{c[3]} << 24 | c[4] << 16 | c[5] << 8 | c[6]);
+    const Bytes writeBack = SerialWrite(kSerial);
     at = Find(Find(at, kFinish), Equals(writeBack));
     EXPECT_LT(Find(at, Equals(WithZeros({0x05, 0x00}, 16))), sent_.size());
     for (std::size_t k = 0; k < sent_.size(); ++k) {
@@ -215,6 +224,7 @@ class UpdateRunTest : public UpdateReadyTest {
     ZAVNVirtualTransmitterState state{};
     ASSERT_EQ(ZAVNVirtualGetTransmitter(id_, &state), 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(state.serial), 16), kSerial);
+    EXPECT_FALSE(firmware::UpdateSlot(1).serialKept);
   }
 
   // Each report of the update reached the receiver no sooner after the one before than the
@@ -367,6 +377,36 @@ TEST_P(LostLineTest, TheTransferStartsAgainAndFinishes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GrantedOrNot, LostLineTest, ::testing::Bool());
+
+// Receiver A's serial number, read before its erase, belongs to that run only. The run stopped
+// there, the host resets the library, puts receiver B in the slot, reads B's serial number and
+// lets the update go on: B, come up as "NOLTAZ", gets its own serial number back, not A's.
+TEST_F(UpdateRunTest, AStoppedRunsSerialNumberGoesToNoOtherReceiver) {
+  const std::string serialA = "RECEIVERA0000001";
+  const auto serialIn = [](const PlayerStatus& s) {
+    return std::string(reinterpret_cast<const char*>(s.SerialBlock), sizeof s.SerialBlock);
+  };
+  Plug(1, 200);
+  LibraryTest::Connect();
+  ZAVNAskSerialNumber(1, 2, reinterpret_cast<const std::uint8_t*>(serialA.data()), 2);
+  ASSERT_TRUE(Run([&] { return Count(Equals(kErase)) > 0; }));
+  ASSERT_EQ(serialIn(input::LibraryStatus(1)), serialA);
+
+  ZAVNReset();
+  ZAVNVirtualClear();
+  Plug(1, 200);
+  LibraryTest::Connect();
+  // Asked again until answered, as an answer can be lost early in a link.
+  for (int k = 0; k < 3000 && serialIn(input::LibraryStatus(1)) != kSerial; ++k) {
+    if (k % 100 == 0) ZAVNAskSerialNumber(1, 3, nullptr, 1);
+    ReconnectIfLost(system_.Step());
+  }
+  ASSERT_EQ(serialIn(input::LibraryStatus(1)), kSerial);
+  ASSERT_EQ(ZAVNVirtualSetProduct(id_, "NOLTAZ"), 1);
+  sent_.clear();
+  ASSERT_TRUE(Run([&] { return Count(kSerialWrite) > 0; }));
+  EXPECT_EQ(sent_[Find(0, kSerialWrite)], SerialWrite(kSerial));
+}
 
 // Placeholder images: an update half-way through its HEX image goes back to its start once the
 // receiver is met through another port, and sends nothing there.

@@ -228,6 +228,7 @@ static unsafe class BindingTest
         byte[] row = System.Text.Encoding.ASCII.GetBytes("030102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
         byte[] line = new byte[64];
         System.Text.Encoding.ASCII.GetBytes(":0400100001020304E2").CopyTo(line, 0);
+        r.ReadFirmwareBootNumber(p, 3);  // the checksum report carries the sum written so far
         uint sumBefore = ZavnNative.ZAVNGetVUKAppCheckSum();
         r.SendCommandToTx(p, 2, 0x17);  // command 2 is the keyboard switch
         var state = Transmitter(id);
@@ -263,6 +264,7 @@ static unsafe class BindingTest
         fixed (byte* s = scratch, t = row) ZavnNative.ZAVNWriteHarlonHex(p, s, t);
         Check(scratch.SequenceEqual(row), "the table row's scratch holds the row");
         fixed (byte* s = scratch, t = line) ZavnNative.ZAVNWriteVUKHex(p, s, t);
+        r.ReadFirmwareBootNumber(p, 3);
         uint sum = ZavnNative.ZAVNGetVUKAppCheckSum();
         Check(sum == sumBefore + 10, "the HEX line is summed", sum.ToString());
         Check(Transmitter(id).ReportsReceived >= 19, "the record's last field");

@@ -426,7 +426,7 @@ class Receiver:
         return scratch.value.decode("ascii", "replace")
 
     def hex_checksum(self):
-        """The sum of the data bytes of the HEX lines written since the reset (modulo 2**32)."""
+        """The checksum the last checksum report carried (0 before one since the reset)."""
         return self._lib.ZAVNGetVUKAppCheckSum()
 
     def write_table_row(self, player, row):
