@@ -7,10 +7,9 @@
 namespace zavn::transport {
 
 inline constexpr std::uint32_t kInputBufferSize = 4096;
-// One read asks for up to this many queued input reports: few enough that the record letters
-// of a full read stay well under the decoder's bound of 127 (motion values and sample numbers
-// hold letters too, about one in four reports). A pass reads again while reads come back full.
-inline constexpr std::uint32_t kReportsPerRead = 32;
+// One read asks for up to this many queued input reports (as many as fit the buffer for
+// reports longer than 40 bytes). A pass reads again while reads come back full.
+inline constexpr std::uint32_t kReportsPerRead = 100;
 
 using InputBuffer = std::array<std::uint8_t, kInputBufferSize>;
 

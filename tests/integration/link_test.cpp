@@ -73,7 +73,7 @@ TEST_F(LinkTest, ReportsBetweenCyclesAreDecodedAtOnceAndKeepTheLinkUp) {
   }
 }
 
-TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHolds) {
+TEST_F(LinkTest, DisconnectOrLossFreesTheSlotAndReconnectTakesAReceiverNoOtherSlotHolds) {
   const std::int32_t a = PlugReceiver();
   const std::int32_t b = PlugReceiver();
   EXPECT_EQ(Connect(), 1);
@@ -89,6 +89,16 @@ TEST_F(LinkTest, DisconnectClosesTheSlotAndReconnectTakesAReceiverNoOtherSlotHol
   EXPECT_EQ(Connect(), 1);
   EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 2);
+
+  // A slot whose device is gone gives its handle up: plugged back, the receiver is taken again
+  // by the next connect, without a disconnect.
+  ZAVNVirtualUnplug(c);
+  ASSERT_TRUE(system_.Step());
+  EXPECT_EQ(OpenHandles(c), 0);
+  ASSERT_EQ(ZAVNVirtualReplug(c), 1);
+  EXPECT_EQ(Connect(), 1);
+  EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
+  EXPECT_EQ(OpenHandles(c), 1);
 
   // The reset closes every slot and ends the thread.
   EXPECT_EQ(ZAVNReset(), LINK_RESET_DONE);

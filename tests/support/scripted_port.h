@@ -28,6 +28,7 @@ class ScriptedPort final : public platform::HidPort {
   // What ProductString hands over, as much as the caller asks for; none while empty.
   std::vector<std::uint8_t> product;
   std::uint32_t highestIndexAsked = 0;
+  int listings = 0;  // InterfacePaths calls
   int opens = 0;
   int closes = 0;
   std::vector<std::vector<std::uint8_t>> written;  // every output report, as sent
@@ -42,6 +43,17 @@ class ScriptedPort final : public platform::HidPort {
       path[sizeof path - 1] = '\0';
     }
     return entry.result;
+  }
+  std::vector<std::string> InterfacePaths(std::uint32_t maxInterfaces) override {
+    ++listings;
+    return HidPort::InterfacePaths(maxInterfaces);
+  }
+  // As the OS backends do: from the listing, without opening the interface.
+  bool Identify(const char* path, platform::HidIdentity& out) override {
+    const Entry* entry = ByPath(path);
+    if (entry == nullptr) return false;
+    out = {entry->attributes, entry->caps, true};
+    return true;
   }
   platform::HidHandle Open(const char* path) override {
     const Entry* entry = ByPath(path);

@@ -60,7 +60,8 @@ TEST_F(DiscoveryTest, ByPathWithoutAnEmptyKeyOpensNothing) {
   EXPECT_EQ(OpenHandles(id), 0);
 }
 
-// Paths too long for the buffer are passed over; enumeration stops below interface 64.
+// Paths too long for the buffer are passed over; enumeration stops below interface 64. A search
+// lists the interfaces once and opens none but the receiver's.
 TEST_F(DiscoveryTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
   ScriptedPort port;
   port.Add({PathResult::kTooLong, "", {}, {}, 0});
@@ -77,12 +78,19 @@ TEST_F(DiscoveryTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
 
   EXPECT_EQ(transport::CountRxCandidates(), 1);
   EXPECT_EQ(port.highestIndexAsked, transport::kMaxInterfaceIndex - 1);
-  EXPECT_EQ(port.opens, port.closes);
+  EXPECT_EQ(port.listings, 1);
+  EXPECT_EQ(port.opens, 0);
+  ZAVNConnectRx();
+  EXPECT_EQ(port.listings, 2);
+  EXPECT_EQ(port.opens, 1);
+  EXPECT_EQ(Slot(0).Handle(), platform::HidHandle{0x20});
   ZAVNReset();
+  EXPECT_EQ(port.opens, port.closes);
 }
 
-TEST(ReadRequest, Is32ReportsLimitedToWholeReportsInTheBuffer) {
-  EXPECT_EQ(ReadRequestBytes(32), 1024u);
+TEST(ReadRequest, Is100ReportsLimitedToWholeReportsInTheBuffer) {
+  EXPECT_EQ(ReadRequestBytes(32), 3200u);
+  EXPECT_EQ(ReadRequestBytes(64), 4096u);
   EXPECT_EQ(ReadRequestBytes(200), 20u * 200u);
   EXPECT_EQ(ReadRequestBytes(0), 0u);
   for (std::uint32_t length = 1; length <= kInputBufferSize; ++length) {
