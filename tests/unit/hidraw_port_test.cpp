@@ -7,13 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/hid_port.h"
 #include "platform/posix/hidraw_port.h"
@@ -94,22 +100,25 @@ class HidrawTest : public ::testing::Test {
     fs::remove_all(root_);
     // Nodes as the kernel lays them out: the class entry links to the HID device, below the USB
     // interface and device that carry the product string. Each has the receiver's descriptor.
-    AddNode("hidraw0", "usb1/1-1", "Maker NOLTADongle", "NOLTADongle\n");
-    AddNode("hidraw1", "usb1/1-2", "Logi K\xC3\xA9yboard", "");
+    AddNode("hidraw0", "usb1/1-1", "Maker NOLTADongle", "NOLTADongle\n", "0003:0000FFFF:00000008");
+    AddNode("hidraw1", "usb1/1-2", "Logi K\xC3\xA9yboard", "", "0003:0000046D:0000C31C");
     AddNode("hidraw10", "usb2/2-1", "", "");
     AddNode("hidraw2", "usb1/1-3", "x", "");
     platform::SetHidrawRoots({(root_ / "class/hidraw").string(), (root_ / "dev").string()});
   }
   void TearDown() override {
+    port_.WatchInterfaces(nullptr);
     platform::SetHidrawRoots({});
     fs::remove_all(root_);
   }
 
   void AddNode(const std::string& name, const std::string& usb, const std::string& hidName,
-               const std::string& product) {
+               const std::string& product, const std::string& hidId = "") {
     const fs::path device =
         root_ / "devices" / usb / (usb.substr(usb.find('/') + 1) + ":1.0") / "hid";
-    Write(device / "uevent", "DRIVER=hid-generic\nHID_NAME=" + hidName + "\n");
+    Write(device / "uevent", "DRIVER=hid-generic\n" +
+                                 (hidId.empty() ? "" : "HID_ID=" + hidId + "\n") +
+                                 "HID_NAME=" + hidName + "\n");
     const std::vector<std::uint8_t>& descriptor = descriptors::kReceiver;
     Write(device / "report_descriptor", std::string(descriptor.begin(), descriptor.end()));
     if (!product.empty()) Write(root_ / "devices" / usb / "product", product);
@@ -206,6 +215,87 @@ TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
   port_.Close(handle);
   EXPECT_EQ(port_.Read(handle, buffer.data(), 4096).kind, platform::ReadOutcome::kError);
   EXPECT_FALSE(port_.SetOutputReport(handle, command, 2).written);
+}
+
+TEST_F(HidrawTest, IdentityComesFromSysfsAloneAndPathsFromOneListing) {
+  EXPECT_EQ(port_.InterfacePaths(64),
+            (std::vector<std::string>{Node("hidraw0"), Node("hidraw1"), Node("hidraw2"),
+                                      Node("hidraw10")}));
+  EXPECT_EQ(port_.InterfacePaths(2), (std::vector<std::string>{Node("hidraw0"), Node("hidraw1")}));
+
+  fs::remove(Node("hidraw0"));  // whatever opens the node fails
+  platform::HidIdentity identity;
+  ASSERT_TRUE(port_.Identify(Node("hidraw0").c_str(), identity));
+  EXPECT_EQ(identity.attributes.vendorId, 0xFFFF);
+  EXPECT_EQ(identity.attributes.productId, 0x0008);
+  EXPECT_TRUE(identity.capsKnown);
+  EXPECT_EQ(identity.caps.inputReportLength, 32);
+  EXPECT_EQ(identity.caps.outputReportLength, 33);
+  EXPECT_EQ(identity.caps.featureReportLength, 0);
+  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
+  EXPECT_EQ(identity.attributes.vendorId, 0x046D);
+  fs::remove(root_ / "devices/usb1/1-2/1-2:1.0/hid/report_descriptor");
+  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
+  EXPECT_FALSE(identity.capsKnown);
+  EXPECT_FALSE(port_.Identify(Node("hidraw10").c_str(), identity));  // no HID_ID
+  EXPECT_FALSE(port_.Identify(Node("hidraw9").c_str(), identity));
+}
+
+// Notes what a watch tells, and waits (at most a bounded time) for what it expects.
+class Recorder final : public platform::InterfaceListener {
+ public:
+  void Arrived(const char* path) override { Note("+" + std::string(path)); }
+  void Removed(const char* path) override { Note("-" + std::string(path)); }
+
+  bool Saw(const std::string& event,
+           std::chrono::milliseconds within = std::chrono::milliseconds(2000)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, within, [&] {
+      return std::find(events_.begin(), events_.end(), event) != events_.end();
+    });
+  }
+  std::vector<std::string> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(events_, {});
+  }
+
+ private:
+  void Note(std::string event) {
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+};
+
+TEST_F(HidrawTest, WatchTellsNodesComingGettingPermissionsAndGoingUntilStopped) {
+  Recorder first, second;
+  struct StopFirst {  // before the recorders go, whatever fails
+    platform::HidPort& port;
+    ~StopFirst() { port.WatchInterfaces(nullptr); }
+  } stop{port_};
+  ASSERT_TRUE(port_.WatchInterfaces(&first));
+  Write(root_ / "dev/ttyS0", "");
+  ASSERT_EQ(mkfifo(Node("hidraw5").c_str(), 0600), 0);
+  ASSERT_TRUE(first.Saw("+" + Node("hidraw5")));
+  EXPECT_EQ(first.Take(), std::vector<std::string>{"+" + Node("hidraw5")});  // not ttyS0
+  ASSERT_EQ(chmod(Node("hidraw5").c_str(), 0660), 0);
+  EXPECT_TRUE(first.Saw("+" + Node("hidraw5")));
+  fs::remove(Node("hidraw5"));
+  EXPECT_TRUE(first.Saw("-" + Node("hidraw5")));
+
+  ASSERT_TRUE(port_.WatchInterfaces(&second));
+  first.Take();
+  ASSERT_EQ(mkfifo(Node("hidraw6").c_str(), 0600), 0);
+  EXPECT_TRUE(second.Saw("+" + Node("hidraw6")));
+  EXPECT_TRUE(first.Take().empty());
+  ASSERT_TRUE(port_.WatchInterfaces(nullptr));
+  fs::remove(Node("hidraw6"));
+  EXPECT_FALSE(second.Saw("-" + Node("hidraw6"), std::chrono::milliseconds(200)));
 }
 
 }  // namespace

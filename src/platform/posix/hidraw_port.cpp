@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/hidraw_watch.h"
 #include "platform/posix/report_descriptor.h"
 #include "platform/system.h"
 
@@ -25,7 +26,6 @@ namespace zavn::platform {
 namespace {
 
 constexpr int kMaxOpen = 64;
-constexpr const char* kNodePrefix = "hidraw";
 
 std::mutex g_rootsMutex;
 HidrawRoots g_roots;
@@ -59,11 +59,8 @@ std::vector<std::string> NodeNames(const std::string& sysfs) {
   std::vector<std::pair<long, std::string>> nodes;
   if (DIR* dir = opendir(sysfs.c_str())) {
     while (const dirent* entry = readdir(dir)) {
-      const char* name = entry->d_name;
-      if (std::strncmp(name, kNodePrefix, std::strlen(kNodePrefix)) != 0) continue;
-      char* end = nullptr;
-      const long number = std::strtol(name + std::strlen(kNodePrefix), &end, 10);
-      if (*end == '\0' && end != name + std::strlen(kNodePrefix)) nodes.emplace_back(number, name);
+      const long number = HidrawNodeNumber(entry->d_name);
+      if (number >= 0) nodes.emplace_back(number, entry->d_name);
     }
     closedir(dir);
   }
@@ -121,6 +118,30 @@ std::uint32_t WindowsError(int error) {
 
 class HidrawPort final : public HidPort {
  public:
+  std::vector<std::string> InterfacePaths(std::uint32_t maxInterfaces) override {
+    const HidrawRoots roots = Roots();
+    std::vector<std::string> names = NodeNames(roots.sysfs);
+    if (names.size() > maxInterfaces) names.resize(maxInterfaces);
+    std::vector<std::string> paths;
+    for (const std::string& name : names) {
+      std::string node = roots.devices + "/" + name;
+      if (node.size() < kDevicePathSize) paths.push_back(std::move(node));
+    }
+    return paths;
+  }
+
+  // From sysfs alone: the node itself is never opened, so a search leaves other programs'
+  // devices alone and needs no access to them.
+  bool Identify(const char* path, HidIdentity& out) override {
+    if (path == nullptr) return false;
+    const std::string device = DeviceFolder(path);
+    if (!IdOf(device, out.attributes)) return false;
+    hid::ReportLengths lengths;
+    out.capsKnown = DescribedLengths(device, lengths) && lengths.input != 0;
+    out.caps = {lengths.input, lengths.output, lengths.feature};
+    return true;
+  }
+
   PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override {
     const HidrawRoots roots = Roots();
     const std::vector<std::string> names = NodeNames(roots.sysfs);
@@ -133,9 +154,7 @@ class HidrawPort final : public HidPort {
 
   HidHandle Open(const char* path) override {
     if (path == nullptr) return kInvalidHidHandle;
-    const char* slash = std::strrchr(path, '/');
-    const std::string name = slash != nullptr ? slash + 1 : path;
-    const std::string device = Roots().sysfs + "/" + name + "/device";
+    const std::string device = DeviceFolder(path);
     const int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kInvalidHidHandle;
     std::lock_guard guard(mutex_);
@@ -160,13 +179,7 @@ class HidrawPort final : public HidPort {
     int fd = -1;
     std::string device;
     if (!Lookup(handle, fd, device)) return false;
-    // HID_ID=bus:vendor:product, each in hex.
-    unsigned bus = 0, vendor = 0, product = 0;
-    const std::string id = UeventValue(ReadText(device + "/uevent"), "HID_ID");
-    if (std::sscanf(id.c_str(), "%x:%x:%x", &bus, &vendor, &product) == 3) {
-      out = {static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), 0};
-      return true;
-    }
+    if (IdOf(device, out)) return true;
     hidraw_devinfo info{};
     if (ioctl(fd, HIDIOCGRAWINFO, &info) < 0) return false;
     out = {static_cast<std::uint16_t>(info.vendor), static_cast<std::uint16_t>(info.product), 0};
@@ -260,6 +273,10 @@ class HidrawPort final : public HidPort {
 
   bool CanWaitForInput() override { return true; }
 
+  bool WatchInterfaces(InterfaceListener* listener) override {
+    return watch_.Watch(Roots().devices, listener);
+  }
+
   // Polls copies of the nodes' descriptors, so that a node the host closes meanwhile (without
   // the poll thread's slot lock) cannot hand its number to another file under the wait. A node
   // that fails or is gone leaves the wait; the cycle's read meets its error.
@@ -309,12 +326,33 @@ class HidrawPort final : public HidPort {
     hid::ReportLengths lengths;
   };
 
-  static hid::ReportLengths LengthsOf(int fd, const std::string& device) {
+  // The sysfs device folder of the node at `path`.
+  static std::string DeviceFolder(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return Roots().sysfs + "/" + (slash != nullptr ? slash + 1 : path) + "/device";
+  }
+
+  // Vendor and product from the device's uevent: HID_ID=bus:vendor:product, each in hex.
+  static bool IdOf(const std::string& device, HidAttributes& out) {
+    unsigned bus = 0, vendor = 0, product = 0;
+    const std::string id = UeventValue(ReadText(device + "/uevent"), "HID_ID");
+    if (std::sscanf(id.c_str(), "%x:%x:%x", &bus, &vendor, &product) != 3) return false;
+    out = {static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), 0};
+    return true;
+  }
+
+  // The lengths the device's report descriptor in sysfs gives; false when it cannot be read.
+  static bool DescribedLengths(const std::string& device, hid::ReportLengths& out) {
     const std::string descriptor = ReadText(device + "/report_descriptor");
-    if (!descriptor.empty()) {
-      return hid::ParseReportDescriptor(reinterpret_cast<const std::uint8_t*>(descriptor.data()),
-                                        descriptor.size());
-    }
+    if (descriptor.empty()) return false;
+    out = hid::ParseReportDescriptor(reinterpret_cast<const std::uint8_t*>(descriptor.data()),
+                                     descriptor.size());
+    return true;
+  }
+
+  static hid::ReportLengths LengthsOf(int fd, const std::string& device) {
+    hid::ReportLengths lengths;
+    if (DescribedLengths(device, lengths)) return lengths;
     int size = 0;
     hidraw_report_descriptor raw{};
     if (ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 ||
@@ -351,6 +389,7 @@ class HidrawPort final : public HidPort {
 
   std::mutex mutex_;
   Node nodes_[kMaxOpen];
+  HidrawWatch watch_;
 };
 
 }  // namespace

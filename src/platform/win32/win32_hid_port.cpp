@@ -22,8 +22,11 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "platform/hid_port.h"
+#include "platform/win32/win32_hid_watch.h"
 
 namespace zavn::platform {
 
@@ -61,8 +64,45 @@ class InterfaceList {
   InterfaceList& operator=(const InterfaceList&) = delete;
 
   bool Valid() const { return set_ != nullptr && set_ != INVALID_HANDLE_VALUE; }
-  HDEVINFO Get() const { return set_; }
-  const GUID& Guid() const { return guid_; }
+
+  // The n-th interface of the list; false when there is none.
+  bool Interface(std::uint32_t n, SP_DEVICE_INTERFACE_DATA& data) {
+    data = SP_DEVICE_INTERFACE_DATA{};
+    data.cbSize = sizeof(data);
+    return SetupDiEnumDeviceInterfaces(set_, nullptr, &guid_, n, &data) != FALSE;
+  }
+
+  // Copies the device path of an interface of the list; kEnd when its record cannot be read.
+  PathResult PathOf(SP_DEVICE_INTERFACE_DATA& data, char (&path)[kDevicePathSize]) {
+    // The first call only reports the size the detail record needs.
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set_, &data, nullptr, 0, &required, nullptr);
+    if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath)) {
+      return PathResult::kEnd;
+    }
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
+    if (detail == nullptr) return PathResult::kEnd;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+
+    PathResult result = PathResult::kEnd;
+    if (SetupDiGetDeviceInterfaceDetailA(set_, &data, detail, required, nullptr, nullptr)) {
+      // Bound the length by the record so a path without its NUL is never overrun.
+      const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+      const void* nul = std::memchr(detail->DevicePath, '\0', room);
+      const std::size_t length =
+          nul == nullptr
+              ? room
+              : static_cast<std::size_t>(static_cast<const char*>(nul) - detail->DevicePath);
+      if (nul != nullptr && length < kDevicePathSize) {
+        std::memcpy(path, detail->DevicePath, length + 1);
+        result = PathResult::kFound;
+      } else {
+        result = PathResult::kTooLong;
+      }
+    }
+    std::free(detail);
+    return result;
+  }
 
  private:
   GUID guid_;
@@ -88,42 +128,36 @@ class Win32HidPort final : public HidPort {
  public:
   PathResult InterfacePath(std::uint32_t n, char (&path)[kDevicePathSize]) override {
     InterfaceList list;
-    if (!list.Valid()) return PathResult::kEnd;
+    SP_DEVICE_INTERFACE_DATA data;
+    if (!list.Valid() || !list.Interface(n, data)) return PathResult::kEnd;
+    return list.PathOf(data, path);
+  }
 
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof(data);
-    if (!SetupDiEnumDeviceInterfaces(list.Get(), nullptr, &list.Guid(), n, &data)) {
-      return PathResult::kEnd;
+  std::vector<std::string> InterfacePaths(std::uint32_t maxInterfaces) override {
+    std::vector<std::string> paths;
+    InterfaceList list;
+    if (!list.Valid()) return paths;
+    SP_DEVICE_INTERFACE_DATA data;
+    char path[kDevicePathSize];
+    for (std::uint32_t n = 0; n < maxInterfaces && list.Interface(n, data); ++n) {
+      if (list.PathOf(data, path) == PathResult::kFound) paths.emplace_back(path);
     }
+    return paths;
+  }
 
-    // The first call only reports the size the detail record needs.
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(list.Get(), &data, nullptr, 0, &required, nullptr);
-    if (required <= offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath)) {
-      return PathResult::kEnd;
-    }
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required));
-    if (detail == nullptr) return PathResult::kEnd;
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-
-    PathResult result = PathResult::kEnd;
-    if (SetupDiGetDeviceInterfaceDetailA(list.Get(), &data, detail, required, nullptr, nullptr)) {
-      // Bound the length by the record so a path without its NUL is never overrun.
-      const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-      const void* nul = std::memchr(detail->DevicePath, '\0', room);
-      const std::size_t length =
-          nul == nullptr
-              ? room
-              : static_cast<std::size_t>(static_cast<const char*>(nul) - detail->DevicePath);
-      if (nul != nullptr && length < kDevicePathSize) {
-        std::memcpy(path, detail->DevicePath, length + 1);
-        result = PathResult::kFound;
-      } else {
-        result = PathResult::kTooLong;
-      }
-    }
-    std::free(detail);
-    return result;
+  // Opened with no access rights, which the HID class driver answers identity and capability
+  // queries on: the device is not opened for reading or writing, and devices that the system
+  // keeps for itself (keyboards, mice) answer too.
+  bool Identify(const char* path, HidIdentity& out) override {
+    if (path == nullptr) return false;
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const auto handle = reinterpret_cast<HidHandle>(file);
+    const bool identified = Attributes(handle, out.attributes);
+    out.capsKnown = identified && Capabilities(handle, out.caps);
+    CloseHandle(file);
+    return identified;
   }
 
   HidHandle Open(const char* path) override {
@@ -240,6 +274,10 @@ class Win32HidPort final : public HidPort {
   }
 
   bool CanWaitForInput() override { return true; }
+
+  bool WatchInterfaces(InterfaceListener* listener) override {
+    return WatchHidInterfaces(listener);
+  }
 
   // Waits on copies of the reads' events, so that an interface the host closes meanwhile
   // (without the poll thread's slot lock) cannot free an event under the wait. An interface
