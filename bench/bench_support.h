@@ -84,6 +84,7 @@ inline constexpr const char* kLatency1000 = "latency/4_players_1000_per_s";
 inline constexpr const char* kWakeFloor = "latency/bare_thread_wake";
 inline constexpr const char* kUpdate200 = "update/4_players_200_per_s";
 inline constexpr const char* kUpdate1000 = "update/4_players_1000_per_s";
+inline constexpr const char* kConnect = "connect/3_players_1000_per_s";
 }  // namespace name
 
 // Registration of each benchmark file's benchmarks, after the options are known.

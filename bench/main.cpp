@@ -314,6 +314,25 @@ void UpdateRows(Table& table) {
   }
 }
 
+// Connects back to back beside three players streaming at 1000 records/s.
+constexpr double kConnectSilenceLimitMs = 2;
+
+void ConnectRows(Table& table) {
+  const std::string label = "ZAVNConnectRx, 100 back to back, 3 players × 1000 records/s";
+  if (!table.Has(name::kConnect, "connect_ms")) {
+    table.Missing(label);
+    return;
+  }
+  table.Reference(label, Number("%.3f ms a connect", table.Counter(name::kConnect, "connect_ms")));
+  table.Reference("… the players' longest wait for a record without connects",
+                  Number("%.1f ms", table.Counter(name::kConnect, "baseline_silence_ms")));
+  const double lost = table.Counter(name::kConnect, "lost");
+  table.Goal("… records the players lost meanwhile", lost, 0, Number("%.0f", lost), "0");
+  const double silence = table.Counter(name::kConnect, "silence_ms");
+  table.Goal("… their longest wait for a record", silence, kConnectSilenceLimitMs,
+             Number("%.1f ms", silence), Number("%.0f ms", kConnectSilenceLimitMs));
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -348,6 +367,7 @@ int main(int argc, char** argv) {
   StatusRows(table);
   PollRows(table);
   UpdateRows(table);
+  ConnectRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),

@@ -405,9 +405,30 @@ struct StreamCount {
   std::atomic<std::int64_t> longestSilenceNs{0};
 };
 StreamCount g_others[kSlots];
+// The first player whose stream is followed.
+std::atomic<std::int32_t> g_firstFollowed{2};
+
+void ResetStreamCounts(std::int32_t firstFollowed) {
+  g_firstFollowed = firstFollowed;
+  for (StreamCount& s : g_others) {
+    s.started = false;
+    s.lost = 0;
+    s.longestSilenceNs = 0;
+  }
+}
+
+void SetStreamCounters(benchmark::State& state) {
+  double lost = 0, silenceNs = 0;
+  for (std::int32_t player = g_firstFollowed; player <= kSlots; ++player) {
+    lost += static_cast<double>(g_others[player - 1].lost.load());
+    silenceNs = std::max(silenceNs, static_cast<double>(g_others[player - 1].longestSilenceNs));
+  }
+  state.counters["lost"] = lost;
+  state.counters["silence_ms"] = silenceNs * 1e-6;
+}
 
 void ZAVN_CALL FollowOthers(std::int32_t, PlayerStatus* status) {
-  for (std::int32_t player = 2; player <= kSlots; ++player) {
+  for (std::int32_t player = g_firstFollowed; player <= kSlots; ++player) {
     if (status != &input::LibraryStatus(player)) continue;
     StreamCount& s = g_others[player - 1];
     const std::uint8_t* n = status->RawRecord + platform::virt::kSampleNumberByte;
@@ -426,11 +447,7 @@ void ZAVN_CALL FollowOthers(std::int32_t, PlayerStatus* status) {
 }
 
 void BM_Update(benchmark::State& state, std::int32_t rateHz) {
-  for (StreamCount& s : g_others) {
-    s.started = false;
-    s.lost = 0;
-    s.longestSilenceNs = 0;
-  }
+  ResetStreamCounts(2);
   PollingLibrary library;
   const std::int32_t id = ZAVNVirtualPlugReceiver(kSlots, rateHz);
   if (id == 0) return Fail(state, "the virtual receiver did not plug");
@@ -456,13 +473,56 @@ void BM_Update(benchmark::State& state, std::int32_t rateHz) {
   if (!RunOptions().smoke && ZAVNGetBootloaderStatus(1) != ZAVN_UPDATE_DONE) {
     return Fail(state, "the update did not finish");
   }
-  double lost = 0, silenceNs = 0;
-  for (std::int32_t player = 2; player <= kSlots; ++player) {
-    lost += static_cast<double>(g_others[player - 1].lost.load());
+  SetStreamCounters(state);
+}
+
+// Bursts of 100 connects back to back while three transmitters stream at 1000 records/s, beside
+// the fourth slot free (so that every connect searches) and other vendors' devices: the longest
+// any player waits for a record meanwhile, against the same time without connects, and what a
+// connect takes.
+constexpr int kForeignDevices = 8;
+constexpr int kConnectsPerBurst = 100;
+constexpr int kBursts = 10;
+constexpr double kBetweenBurstsSeconds = 0.1;
+
+double LongestSilenceMs() {
+  double silenceNs = 0;
+  for (std::int32_t player = g_firstFollowed; player < kSlots; ++player) {
     silenceNs = std::max(silenceNs, static_cast<double>(g_others[player - 1].longestSilenceNs));
   }
+  return silenceNs * 1e-6;
+}
+
+void BM_Connect(benchmark::State& state) {
+  PollingLibrary library;
+  for (int k = 0; k < kForeignDevices; ++k) ZAVNVirtualPlug(0x046D, 0xC52B + k, 8, 8, "Mouse");
+  if (ZAVNVirtualPlugReceiver(kSlots - 1, 1000) == 0) {
+    return Fail(state, "the virtual receiver did not plug");
+  }
+  ZAVNInitGetRawDataCallBack(FollowOthers);
+  clockid_t clock{};
+  if (!library.Start(kSlots - 1, clock)) return Fail(state, "three transmitters did not connect");
+  SleepSeconds(WarmUpSeconds());
+  const int bursts = RunOptions().smoke ? 1 : kBursts;
+  ResetStreamCounts(1);
+  SleepSeconds(bursts * kBetweenBurstsSeconds);
+  state.counters["baseline_silence_ms"] = LongestSilenceMs();
+  for (auto _ : state) {
+    ResetStreamCounts(1);
+    double connecting = 0;
+    for (int burst = 0; burst < bursts; ++burst) {
+      const double start = Seconds(CLOCK_MONOTONIC);
+      for (int k = 0; k < kConnectsPerBurst; ++k) ZAVNConnectRx();
+      connecting += Seconds(CLOCK_MONOTONIC) - start;
+      SleepSeconds(kBetweenBurstsSeconds);
+    }
+    state.counters["connect_ms"] = connecting * 1e3 / (bursts * kConnectsPerBurst);
+  }
+  ZAVNTerminate(0);
+  state.counters["silence_ms"] = LongestSilenceMs();
+  double lost = 0;
+  for (std::int32_t player = 1; player < kSlots; ++player) lost += g_others[player - 1].lost;
   state.counters["lost"] = lost;
-  state.counters["silence_ms"] = silenceNs * 1e-6;
 }
 
 }  // namespace
@@ -477,7 +537,8 @@ void RegisterPollBenchmarks() {
                           benchmark::RegisterBenchmark(name::kLatency1000, BM_Latency, 1000),
                           benchmark::RegisterBenchmark(name::kWakeFloor, BM_WakeFloor),
                           benchmark::RegisterBenchmark(name::kUpdate200, BM_Update, 200),
-                          benchmark::RegisterBenchmark(name::kUpdate1000, BM_Update, 1000)}) {
+                          benchmark::RegisterBenchmark(name::kUpdate1000, BM_Update, 1000),
+                          benchmark::RegisterBenchmark(name::kConnect, BM_Connect)}) {
     benchmark->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
   }
 }

@@ -1,17 +1,26 @@
 // The run flags of the library, the poll thread's control and the library's locks.
 //
 // Lock order. A thread may take a lock while holding only locks above it in this list:
-//   1. lifecycleLock  (core)       ZAVNConnectRx, ZAVNReset, ZAVNTerminate
+//   0. the hotplug's switch lock (core)  ZAVNSwitchHotplug, ZAVNReset, ZAVNTerminate, while they
+//      start or stop the hotplug's thread (and wait for it, which never takes this lock)
+//   1. lifecycleLock  (core)       ZAVNConnectRx, ZAVNReset, ZAVNTerminate, the hotplug's
+//                                  connects; held through a connect's search and opens
 //   2. joinLock       (core)       held by the one host thread that waits for the poll thread
-//   3. pollLock       (core)       the poll thread's cycle; ZAVNConnectRx while it fills slots
+//   3. pollLock       (core)       the poll thread's cycle; a connect only while it puts the
+//                                  handles it opened into the slots, and the hotplug while it
+//                                  gives up a removed interface's slot
 //   4. StatusLock     (input)      one decoded record; one snapshot; the reset of the records
 //   5. the plug-in's lock (games)  the loaded plug-in's fields
-//   6. a slot's lock  (transport)  one operation on a device slot
+//   6. a slot's lock  (transport)  a slot's fields, briefly: never across a call into a backend
 //   7. the HID backends' own locks (platform)
+//   8. the hotplug's note lock (core)  a leaf: the backends report arrivals under their own locks
 // No lock is held across a call out of the library (raw-data callback, plug-in, a plug-in's
 // loading and unloading): the decoder lets go of the status lock and the poll thread of the poll
 // lock around them, and ZAVNTerminate releases the plug-in after leaving the lifecycle lock. So
 // every exported function starts with no lock held, whichever thread calls it.
+// Nothing slow runs under the poll lock: a connect searches, opens and reads an interface's
+// capabilities before it takes the lock, and a read or write of a slot holds no lock while the
+// backend works, so a slow write on one slot holds up no other slot's reads.
 // Nothing waits for the poll thread while holding a lock the poll thread may take: a host call
 // that stops it leaves the lifecycle lock while it waits (holding only joinLock, which the poll
 // thread never takes), and a stop asked for on the poll thread itself does not wait at all.
