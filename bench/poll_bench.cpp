@@ -521,7 +521,8 @@ void BM_Connect(benchmark::State& state) {
   ZAVNTerminate(0);
   state.counters["silence_ms"] = LongestSilenceMs();
   double lost = 0;
-  for (std::int32_t player = 1; player < kSlots; ++player) lost += g_others[player - 1].lost;
+  for (std::int32_t player = 1; player < kSlots; ++player)
+    lost += static_cast<double>(g_others[player - 1].lost.load());
   state.counters["lost"] = lost;
 }
 

@@ -125,24 +125,32 @@ HidHandle OpenUnknownCandidate(HidPort& port, const std::vector<RxCandidate>& fo
   return kInvalidHidHandle;
 }
 
-ZAVNLinkState OpenRxByIndex(int slot, int n) {
+namespace {
+
+// One search, then `open` picks a candidate and opens it; the slot takes what it opened.
+template <typename Open>
+ZAVNLinkState SearchAndTake(int slot, Open open) {
   HidPort& port = platform::ActiveHidPort();
   const std::vector<RxCandidate> found = FindRxCandidates(port);
   const RxCandidate* which = nullptr;
-  const HidHandle handle = OpenNthCandidate(port, found, n, which);
+  const HidHandle handle = open(port, found, which);
   if (handle == kInvalidHidHandle) return LINK_NO_DEVICE;
   Slot(slot).Take(port, handle, which->path.c_str());
   return LINK_OK;
 }
 
+}  // namespace
+
+ZAVNLinkState OpenRxByIndex(int slot, int n) {
+  return SearchAndTake(slot, [n](HidPort& port, const auto& found, const RxCandidate*& which) {
+    return OpenNthCandidate(port, found, n, which);
+  });
+}
+
 ZAVNLinkState OpenRxByPath(KnownPaths& known, int slot) {
-  HidPort& port = platform::ActiveHidPort();
-  const std::vector<RxCandidate> found = FindRxCandidates(port);
-  const RxCandidate* which = nullptr;
-  const HidHandle handle = OpenUnknownCandidate(port, found, known, which);
-  if (handle == kInvalidHidHandle) return LINK_NO_DEVICE;
-  Slot(slot).Take(port, handle, which->path.c_str());
-  return LINK_OK;
+  return SearchAndTake(slot, [&known](HidPort& port, const auto& found, const RxCandidate*& which) {
+    return OpenUnknownCandidate(port, found, known, which);
+  });
 }
 
 }  // namespace zavn::transport
