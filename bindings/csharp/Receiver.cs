@@ -233,8 +233,9 @@ namespace Zavn
     /// <summary>
     /// The receiver and its four players. One per process (the library is one per process):
     /// the constructor connects in the library's calling order (ZAVNInit, the callback
-    /// registrations, ZAVNReset, ZAVNConnectRx, ZAVNRoutineFunc), Dispose disconnects every
-    /// player and ends with ZAVNTerminate(0). Every method may be called from any thread.
+    /// registrations, ZAVNReset, ZAVNConnectRx, ZAVNRoutineFunc) and switches the hotplug on, so
+    /// that the library follows receivers plugged in or pulled out later; Dispose disconnects
+    /// every player and ends with ZAVNTerminate(0). Every method may be called from any thread.
     /// </summary>
     public sealed unsafe class Receiver : IDisposable
     {
@@ -249,6 +250,7 @@ namespace Zavn
 
         readonly object gate = new object();
         volatile bool disposed;
+        volatile bool following;
         // The library's record of each player: the callback's argument, learnt on first sight.
         readonly IntPtr[] records = new IntPtr[Players];
         readonly MotionRecord[] latest = new MotionRecord[Players];
@@ -285,6 +287,7 @@ namespace Zavn
                 ZavnNative.ZAVNInitSendScrResolMSXYPosCallBack(null);
                 ZavnNative.ZAVNReset();
                 Connect();
+                Hotplug(true);
             }
             catch (Exception) // the library not found (DllNotFoundException), or the wrong one
             {
@@ -303,7 +306,7 @@ namespace Zavn
         }
 
         /// <summary>Opens the receiver's slots and switches polling on: again after a receiver
-        /// dropped off. Returns whether any player is connected.</summary>
+        /// dropped off where Following is false. Returns whether any player is connected.</summary>
         public bool Connect()
         {
             ThrowIfDisposed();
@@ -313,6 +316,21 @@ namespace Zavn
                 if (Rx(p) == LinkState.Ok) return true;
             return false;
         }
+
+        /// <summary>ZAVNSwitchHotplug: on, the library connects the receiver's interfaces as they
+        /// arrive and gives up those removed (their link becomes NoDevice), on a thread of its
+        /// own; switching on also connects what is present. The constructor switches it on.
+        /// Returns Following.</summary>
+        public bool Hotplug(bool on)
+        {
+            ThrowIfDisposed();
+            following = ZavnNative.ZAVNSwitchHotplug(on ? 1 : 0) == 1;
+            return following;
+        }
+
+        /// <summary>True while the library follows arrivals and removals; false when the hotplug
+        /// is off or the system cannot report arrivals (then Connect() when one dropped off).</summary>
+        public bool Following { get { return following; } }
 
         public LinkState Rx(int player) { return (LinkState)ZavnNative.ZAVNGetRxStatus(Checked(player)); }
         public LinkState Tx(int player) { return (LinkState)ZavnNative.ZAVNGetTxStatus(Checked(player)); }
@@ -638,10 +656,11 @@ namespace Zavn
         public void ClearGame() { ZavnNative.ZAVNClearGameChannel(); }
 
         /// <summary>
-        /// Updates the firmware of the slot's receiver, reconnecting as it drops off and comes
-        /// back under each new firmware. progress (may be null) is called on this thread with
-        /// each new value of ZAVNGetBootloaderStatus, 100 at the end. Returns true when the
-        /// update reached 100 within the limit; the slot's update mode is stopped either way.
+        /// Updates the firmware of the slot's receiver, which drops off and comes back under each
+        /// new firmware: followed by the hotplug, else reconnected here. progress (may be null)
+        /// is called on this thread with each new value of ZAVNGetBootloaderStatus, 100 at the
+        /// end. Returns true when the update reached 100 within the limit; the slot's update mode
+        /// is stopped either way.
         /// </summary>
         public bool UpdateFirmware(int slot, Action<int> progress, TimeSpan limit)
         {
@@ -654,7 +673,7 @@ namespace Zavn
             {
                 while (value < ZavnNative.UpdateDone && DateTime.UtcNow - started < limit)
                 {
-                    if (Rx(slot) != LinkState.Ok && DateTime.UtcNow - tried > TimeSpan.FromMilliseconds(500))
+                    if (!following && Rx(slot) != LinkState.Ok && DateTime.UtcNow - tried > TimeSpan.FromMilliseconds(500))
                     {
                         Connect();
                         tried = DateTime.UtcNow;
@@ -682,6 +701,9 @@ namespace Zavn
                 disposed = true;
             }
             ZavnNative.ZAVNInitGetRawDataCallBack(null);
+            // The hotplug first: nothing is connected again behind the disconnects.
+            ZavnNative.ZAVNSwitchHotplug(0);
+            following = false;
             for (int p = 1; p <= Players; ++p) ZavnNative.ZAVNDisconnectRx(p);
             ZavnNative.ZAVNTerminate(0);
             lock (gate)

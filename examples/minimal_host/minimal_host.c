@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   ZAVNReset();
   ZAVNConnectRx();
   ZAVNRoutineFunc();
+  ZAVNSwitchHotplug(1); /* from now on: receivers plugged in are connected, pulled ones dropped */
   if (ZAVNGetRxStatus(1) != LINK_OK) {
     fprintf(stderr, "minimal_host: no receiver\n");
     return 1;

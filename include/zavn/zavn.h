@@ -57,7 +57,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNRoutineFunc(void);
    the poll thread), a receiver interface that arrives is connected and polled within a few
    milliseconds, and one that is removed is given up at once (its player's link becomes
    LINK_NO_DEVICE). The arrival of any other device starts no search. Call it after ZAVNReset;
-   ZAVNReset and ZAVNTerminate switch it off, as does on 0. Off by default.
+   ZAVNReset and ZAVNTerminate switch it off, as does on 0 (do so before unloading the library:
+   its thread runs the library's code). Off by default.
    Returns 1 while it follows them, 0 when off or when the system cannot report them. */
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchHotplug(int32_t on);
 

@@ -28,6 +28,13 @@ bool ReceiverLink::Connect() {
   return AnyLinkUp();
 }
 
+// After the reset and the first connect, which tells at once what is there: from now on the
+// library connects the receiver's interfaces as they arrive (a firmware update's re-enumerations
+// too) and gives up those removed. Off when the system cannot report them: Keep reconnects then.
+void ReceiverLink::Follow() {
+  following_ = ZAVNSwitchHotplug(1) == 1;
+}
+
 bool ReceiverLink::Open(const Options& options, std::string& error) {
   ZAVNInit();
   if (options.virtualTransmitters == 0) {
@@ -35,6 +42,7 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
     ZAVNReset();
     if (Connect()) {
       description_ = "a real receiver (" + RealReceiverPlace() + ")";
+      Follow();
       return true;
     }
     if (options.realOnly) {
@@ -56,16 +64,19 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   description_ = "the virtual receiver with " + std::to_string(transmitters) + " transmitter" +
                  (transmitters == 1 ? "" : "s");
   if (options.virtualTransmitters == 0) notice_ = "no " + RealReceiverSought();
+  Follow();
   return true;
 }
 
 void ReceiverLink::Keep(int player) {
+  if (following_) return;
   const bool needed = player != 0 ? ZAVNGetRxStatus(player) != LINK_OK : !AnyLinkUp();
   if (!needed || Clock::now() - lastTry_ < kRetryEvery) return;
   Connect();
 }
 
 void ReceiverLink::Close() {
+  ZAVNSwitchHotplug(0);  // first: nothing is connected again behind the disconnects
   for (int player = 1; player <= kPlayers; ++player) ZAVNDisconnectRx(player);
   ZAVNTerminate(0);
   if (virtual_) ZAVNVirtualClear();

@@ -1,5 +1,6 @@
 // The receiver zavn-monitor shows: a real one when present (unless told otherwise), else the
-// virtual one; reconnected whenever every link, or the link it needs, is down.
+// virtual one. The library follows its arrivals and removals (ZAVNSwitchHotplug); where the
+// system cannot report them, it is reconnected whenever every link, or the link it needs, is down.
 #pragma once
 
 #include <chrono>
@@ -20,16 +21,19 @@ class ReceiverLink {
   // Why the receiver is not the one a user might expect (no real one found), or empty.
   const std::string& Notice() const { return notice_; }
   bool IsVirtual() const { return virtual_; }
-  // Connects again when no player's link is up, or when the given player's is not (a receiver
-  // being updated drops off while the others stay), at most twice a second.
+  // Without the hotplug: connects again when no player's link is up, or when the given player's
+  // is not (a receiver being updated drops off while the others stay), at most twice a second.
+  // While following, the library does that itself and this does nothing.
   void Keep(int player = 0);
   void Close();
 
  private:
   bool Connect();
+  void Follow();
 
   std::string description_, notice_;
   bool virtual_ = false;
+  bool following_ = false;
   Clock::time_point lastTry_{};
 };
 

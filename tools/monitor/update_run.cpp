@@ -60,7 +60,8 @@ bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSec
   int shown = -1;
   int progress = 0;
   double seconds = 0;
-  // The receiver drops off and comes back under each new firmware: the link is kept.
+  // The receiver drops off and comes back under each new firmware: the hotplug reconnects it, or
+  // Keep does where the system cannot report arrivals.
   while (progress < ZAVN_UPDATE_DONE && !interrupted && seconds < limitSeconds) {
     link.Keep(kUpdateSlot);
     progress = ZAVNGetBootloaderStatus(kUpdateSlot);

@@ -109,6 +109,24 @@ def test_a_plugged_interface_takes_input_and_gives_back_output():
     virtual.clear()
 
 
+def test_a_receiver_plugged_or_pulled_while_open_is_followed_without_a_connect():
+    virtual.select(True)
+    virtual.clear()
+    with zavn.Receiver() as rx:
+        rx.connect = lambda: pytest.fail("connected again although the library follows arrivals")
+        assert rx.following and rx.linked_players() == []
+        first = virtual.plug_receiver(2, 100)
+        assert wait_for(lambda: rx.keep() or rx.linked_players() == [1, 2])
+        assert wait_for(lambda: rx.snapshot(2).motion_count > 0)
+        assert virtual.unplug(first)
+        assert wait_for(lambda: rx.rx_status(1) == zavn.LinkState.NO_DEVICE)
+        assert rx.linked_players() == [2]
+        assert virtual.replug(first)  # back under a new path
+        assert wait_for(lambda: rx.linked_players() == [1, 2] and rx.snapshot(1).motion_count > 0)
+    assert virtual.open_handles() == 0
+    virtual.clear()
+
+
 def test_commands_reach_the_transmitter_and_answers_come_back(receiver):
     rx = receiver
     interface = rx.first_virtual_id + 1  # player 2's; player 1's also gets the periodic report
@@ -197,8 +215,8 @@ def test_update_runs_to_done_and_the_receiver_streams_again():
         assert not rx.bootloader_fsm(5, zavn.UPDATE_RUN)
         assert rx.update(1, lambda percent, phase: seen.append((percent, phase)), timeout=90)
         assert rx.bootloader_status(1) == zavn.UPDATE_DONE
-        # It comes back under the new firmware: reconnected, it streams again.
-        assert wait_for(lambda: rx.keep(1) or rx.snapshot(1).motion_count > 0, 5)
+        # It comes back under the new firmware: followed by the hotplug, it streams again.
+        assert wait_for(lambda: rx.snapshot(1).motion_count > 0, 5)
     percents = [percent for percent, _ in seen]
     assert percents == sorted(percents) and percents[0] < 20 and percents[-1] == 100
     phases = {phase for _, phase in seen}

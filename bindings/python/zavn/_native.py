@@ -99,6 +99,7 @@ PROTOTYPES = {
     "ZAVNReset": (c_int32, []),
     "ZAVNConnectRx": (None, []),
     "ZAVNRoutineFunc": (c_int32, []),
+    "ZAVNSwitchHotplug": (c_int32, [c_int32]),
     "ZAVNDisconnectRx": (None, [c_int32]),
     "ZAVNTerminate": (c_int32, [c_int32]),
     "ZAVNGetProductString": (c_int32, [c_int32, c_void_p]),

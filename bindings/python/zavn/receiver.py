@@ -35,7 +35,7 @@ _PHASES = (  # the first whose start the progress has reached
     (14, "reading the serial number"),
     (7, "identifying the receiver"),
 )
-_RECONNECT_EVERY = 0.5
+_RECONNECT_EVERY = 0.5  # keep()'s timer, where the system cannot report arrivals
 
 
 class LinkState(enum.IntEnum):
@@ -137,8 +137,10 @@ _in_callback = threading.local()  # set on the poll thread while it runs a raw-d
 
 class Receiver:
     """The library's calling order: entering runs ZAVNInit, the callback registrations,
-    ZAVNReset, ZAVNConnectRx and ZAVNRoutineFunc; leaving disconnects every player and runs
-    ZAVNTerminate(0). The library serves one host per process, so one Receiver is open at a time.
+    ZAVNReset, ZAVNConnectRx and ZAVNRoutineFunc, then switches the hotplug on, so that receivers
+    plugged in or pulled out later are followed by the library itself (`following`); leaving
+    disconnects every player and runs ZAVNTerminate(0). The library serves one host per process,
+    so one Receiver is open at a time.
 
     virtual: None leaves the backend as the library chose it (ZAVN_VIRTUAL_RX); 0 selects the
     system's HID stack; N in 1..4 selects the virtual receiver and plugs one with N transmitters
@@ -157,6 +159,7 @@ class Receiver:
         self._numpy = np is not None if numpy is None else bool(numpy)
         self._callbacks = []  # every ctypes callback registered since opening, kept alive
         self._last_connect = 0.0
+        self.following = False  # the library follows arrivals and removals: see hotplug()
         self.first_virtual_id = 0  # the first virtual data interface (virtual=N), for zavn.virtual
         self._lib = None
 
@@ -181,6 +184,7 @@ class Receiver:
                     raise ValueError(f"cannot plug a virtual receiver with {self._virtual} "
                                      f"transmitters at {self._rate_hz} Hz")
             self.connect()
+            self.hotplug(True)
             _open_receiver = self
         return self
 
@@ -196,6 +200,7 @@ class Receiver:
 
     def _shut_down(self):
         lib = self._lib
+        self.hotplug(False)  # first: nothing is connected again behind the disconnects
         for player in PLAYERS:
             lib.ZAVNDisconnectRx(player)
         lib.ZAVNTerminate(0)
@@ -257,9 +262,20 @@ class Receiver:
         self._lib.ZAVNRoutineFunc()
         self._last_connect = time.monotonic()
 
+    def hotplug(self, on=True):
+        """ZAVNSwitchHotplug: on, the library connects the receiver's interfaces as they arrive
+        and gives up those removed (their link becomes NO_DEVICE) on a thread of its own; on also
+        connects what is present. Returns `following`: False when off, or when the system cannot
+        report arrivals (keep() then reconnects on a timer). Entering switches it on."""
+        self.following = self._lib.ZAVNSwitchHotplug(1 if on else 0) == 1
+        return self.following
+
     def keep(self, player=None):
-        """Connects again, at most twice a second, when the player's link (or with no player,
-        every link) is down: a receiver that drops off comes back."""
+        """Without the hotplug: connects again, at most twice a second, when the player's link (or
+        with no player, every link) is down, so that a receiver that drops off comes back. While
+        `following`, the library does that itself and this does nothing."""
+        if self.following:
+            return
         down = (self.rx_status(player) != LinkState.OK if player is not None
                 else not self.linked_players())
         if down and time.monotonic() - self._last_connect >= _RECONNECT_EVERY:
@@ -377,10 +393,11 @@ class Receiver:
     # The firmware update and its image writers.
 
     def update(self, slot=1, progress=None, timeout=120.0, interval=0.1):
-        """Updates the firmware of the slot's receiver, reconnecting while it drops off and comes
-        back; progress(percent, phase) is called on each change. True when it reached 100 within
-        timeout seconds. The mode is set back to UPDATE_STOP in any case. A library with
-        placeholder images updates only the virtual receiver: a real one stays at 0."""
+        """Updates the firmware of the slot's receiver, which drops off and comes back under each
+        new firmware (followed by the hotplug, else reconnected by keep()); progress(percent,
+        phase) is called on each change. True when it reached 100 within timeout seconds. The
+        mode is set back to UPDATE_STOP in any case. A library with placeholder images updates
+        only the virtual receiver: a real one stays at 0."""
         _player(slot)
         lib = self._lib
         lib.ZAVNBootLoaderFSM(slot, UPDATE_RUN)
