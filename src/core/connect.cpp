@@ -84,13 +84,11 @@ Plan MakePlan(const Start& start) {
     plan.notReset = true;
     return plan;
   }
+  const auto isOk = [](std::int32_t state) { return state == LINK_OK; };
   std::int32_t openState[kSlotCount];
   std::copy(std::begin(start.openState), std::end(start.openState), openState);
-  const auto connected = [&](int i) { return openState[i] == LINK_OK; };
-  const bool allConnected = std::all_of(std::begin(openState), std::end(openState),
-                                        [](std::int32_t s) { return s == LINK_OK; });
-  const bool anyConnected = std::any_of(std::begin(openState), std::end(openState),
-                                        [](std::int32_t s) { return s == LINK_OK; });
+  const bool allConnected = std::all_of(openState, openState + kSlotCount, isOk);
+  const bool anyConnected = std::any_of(openState, openState + kSlotCount, isOk);
   platform::HidPort& port = platform::ActiveHidPort();
   const std::vector<transport::RxCandidate> found =
       allConnected ? std::vector<transport::RxCandidate>{} : transport::FindRxCandidates(port);
@@ -117,16 +115,16 @@ Plan MakePlan(const Start& start) {
     for (int k = 0; k < kSlotCount; ++k) plan.keyChanged[k] |= before[k] != plan.known[k];
     openState[i] = plan.slots[i].result;
   };
-  if (!connected(0)) {
+  if (!isOk(openState[0])) {
     plan.slots[0].closeFirst = true;
     takeUnknown(0);
   }
   for (int j = 1; j < kSlotCount; ++j) {
-    const bool lowerConnected =
-        std::all_of(openState, openState + j, [](std::int32_t s) { return s == LINK_OK; });
     // A slot that still holds a handle is left alone.
-    const bool holdsHandle = plan.slots[j].tried ? false : !start.handleInvalid[j];
-    if (connected(j) || !lowerConnected || holdsHandle) continue;
+    const bool holdsHandle = !plan.slots[j].tried && !start.handleInvalid[j];
+    if (isOk(openState[j]) || !std::all_of(openState, openState + j, isOk) || holdsHandle) {
+      continue;
+    }
     plan.slots[j].closeFirst |= start.markedOpen[j];
     plan.known[j] = {};
     plan.keyChanged[j] = true;
