@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,9 +33,21 @@ HidrawRoots Roots() {
   return g_roots;
 }
 
+// A sysfs file's text, or what was read of it before an error: a device that goes away while
+// it is read fails the read (ENODEV), which a stream buffer would throw out of the library.
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return text;
 }
 
 // The value of KEY=value in a uevent file.
