@@ -43,8 +43,9 @@ ZAVN_API void ZAVN_CALL ZAVNWriteAccountData(int32_t playerIndex, int32_t first,
                                              const uint8_t* digits);
 
 /* The boot command of selector 0..4 (selector 3 carries the sum ZAVNWriteVUKHex has accumulated,
-   which ZAVNGetVUKAppCheckSum then gives). Returns 1 when written, the system's error code when the write failed,
-   0 when nothing was sent (slot not open or unusable, player or selector out of range). */
+   which ZAVNGetVUKAppCheckSum then gives). Returns 1 when written, the system's error code when the
+   write failed, 0 when nothing was sent (slot not open or unusable, player or selector out of
+   range). */
 ZAVN_API int32_t ZAVN_CALL ZAVNReadFWNumBootNum(int32_t playerIndex, int32_t selector);
 
 /* Writes value in radix 2..36 with a terminating zero into buffer (33 bytes hold every value) and

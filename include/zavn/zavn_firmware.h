@@ -68,7 +68,8 @@ ZAVN_API void ZAVN_CALL ZAVNWriteVUKHex(int32_t playerIndex, char* scratch, cons
 /* The checksum carried by the last checksum report written to a receiver (boot command 23 B7):
    the update machine's (the sum of the data bytes of that transfer's HEX lines, modulo 2^32) or
    the host's ZAVNReadFWNumBootNum(player, 3) (the sum ZAVNWriteVUKHex accumulates); 0 before one
-   was written since ZAVNReset. Lines written with ZAVNWriteVUKHex do not change it by themselves. */
+   was written since ZAVNReset. Lines written with ZAVNWriteVUKHex do not change it by themselves.
+ */
 ZAVN_API uint32_t ZAVN_CALL ZAVNGetVUKAppCheckSum(void);
 
 /* Sends the 32-byte report written as the 64 hex digits at row to player 1..4; scratch (64
