@@ -26,6 +26,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/hid_port.h"
+#include "platform/win32/srw_guard.h"
 #include "platform/win32/win32_hid_watch.h"
 
 namespace zavn::platform {
@@ -167,7 +168,7 @@ class Win32HidPort final : public HidPort {
     if (handle == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
     HANDLE completed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (completed != nullptr) {
-      Locked locked(lock_);
+      SrwGuard locked(lock_);
       for (OpenInterface& open : open_) {
         if (open.file != nullptr) continue;
         open = OpenInterface{};
@@ -185,7 +186,7 @@ class Win32HidPort final : public HidPort {
   void Close(HidHandle handle) override {
     const HANDLE file = ToHandle(handle);
     {
-      Locked locked(lock_);
+      SrwGuard locked(lock_);
       if (OpenInterface* open = Find(file)) {
         if (open->issued) {
           CancelIoEx(file, &open->overlapped);
@@ -243,7 +244,7 @@ class Win32HidPort final : public HidPort {
   // read still pending at the end stays outstanding for the next call. An error after some
   // data delivers the data; the next call meets the error again.
   ReadOutcome Read(HidHandle handle, std::uint8_t* buffer, std::uint32_t bytes) override {
-    Locked locked(lock_);
+    SrwGuard locked(lock_);
     OpenInterface* open = Find(ToHandle(handle));
     if (open == nullptr || buffer == nullptr || !Prepared(*open) || bytes < open->reportLength) {
       return {ReadOutcome::kError, 0};
@@ -289,7 +290,7 @@ class Win32HidPort final : public HidPort {
     std::uint32_t ready = 0;
     const HANDLE process = GetCurrentProcess();
     {
-      Locked locked(lock_);
+      SrwGuard locked(lock_);
       for (int k = 0; k < count && k < 32; ++k) {
         OpenInterface* open = Find(ToHandle(handles[k]));
         if (open == nullptr) continue;
@@ -318,18 +319,6 @@ class Win32HidPort final : public HidPort {
   }
 
  private:
-  // Holds lock_ for a scope.
-  class Locked {
-   public:
-    explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~Locked() { ReleaseSRWLockExclusive(&lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-   private:
-    SRWLOCK& lock_;
-  };
-
   OpenInterface* Find(HANDLE file) {
     if (file == nullptr || file == INVALID_HANDLE_VALUE) return nullptr;
     for (OpenInterface& open : open_) {

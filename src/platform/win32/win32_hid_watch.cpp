@@ -26,6 +26,7 @@ extern "C" {
 
 #include <cstddef>
 
+#include "platform/win32/srw_guard.h"
 #include "platform/win32/win32_hid_watch.h"
 
 namespace zavn::platform {
@@ -41,17 +42,6 @@ static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == 28);
 using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK,
                                                 PHCMNOTIFICATION);
 using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
-
-class Exclusive {
- public:
-  explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-  ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
-  Exclusive(const Exclusive&) = delete;
-  Exclusive& operator=(const Exclusive&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
 
 struct Watch {
   SRWLOCK control = SRWLOCK_INIT;
@@ -92,7 +82,7 @@ void Tell(bool arrived, const WCHAR* link, std::size_t room) {
     if (bytes <= 0) return;
   }
   path[bytes] = '\0';
-  Exclusive held(g_watch.calls);
+  SrwGuard held(g_watch.calls);
   if (g_watch.listener == nullptr) return;
   if (arrived) {
     g_watch.listener->Arrived(path);
@@ -233,7 +223,7 @@ bool StartWindowThread() {
 // unregistering then waits for callbacks under way, and the thread is waited for.
 void Stop() {
   {
-    Exclusive held(g_watch.calls);
+    SrwGuard held(g_watch.calls);
     g_watch.listener = nullptr;
   }
   if (g_watch.registration != nullptr) {
@@ -252,18 +242,18 @@ void Stop() {
 }  // namespace
 
 bool WatchHidInterfaces(InterfaceListener* listener) {
-  Exclusive control(g_watch.control);
+  SrwGuard control(g_watch.control);
   if (listener == nullptr) {
     Stop();
     return true;
   }
   {
-    Exclusive held(g_watch.calls);
+    SrwGuard held(g_watch.calls);
     g_watch.listener = listener;
   }
   if (g_watch.registration != nullptr || g_watch.thread != nullptr) return true;
   if (StartNotifications() || StartWindowThread()) return true;
-  Exclusive held(g_watch.calls);
+  SrwGuard held(g_watch.calls);
   g_watch.listener = nullptr;
   return false;
 }
