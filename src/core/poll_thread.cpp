@@ -119,16 +119,18 @@ bool HandOn(int i, ZAVNLinkState tx, std::uint32_t bytes, std::uint32_t epoch) {
 
 // A full read may leave reports queued (the thread was held up, or the receiver streams fast):
 // the pass reads on until the queue is empty, at most as many reads as the deepest queue needs.
-constexpr int kMaxReadsPerPass =
-    static_cast<int>((platform::kMaxInputQueueReports + transport::kReportsPerRead - 1) /
-                     transport::kReportsPerRead);
+std::uint32_t MaxReadsPerPass(int i) {
+  return transport::ReadsToEmpty(platform::kMaxInputQueueReports,
+                                 transport::Slot(i).ReportLengths().inputReportLength);
+}
 
 // Reads slot i on while its reads come back full and hands each read on, at most as many as the
 // deepest queue needs; `bytes` is what the read before delivered. False when the cycle or the
 // wait is to end here.
 bool ReadOnWhileFull(int i, std::uint32_t bytes, std::uint32_t epoch, bool betweenCycles) {
   transport::InputBuffer& buffer = transport::InputBufferOf(i);
-  for (int read = 1; read < kMaxReadsPerPass && transport::ReadWasFull(i, bytes); ++read) {
+  const std::uint32_t maxReads = MaxReadsPerPass(i);
+  for (std::uint32_t read = 1; read < maxReads && transport::ReadWasFull(i, bytes); ++read) {
     const ZAVNLinkState tx = betweenCycles ? transport::ReadSlotBetweenCycles(buffer, i, bytes)
                                            : transport::ReadSlotAgain(buffer, i, bytes);
     if (tx != LINK_OK) break;

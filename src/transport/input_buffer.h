@@ -21,4 +21,12 @@ constexpr std::uint32_t ReadRequestBytes(std::uint32_t inputReportLength) {
   return (fit < kReportsPerRead ? fit : kReportsPerRead) * inputReportLength;
 }
 
+// Full reads that empty a queue of `queuedReports` reports of this length.
+constexpr std::uint32_t ReadsToEmpty(std::uint32_t queuedReports, std::uint32_t inputReportLength) {
+  const std::uint32_t bytes = ReadRequestBytes(inputReportLength);
+  if (bytes == 0) return 1;
+  const std::uint32_t perRead = bytes / inputReportLength;
+  return (queuedReports + perRead - 1) / perRead;
+}
+
 }  // namespace zavn::transport

@@ -96,7 +96,10 @@ TEST(ReadRequest, Is100ReportsLimitedToWholeReportsInTheBuffer) {
   for (std::uint32_t length = 1; length <= kInputBufferSize; ++length) {
     const std::uint32_t bytes = ReadRequestBytes(length);
     ASSERT_TRUE(bytes <= kInputBufferSize && bytes % length == 0 && bytes >= length) << length;
+    // The reads of one pass empty the deepest queue, whatever a read holds.
+    ASSERT_GE(transport::ReadsToEmpty(512, length) * (bytes / length), 512u) << length;
   }
+  EXPECT_EQ(transport::ReadsToEmpty(512, 64), 8u);
 }
 
 class ReportReaderTest : public LibraryTest {
