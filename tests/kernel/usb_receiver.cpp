@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <tuple>
+#include <utility>
 
 #include "commands/output_reports.h"
 #include "firmware/images.h"
@@ -97,9 +98,16 @@ void AddReport(Bytes& items, std::uint8_t reportId, std::size_t length, std::uin
   items.insert(items.end(), report.begin(), report.end());
 }
 
+// What can be read of the file: a device's sysfs files fail to read (ENODEV) once it is going
+// away, where a std::ifstream read through istreambuf_iterator would throw.
 std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char buffer[4096];
+  for (ssize_t got = 0; fd >= 0 && (got = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  if (fd >= 0) close(fd);
+  return text;
 }
 
 bool WriteFile(const fs::path& path, const std::string& text) {
@@ -242,21 +250,16 @@ void ReceiverModel::Fail(const std::string& what) {
   if (failure_.empty()) failure_ = what + ": " + std::strerror(errno);
 }
 
-// Binds the gadget to a free device controller: the host enumerates it.
-bool ReceiverModel::Bind(Receiver& receiver) {
+// Takes a free device controller for the receiver (a receiver holds its controller from before
+// its bind to after its unbind); false when there is none.
+bool ReceiverModel::TakeController(Receiver& receiver) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(kControllers, error)) {
     const std::string name = entry.path().filename();
-    const bool taken = std::any_of(receivers_.begin(), receivers_.end(), [&](const auto& other) {
-      return other->plugged && other->controller == name;
-    });
+    const bool taken = std::any_of(receivers_.begin(), receivers_.end(),
+                                   [&](const auto& other) { return other->controller == name; });
     if (taken) continue;
-    if (!WriteFile(receiver.gadget / "UDC", name)) {
-      Fail("binding " + receiver.gadget.string() + " to " + name);
-      return false;
-    }
     receiver.controller = name;
-    receiver.plugged = true;
     return true;
   }
   errno = EBUSY;
@@ -264,35 +267,59 @@ bool ReceiverModel::Bind(Receiver& receiver) {
   return false;
 }
 
-// A USB disconnect: the host removes the device and its hidraw nodes.
-void ReceiverModel::Unbind(Receiver& receiver) {
-  if (!receiver.plugged) return;
+// Binds the gadget to a free device controller: the host enumerates it.
+bool ReceiverModel::Bind(Receiver& receiver) {
+  if (!TakeController(receiver)) return false;
+  receiver.plugged = WriteFile(receiver.gadget / "UDC", receiver.controller);
+  if (!receiver.plugged) Fail("binding " + receiver.gadget.string() + " to " + receiver.controller);
+  if (!receiver.plugged) receiver.controller.clear();
+  return receiver.plugged;
+}
+
+// The model lets go of the data interface: nothing more is written to it or read from it.
+void ReceiverModel::Leave(Receiver& receiver) {
   if (receiver.data.fd >= 0) close(receiver.data.fd);
   receiver.data.fd = -1;
   receiver.data.queued.clear();
+  receiver.pending = {};
+}
+
+// A USB disconnect: the host removes the device and its hidraw nodes.
+void ReceiverModel::Unbind(Receiver& receiver) {
+  if (!receiver.plugged) return;
+  Leave(receiver);
   if (!WriteFile(receiver.gadget / "UDC", "\n")) Fail("unbinding " + receiver.gadget.string());
   receiver.plugged = false;
   receiver.controller.clear();
 }
 
-bool ReceiverModel::Send(Function& function, const std::uint8_t* report, std::size_t length) {
-  if (function.fd < 0) return false;
-  if (function.queued.size() == kDeviceQueueReports) function.queued.pop_front();
-  function.queued.emplace_back(report, report + length);
-  Flush(function);
+bool ReceiverModel::Send(Receiver& receiver, const std::uint8_t* report, std::size_t length) {
+  if (receiver.data.fd < 0) return false;
+  if (receiver.data.queued.size() == kDeviceQueueReports) Pop(receiver, false);
+  receiver.data.queued.emplace_back(report, report + length);
+  Flush(receiver);
   return true;
 }
 
 // Hands the queued reports to the gadget while it takes them: it holds one until the host's
 // next poll of the interrupt endpoint.
-void ReceiverModel::Flush(Function& function) {
+void ReceiverModel::Flush(Receiver& receiver) {
+  Function& function = receiver.data;
   while (function.fd >= 0 && !function.queued.empty()) {
     const Bytes& report = function.queued.front();
     const ssize_t written = write(function.fd, report.data(), report.size());
     if (written < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (written < 0 && errno != ESHUTDOWN) Fail("writing to " + function.name);
-    function.queued.pop_front();
+    Pop(receiver, written >= 0);
   }
+}
+
+// The oldest queued report goes; a motion record that never went onto the bus loses its time.
+void ReceiverModel::Pop(Receiver& receiver, bool sent) {
+  const Bytes& report = receiver.data.queued.front();
+  if (!sent && report[3] == 'A' && !receiver.sentAt.empty())
+    receiver.sentAt[(report[4] << 8) | report[5]] = {};
+  receiver.data.queued.pop_front();
 }
 
 ReceiverModel::Receiver* ReceiverModel::Find(int id) {
@@ -327,10 +354,10 @@ void ReceiverModel::Answer(Receiver& receiver, const std::uint8_t* report, std::
   const auto bytes = static_cast<std::uint32_t>(length);
   TransmitterModel::Reply replies[platform::virt::kMaxReplies];
   int count = receiver.model.Accept(report, bytes, replies);
-  for (int k = 0; k < count; ++k) Send(receiver.data, replies[k], kInputReportLength);
+  for (int k = 0; k < count; ++k) Send(receiver, replies[k], kInputReportLength);
   Reenumeration next;
   count = receiver.update.Accept(receiver.product.c_str(), report, bytes, replies, next);
-  for (int k = 0; k < count; ++k) Send(receiver.data, replies[k], kInputReportLength);
+  for (int k = 0; k < count; ++k) Send(receiver, replies[k], kInputReportLength);
   if (next.product == nullptr) return;
   if (next.afterMs == 0) {
     Reenumerate(receiver, next.product);
@@ -359,11 +386,11 @@ void ReceiverModel::StreamDue(Receiver& receiver, Clock::time_point now) {
 bool ReceiverModel::SendMotion(Receiver& receiver) {
   std::uint8_t report[kInputReportLength] = {};
   PutMotion(report, {receiver.nextSample, kCentre, kCentre, kCentre, kCentre, kCentre});
-  if (!Send(receiver.data, report, sizeof report)) return false;
+  if (receiver.data.fd < 0) return false;
   receiver.lastSampleAt = Clock::now();
   if (receiver.sentAt.empty()) receiver.sentAt.resize(std::size_t{1} << 16);
   receiver.sentAt[receiver.nextSample++] = receiver.lastSampleAt;
-  return true;
+  return Send(receiver, report, sizeof report);
 }
 
 // Leaves the bus and enumerates again under the new firmware's product string.
@@ -439,7 +466,7 @@ void ReceiverModel::Loop() {
       if (!receiver->plugged) continue;
       OpenBound(receiver->gadget, receiver->data.name, receiver->data.fd);
       ReadOutputs(*receiver);
-      Flush(receiver->data);
+      Flush(*receiver);
       if (receiver->pending.product != nullptr && Clock::now() >= receiver->pendingAt) {
         Reenumerate(*receiver, receiver->pending.product);
       }
@@ -449,12 +476,17 @@ void ReceiverModel::Loop() {
   for (auto& receiver : receivers_) Remove(*receiver);
 }
 
-// Pulls the receiver out and takes its gadget apart, which frees its HID functions' minor
-// numbers: the kernel's HID gadget driver has four in all.
+// Pulls the receiver out and takes its gadget apart.
 void ReceiverModel::Remove(Receiver& receiver) {
   Unbind(receiver);
-  if (receiver.gadget.empty()) return;
-  const fs::path& g = receiver.gadget;
+  TakeApart(receiver.gadget);
+  receiver.gadget.clear();
+}
+
+// Removes a gadget's folders, which frees its HID functions' minor numbers: the kernel's HID
+// gadget driver has four in all.
+void ReceiverModel::TakeApart(const fs::path& g) {
+  if (g.empty()) return;
   std::error_code error;
   for (const auto& link : fs::directory_iterator(g / "configs/c.1", error)) {
     if (link.is_symlink()) fs::remove(link.path(), error);
@@ -465,70 +497,85 @@ void ReceiverModel::Remove(Receiver& receiver) {
   }
   fs::remove(g / "strings/0x409", error);
   fs::remove(g, error);
-  receiver.gadget.clear();
 }
 
 int ReceiverModel::Plug(const ReceiverOptions& options) {
-  int id = 0;
-  OnThread([&] {
-    auto receiver = std::make_unique<Receiver>();
-    receiver->id = static_cast<int>(receivers_.size()) + 1;
-    receiver->serial = "zavn" + std::to_string(getpid()) + "r" + std::to_string(receiver->id);
-    receiver->gadget = fs::path(kGadgets) / receiver->serial;
-    const fs::path& g = receiver->gadget;
-    std::error_code error;
-    bool made =
-        fs::create_directory(g, error) &&
-        WriteFile(g / "idVendor", std::to_string(options.vendor)) &&
-        WriteFile(g / "idProduct", std::to_string(kReceiverProduct)) &&
-        WriteFile(g / "bcdDevice", "0x0100") && fs::create_directory(g / "strings/0x409", error) &&
-        (options.maker.empty() || WriteFile(g / "strings/0x409/manufacturer", options.maker)) &&
-        WriteFile(g / "strings/0x409/product", options.product) &&
-        WriteFile(g / "strings/0x409/serialnumber", receiver->serial) &&
-        fs::create_directory(g / "configs/c.1", error);
-    if (options.unusedInterfaces) {
-      for (const std::size_t length : kUnusedInputLengths) {
-        Function& function = receiver->unused.emplace_back();
-        function.name = "hid.u" + std::to_string(length);
-        function.descriptor = UnusedInterfaceDescriptor(length);
-      }
+  auto owned = std::make_unique<Receiver>();
+  Receiver* receiver = owned.get();
+  {
+    std::lock_guard guard(mutex_);
+    receiver->id = ++plugs_;
+  }
+  receiver->serial = "zavn" + std::to_string(getpid()) + "r" + std::to_string(receiver->id);
+  receiver->gadget = fs::path(kGadgets) / receiver->serial;
+  const fs::path& g = receiver->gadget;
+  std::error_code error;
+  bool made =
+      fs::create_directory(g, error) && WriteFile(g / "idVendor", std::to_string(options.vendor)) &&
+      WriteFile(g / "idProduct", std::to_string(kReceiverProduct)) &&
+      WriteFile(g / "bcdDevice", "0x0100") && fs::create_directory(g / "strings/0x409", error) &&
+      (options.maker.empty() || WriteFile(g / "strings/0x409/manufacturer", options.maker)) &&
+      WriteFile(g / "strings/0x409/product", options.product) &&
+      WriteFile(g / "strings/0x409/serialnumber", receiver->serial) &&
+      fs::create_directory(g / "configs/c.1", error);
+  if (options.unusedInterfaces) {
+    for (const std::size_t length : kUnusedInputLengths) {
+      Function& function = receiver->unused.emplace_back();
+      function.name = "hid.u" + std::to_string(length);
+      function.descriptor = UnusedInterfaceDescriptor(length);
     }
-    receiver->data.name = "hid.data";
-    receiver->data.descriptor = DataInterfaceDescriptor();
-    std::vector<Function*> functions;
-    for (Function& function : receiver->unused) functions.push_back(&function);
-    functions.push_back(&receiver->data);
-    // Linked in this order: the interfaces are numbered so.
-    for (Function* function : functions) {
-      const fs::path folder = g / "functions" / function->name;
-      made = made && fs::create_directory(folder, error) && WriteFile(folder / "protocol", "0") &&
-             WriteFile(folder / "subclass", "0") &&
-             WriteFile(folder / "report_length", std::to_string(kEndpointBytes)) &&
-             WriteFile(folder / "report_desc",
-                       std::string(function->descriptor.begin(), function->descriptor.end()));
-      fs::create_symlink(folder, g / "configs/c.1" / function->name, error);
-      made = made && !error;
-    }
+  }
+  receiver->data.name = "hid.data";
+  receiver->data.descriptor = DataInterfaceDescriptor();
+  std::vector<Function*> functions;
+  for (Function& function : receiver->unused) functions.push_back(&function);
+  functions.push_back(&receiver->data);
+  // Linked in this order: the interfaces are numbered so.
+  for (Function* function : functions) {
+    const fs::path folder = g / "functions" / function->name;
+    made = made && fs::create_directory(folder, error) && WriteFile(folder / "protocol", "0") &&
+           WriteFile(folder / "subclass", "0") &&
+           WriteFile(folder / "report_length", std::to_string(kEndpointBytes)) &&
+           WriteFile(folder / "report_desc",
+                     std::string(function->descriptor.begin(), function->descriptor.end()));
+    fs::create_symlink(folder, g / "configs/c.1" / function->name, error);
+    made = made && !error;
+  }
+  receiver->product = options.product;
+  receiver->products.push_back(options.product);
+  receiver->model.Start((receiver->id - 1) % kPlayers);
+  receiver->update.Start(receiver->product.c_str());
+  receiver->nextSample = options.firstSample;
+  {
+    std::lock_guard guard(mutex_);
+    receivers_.push_back(std::move(owned));
     if (!made) Fail("making the gadget " + g.string() + " (at most four HID functions at once)");
-    receiver->product = options.product;
-    receiver->products.push_back(options.product);
-    receiver->model.Start((receiver->id - 1) % kPlayers);
-    receiver->update.Start(receiver->product.c_str());
-    receiver->nextSample = options.firstSample;
-    if (made && Bind(*receiver)) id = receiver->id;
-    receivers_.push_back(std::move(receiver));
-  });
-  return id;
+    if (!made || !TakeController(*receiver)) return 0;
+  }
+  const bool bound = WriteFile(receiver->gadget / "UDC", receiver->controller);
+  std::lock_guard guard(mutex_);
+  if (!bound) Fail("binding " + receiver->gadget.string() + " to " + receiver->controller);
+  if (!bound) receiver->controller.clear();
+  receiver->plugged = bound;
+  return bound ? receiver->id : 0;
 }
 
 void ReceiverModel::Unplug(int id, int lastRecords) {
+  bool plugged = false;
+  fs::path gadget;
   OnThread([&] {
     Receiver* receiver = Find(id);
     if (receiver == nullptr) return;
     for (int k = 0; k < lastRecords && receiver->data.fd >= 0; ++k) SendMotion(*receiver);
-    Remove(*receiver);
-    receiver->pending = {};
+    Leave(*receiver);
+    plugged = std::exchange(receiver->plugged, false);
+    gadget = std::exchange(receiver->gadget, {});
   });
+  const bool unbound = !plugged || WriteFile(gadget / "UDC", "\n");
+  TakeApart(gadget);
+  std::lock_guard guard(mutex_);
+  if (!unbound) Fail("unbinding " + gadget.string());
+  if (Receiver* receiver = Find(id)) receiver->controller.clear();
 }
 
 bool ReceiverModel::AwaitNodes(int id, std::chrono::milliseconds limit) {

@@ -12,12 +12,15 @@
 // serves four HID functions at once: one receiver with its three interfaces and one of data alone,
 // or four of data alone (ReceiverOptions::unusedInterfaces).
 //
-// One thread of the model's own does all gadget I/O; the calls below are thread-safe.
+// One thread of the model's own reads and writes the gadgets' /dev/hidgN; Plug and Unplug make,
+// bind, unbind and take apart a gadget on the caller's thread, so that the other receivers stream
+// on meanwhile, as separate devices would. The calls below are thread-safe.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -76,7 +79,8 @@ class ReceiverModel {
   void Stream(int id, int rateHz);
 
   ReceiverView View(int id);
-  // When each motion record was written to the gadget, by its sample counter (empty before any).
+  // When each motion record was written to the gadget, by its sample counter (empty before any);
+  // none for a record the device dropped before the host took it (its queue full, or no host).
   std::vector<Clock::time_point> SentTimes(int id);
   // The data interface's output reports from the from-th on.
   std::vector<Bytes> Outputs(int id, std::size_t from = 0);
@@ -93,11 +97,15 @@ class ReceiverModel {
   void Wake();
   void Fail(const std::string& what);
 
+  bool TakeController(Receiver& receiver);
   bool Bind(Receiver& receiver);
+  void Leave(Receiver& receiver);
   void Unbind(Receiver& receiver);
   void Remove(Receiver& receiver);
-  bool Send(Function& function, const std::uint8_t* report, std::size_t length);
-  void Flush(Function& function);
+  static void TakeApart(const std::filesystem::path& gadget);
+  bool Send(Receiver& receiver, const std::uint8_t* report, std::size_t length);
+  void Flush(Receiver& receiver);
+  void Pop(Receiver& receiver, bool sent);
   void ReadOutputs(Receiver& receiver);
   void Answer(Receiver& receiver, const std::uint8_t* report, std::size_t length);
   void StreamDue(Receiver& receiver, Clock::time_point now);
@@ -110,6 +118,7 @@ class ReceiverModel {
   std::condition_variable done_;
   std::vector<std::function<void()>> requests_;
   std::uint64_t requested_ = 0, completed_ = 0;
+  int plugs_ = 0;
   std::vector<std::unique_ptr<Receiver>> receivers_;
   std::string failure_;
   int wakeFd_ = -1;
