@@ -85,11 +85,14 @@ inline constexpr const char* kWakeFloor = "latency/bare_thread_wake";
 inline constexpr const char* kUpdate200 = "update/4_players_200_per_s";
 inline constexpr const char* kUpdate1000 = "update/4_players_1000_per_s";
 inline constexpr const char* kConnect = "connect/3_players_1000_per_s";
+inline constexpr const char* kCaptureOn = "capture/report_while_capturing";
+inline constexpr const char* kCaptureOff = "capture/report_not_capturing";
 }  // namespace name
 
 // Registration of each benchmark file's benchmarks, after the options are known.
 void RegisterDecodeBenchmarks();
 void RegisterStatusBenchmarks();
 void RegisterPollBenchmarks();
+void RegisterCaptureBenchmarks();
 
 }  // namespace zavn::bench

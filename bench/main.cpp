@@ -333,6 +333,22 @@ void ConnectRows(Table& table) {
              Number("%.1f ms", silence), Number("%.0f ms", kConnectSilenceLimitMs));
 }
 
+// What recording a report into a capture costs the poll thread (4 players × 1000 records/s
+// are 4000 a second).
+constexpr double kCaptureLimitNs = 2000;
+
+void CaptureRows(Table& table) {
+  const Figure* on = table.Find(name::kCaptureOn);
+  const Figure* off = table.Find(name::kCaptureOff);
+  if (on == nullptr || off == nullptr) {
+    table.Missing("a report recorded into a capture");
+    return;
+  }
+  table.Goal("a report recorded into a capture, poll thread's cost", on->ns, kCaptureLimitNs,
+             Time(on->ns), Time(kCaptureLimitNs));
+  table.Reference("… the same call with no capture under way", Time(off->ns));
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -353,6 +369,7 @@ int main(int argc, char** argv) {
   RegisterDecodeBenchmarks();
   RegisterStatusBenchmarks();
   RegisterPollBenchmarks();
+  RegisterCaptureBenchmarks();
 
   // The runs' details go to standard error, the table to standard output.
   Collector collector;
@@ -368,6 +385,7 @@ int main(int argc, char** argv) {
   PollRows(table);
   UpdateRows(table);
   ConnectRows(table);
+  CaptureRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),

@@ -130,6 +130,8 @@ namespace Zavn.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern void ZAVNConnectRx();
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNRoutineFunc();
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNSwitchHotplug(int on);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNStartCapture(string file);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNStopCapture();
         [DllImport(Library, CallingConvention = Cdecl)] public static extern void ZAVNDisconnectRx(int playerIndex);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNTerminate(int run);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNGetProductString(int playerIndex, IntPtr buffer);

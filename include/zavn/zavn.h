@@ -62,6 +62,22 @@ ZAVN_API int32_t ZAVN_CALL ZAVNRoutineFunc(void);
    Returns 1 while it follows them, 0 when off or when the system cannot report them. */
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchHotplug(int32_t on);
 
+/* Starts writing every input report read from a slot and every output report written to one,
+   with its time, to `file` as a pcapng capture that Wireshark and tshark show as USB traffic
+   (Linux usbmon packets: input reports as interrupt-IN completions, output reports as
+   interrupt-OUT submissions, slot 1..4 as device address 1..4). A capture under way ends
+   first. Recording costs the poll thread a copy of each report; a thread of the library's own
+   writes the file, flushed every few ms. Setting ZAVN_CAPTURE=FILE in the environment starts one
+   at the first ZAVNInit or ZAVNConnectRx. Returns 1 when the capture runs, 0 when the file
+   cannot be created. */
+ZAVN_API int32_t ZAVN_CALL ZAVNStartCapture(const char* file);
+
+/* Ends the capture under way once everything it recorded is in the file, and closes the file
+   (ZAVNTerminate does too; do either before unloading the library: its thread runs the
+   library's code). Returns how many reports the file lacks because the disk could not keep up
+   (0 normally; the file's statistics block says so too), or -1 when no capture was under way. */
+ZAVN_API int32_t ZAVN_CALL ZAVNStopCapture(void);
+
 /* Closes the slot of player 1..4; other values are ignored. */
 ZAVN_API void ZAVN_CALL ZAVNDisconnectRx(int32_t playerIndex);
 

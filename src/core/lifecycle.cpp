@@ -10,6 +10,7 @@
 #include "core/status_reset.h"
 #include "games/game_dispatch.h"
 #include "input/slot_report_mode.h"
+#include "transport/capture.h"
 #include "transport/hid_device.h"
 #include "transport/link_table.h"
 #include "zavn/zavn.h"
@@ -25,6 +26,7 @@ using namespace zavn::core;
 extern "C" {
 
 ZAVN_API void* ZAVN_CALL ZAVNInit(void) {
+  zavn::transport::StartCaptureFromEnvironment();
   zavn::platform::NotifyHandle handle = zavn::platform::RegisterHidNotifications();
   // A second registration replaces the first rather than leaking it.
   if (zavn::platform::NotifyHandle previous = Run().deviceNotifyHandle.exchange(handle)) {
@@ -49,6 +51,7 @@ ZAVN_API int32_t ZAVN_CALL ZAVNReset(void) {
 }
 
 ZAVN_API void ZAVN_CALL ZAVNConnectRx(void) {
+  zavn::transport::StartCaptureFromEnvironment();
   LifecycleCall call(LifecycleCall::kCycleGoesOn);
   ConnectSlots(false);
 }
@@ -95,6 +98,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNTerminate(int32_t run) {
   // With the thread stopped no dispatch calls the plug-in any more; its goodbye runs with no
   // lock held, as any call out of the library.
   zavn::games::ReleaseGamePlugin(Players().playerSlot);
+  // After the thread's last read, so that the file holds it.
+  zavn::transport::StopCapture();
   return threadRan ? 1 : 0;
 }
 

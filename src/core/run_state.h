@@ -14,6 +14,11 @@
 //   6. a slot's lock  (transport)  a slot's fields, briefly: never across a call into a backend
 //   7. the HID backends' own locks (platform)
 //   8. the hotplug's note lock (core)  a leaf: the backends report arrivals under their own locks
+//   9. the capture's switch lock (transport)  ZAVNStartCapture, ZAVNStopCapture, ZAVNTerminate
+//      (after the others are let go of), while they open or close the file and start or wait
+//      for the capture's writer thread, which never takes it
+//  10. the capture's ring lock (transport)  a leaf: a report copied in or a batch copied out,
+//      never across file I/O
 // No lock is held across a call out of the library (raw-data callback, plug-in, a plug-in's
 // loading and unloading): the decoder lets go of the status lock and the poll thread of the poll
 // lock around them, and ZAVNTerminate releases the plug-in after leaving the lifecycle lock. So

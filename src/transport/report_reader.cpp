@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/system.h"
+#include "transport/capture.h"
 #include "transport/hid_device.h"
 
 namespace zavn::transport {
@@ -20,6 +21,15 @@ TimeoutRun g_timeouts[kSlotCount];
 // Reports were read between the last cycle and the next; written on the poll thread only.
 std::atomic<bool> g_readBetweenCycles[kSlotCount];
 
+// One read of the slot, its reports captured when a capture is under way.
+ZAVNLinkState ReadReports(InputBuffer& buffer, int slot, std::uint32_t& bytes) {
+  const ZAVNLinkState result = Slot(slot).ReadReports(buffer, bytes);
+  if (result == LINK_OK && Capturing()) {
+    CaptureInput(slot, buffer.data(), bytes, Slot(slot).ReportLengths().inputReportLength);
+  }
+  return result;
+}
+
 }  // namespace
 
 InputBuffer& InputBufferOf(int slot) {
@@ -28,7 +38,7 @@ InputBuffer& InputBufferOf(int slot) {
 
 ZAVNLinkState ReadSlot(InputBuffer& buffer, int slot, std::uint32_t* bytes) {
   std::uint32_t delivered = 0;
-  ZAVNLinkState result = Slot(slot).ReadReports(buffer, delivered);
+  ZAVNLinkState result = ReadReports(buffer, slot, delivered);
   if (bytes != nullptr) *bytes = delivered;
   if (g_readBetweenCycles[slot].exchange(false) && result == LINK_TIMEOUT) result = LINK_OK;
   TimeoutRun& run = g_timeouts[slot];
@@ -57,7 +67,7 @@ bool ReadWasFull(int slot, std::uint32_t bytes) {
 
 ZAVNLinkState ReadSlotAgain(InputBuffer& buffer, int slot, std::uint32_t& bytes) {
   bytes = 0;
-  return Slot(slot).ReadReports(buffer, bytes);
+  return ReadReports(buffer, slot, bytes);
 }
 
 ZAVNLinkState ReadSlotBetweenCycles(InputBuffer& buffer, int slot, std::uint32_t& bytes) {

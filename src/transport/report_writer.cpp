@@ -1,5 +1,6 @@
 #include "transport/report_writer.h"
 
+#include "transport/capture.h"
 #include "transport/hid_device.h"
 
 namespace zavn::transport {
@@ -7,7 +8,9 @@ namespace zavn::transport {
 platform::WriteOutcome WriteOutputReport(std::int32_t playerIndex, const std::uint8_t* report,
                                          std::uint32_t length) {
   if (playerIndex < 1 || playerIndex > kSlotCount) return {};
-  return Slot(playerIndex - 1).WriteOutputReport(report, length);
+  const platform::WriteOutcome outcome = Slot(playerIndex - 1).WriteOutputReport(report, length);
+  if (outcome.written) CaptureOutput(playerIndex - 1, report, length);
+  return outcome;
 }
 
 }  // namespace zavn::transport

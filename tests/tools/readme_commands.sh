@@ -84,6 +84,13 @@ grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
   readme 'cc examples/minimal_host/minimal_host.c $(pkg-config --cflags --libs zavn) \' \
     '  -Wl,-rpath,$(pkg-config --variable=libdir zavn) -o minimal_host'
   readme './minimal_host'
+  # A capture by the installed monitor (of the virtual receiver here), which tshark reads.
+  export PATH="$prefix/bin:$PATH"
+  readme 'zavn-monitor --capture session.pcapng --seconds 10   # or ZAVN_CAPTURE=session.pcapng in a host' \
+    >/dev/null
+  readme 'tshark -r session.pcapng -T fields -e frame.time_relative -e usb.device_address -e usb.capdata' \
+    >tshark.out 2>/dev/null
+  [ "$(grep -c "$(printf '\t[1-4]\t02')" tshark.out)" -gt 100 ] || fail "tshark shows no captured report"
 )
 
 # From Python: the venv, the package, the example and a recording (in a scratch folder).

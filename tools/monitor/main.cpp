@@ -72,8 +72,15 @@ int main(int argc, char** argv) {
     return Fail("cannot write the plot to " + options.plotFile + ": " + error, 1);
   }
 
+  // From before the first connect, so that the capture holds the whole session.
+  if (!options.captureFile.empty() && ZAVNStartCapture(options.captureFile.c_str()) != 1) {
+    return Fail("cannot capture into " + options.captureFile, 1);
+  }
   ReceiverLink link;
-  if (!link.Open(options, error)) return Fail(error, 1);
+  if (!link.Open(options, error)) {
+    ZAVNStopCapture();
+    return Fail(error, 1);
+  }
   if (!link.Notice().empty()) std::fprintf(stderr, "zavn-monitor: %s\n", link.Notice().c_str());
   std::fprintf(stderr, "zavn-monitor: using %s\n", link.Description().c_str());
   std::atomic<bool> interrupted{false};

@@ -35,6 +35,8 @@ const char* const kUsage =
     "  --plot FILE    at exit, write an SVG plot to FILE: each player's motion channels,\n"
     "                 button presses and extension over time; with --update, the progress\n"
     "                 and phases of the update (also when it fails)\n"
+    "  --capture FILE write every report read from and written to the receiver to FILE, a\n"
+    "                 pcapng capture that Wireshark and tshark read as USB traffic\n"
     "  --seconds N    stop by itself after N seconds\n"
     "  --version      show the version\n"
     "  --help         show this text\n";
@@ -69,12 +71,12 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
       options.seconds = number;
       ++i;
-    } else if (std::strcmp(arg, "--plot") == 0) {
+    } else if (std::strcmp(arg, "--plot") == 0 || std::strcmp(arg, "--capture") == 0) {
       if (value == nullptr || *value == '\0') {
-        error = "--plot needs a file name";
+        error = std::string(arg) + " needs a file name";
         return false;
       }
-      options.plotFile = value;
+      (std::strcmp(arg, "--plot") == 0 ? options.plotFile : options.captureFile) = value;
       ++i;
     } else {
       error = std::string("unknown option ") + arg;

@@ -11,7 +11,8 @@ struct Options {
   bool json = false;  // also chosen when standard output is not a terminal
   bool update = false;
   std::string plotFile;
-  double seconds = 0;  // 0: until Ctrl-C (or the update's end)
+  std::string captureFile;  // a pcapng capture of the receiver's reports, when set
+  double seconds = 0;       // 0: until Ctrl-C (or the update's end)
   bool help = false;
   bool version = false;
 };

@@ -1,5 +1,7 @@
 #include "receiver_link.h"
 
+#include <cstdio>
+
 #include "receiver_nodes.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
@@ -78,6 +80,12 @@ void ReceiverLink::Keep(int player) {
 void ReceiverLink::Close() {
   ZAVNSwitchHotplug(0);  // first: nothing is connected again behind the disconnects
   for (int player = 1; player <= kPlayers; ++player) ZAVNDisconnectRx(player);
+  // The capture, if any, ends with the links; reports a slow disk made it drop are said.
+  const int dropped = ZAVNStopCapture();
+  if (dropped > 0) {
+    std::fprintf(stderr, "zavn-monitor: the capture lacks %d reports: the disk did not keep up\n",
+                 dropped);
+  }
   ZAVNTerminate(0);
   if (virtual_) ZAVNVirtualClear();
 }

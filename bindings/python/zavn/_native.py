@@ -100,6 +100,8 @@ PROTOTYPES = {
     "ZAVNConnectRx": (None, []),
     "ZAVNRoutineFunc": (c_int32, []),
     "ZAVNSwitchHotplug": (c_int32, [c_int32]),
+    "ZAVNStartCapture": (c_int32, [c_char_p]),
+    "ZAVNStopCapture": (c_int32, []),
     "ZAVNDisconnectRx": (None, [c_int32]),
     "ZAVNTerminate": (c_int32, [c_int32]),
     "ZAVNGetProductString": (c_int32, [c_int32, c_void_p]),

@@ -1,0 +1,227 @@
+#include "transport/capture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/system.h"
+#include "transport/capture_format.h"
+#include "zavn/zavn.h"
+
+namespace zavn::transport {
+namespace {
+
+using platform::LockGuard;
+
+// Reports longer than this keep their first bytes only; the receiver's are at most 64.
+constexpr std::uint32_t kCapturedBytes = 256;
+// About a second of four receivers at 1000 reports a second each.
+constexpr std::size_t kRingRecords = 4096;
+constexpr std::uint32_t kWriteEveryMs = 10;
+constexpr const char* kApplication = "ZAVN_Main";
+
+struct Record {
+  std::uint64_t timeUs;
+  std::uint16_t length;
+  std::uint8_t slot;
+  std::uint8_t output;
+  std::uint8_t data[kCapturedBytes];
+};
+
+std::uint64_t NowUs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+}
+
+class Recorder {
+ public:
+  bool Start(const char* path) {
+    LockGuard guard(switchLock_);
+    StopLocked();
+    if (path == nullptr || path[0] == '\0') return false;
+    file_ = std::fopen(path, "wb");
+    if (file_ == nullptr) return false;
+    const capture::Bytes header = capture::SectionHeader(kApplication);
+    const capture::Bytes interface =
+        capture::InterfaceDescription("zavn", "ZAVN receiver: slots 1-4 as device addresses 1-4");
+    bool written = std::fwrite(header.data(), 1, header.size(), file_) == header.size() &&
+                   std::fwrite(interface.data(), 1, interface.size(), file_) == interface.size() &&
+                   std::fflush(file_) == 0;
+    if (written) {
+      ring_.assign(kRingRecords, Record{});
+      batch_.resize(kRingRecords);
+      nextId_ = 0;
+      droppedWritten_ = 0;
+      {
+        LockGuard ring(ringLock_);
+        head_ = count_ = 0;
+        dropped_ = 0;
+        stop_ = false;
+      }
+      thread_ = platform::OsSystem().StartThread(Thread, this);
+      written = thread_ != nullptr;
+    }
+    if (!written) {
+      std::fclose(file_);
+      file_ = nullptr;
+      return false;
+    }
+    active_.store(true, std::memory_order_release);
+    return true;
+  }
+
+  std::int64_t Stop() {
+    LockGuard guard(switchLock_);
+    return StopLocked();
+  }
+
+  void Add(int slot, bool output, const std::uint8_t* data, std::uint32_t length,
+           std::uint64_t timeUs) {
+    LockGuard ring(ringLock_);
+    // Acquire: the ring that Start sized before raising the flag.
+    if (!active_.load(std::memory_order_acquire)) return;
+    if (count_ == ring_.size()) {
+      ++dropped_;
+      return;
+    }
+    Record& record = ring_[(head_ + count_) % ring_.size()];
+    record.timeUs = timeUs;
+    record.length = static_cast<std::uint16_t>(std::min(length, kCapturedBytes));
+    record.slot = static_cast<std::uint8_t>(slot);
+    record.output = output ? 1 : 0;
+    std::memcpy(record.data, data, record.length);
+    ++count_;
+  }
+
+  bool Active() const { return active_.load(std::memory_order_relaxed); }
+
+ private:
+  // Under switchLock_.
+  std::int64_t StopLocked() {
+    if (thread_ == nullptr) return -1;
+    {
+      LockGuard ring(ringLock_);
+      active_.store(false, std::memory_order_relaxed);
+      stop_ = true;
+    }
+    wake_.Raise();
+    platform::OsSystem().JoinThread(thread_);
+    thread_ = nullptr;
+    const capture::Bytes statistics = capture::DropStatistics(NowUs(), dropped_);
+    std::fwrite(statistics.data(), 1, statistics.size(), file_);
+    std::fclose(file_);
+    file_ = nullptr;
+    ring_ = {};
+    batch_ = {};
+    return static_cast<std::int64_t>(dropped_);
+  }
+
+  static std::uint32_t Thread(void* self) {
+    static_cast<Recorder*>(self)->Write();
+    return 0;
+  }
+
+  // Writes the ring out until the capture stops, then once more.
+  void Write() {
+    capture::Bytes out;
+    for (bool last = false; !last;) {
+      wake_.Wait(kWriteEveryMs);
+      std::size_t taken = 0;
+      std::uint64_t dropped = 0;
+      {
+        LockGuard ring(ringLock_);
+        last = stop_;
+        for (; taken < count_; ++taken) batch_[taken] = ring_[(head_ + taken) % ring_.size()];
+        head_ = (head_ + taken) % ring_.size();
+        count_ = 0;
+        dropped = dropped_;
+      }
+      out.clear();
+      for (std::size_t k = 0; k < taken; ++k) {
+        const Record& record = batch_[k];
+        capture::AppendPacket(out, {nextId_++, record.timeUs, record.slot, record.output != 0,
+                                    record.data, record.length});
+      }
+      // Reports dropped since the last batch are counted in the file before the next ones.
+      if (dropped != droppedWritten_) {
+        const capture::Bytes statistics = capture::DropStatistics(NowUs(), dropped);
+        out.insert(out.end(), statistics.begin(), statistics.end());
+        droppedWritten_ = dropped;
+      }
+      if (!out.empty()) {
+        std::fwrite(out.data(), 1, out.size(), file_);
+        std::fflush(file_);
+      }
+    }
+  }
+
+  platform::Lock switchLock_;
+  platform::Lock ringLock_;
+  platform::Signal wake_;
+  std::atomic<bool> active_{false};
+  platform::ThreadHandle thread_ = nullptr;  // under switchLock_
+  std::FILE* file_ = nullptr;                // the writer thread's while it runs
+  std::vector<Record> ring_;                 // sized under switchLock_, filled under ringLock_
+  std::vector<Record> batch_;                // the writer thread's
+  std::size_t head_ = 0, count_ = 0;         // under ringLock_
+  std::uint64_t dropped_ = 0;                // under ringLock_
+  bool stop_ = false;                        // under ringLock_
+  std::uint64_t nextId_ = 0;                 // the writer thread's
+  std::uint64_t droppedWritten_ = 0;         // the writer thread's
+};
+
+Recorder g_recorder;
+
+}  // namespace
+
+bool StartCapture(const char* path) {
+  return g_recorder.Start(path);
+}
+
+std::int64_t StopCapture() {
+  return g_recorder.Stop();
+}
+
+void StartCaptureFromEnvironment() {
+  static std::atomic<bool> done{false};
+  if (done.exchange(true)) return;
+  const char* path = std::getenv("ZAVN_CAPTURE");
+  if (path != nullptr && path[0] != '\0' && !StartCapture(path)) {
+    std::fprintf(stderr, "ZAVN_Main: cannot capture into %s\n", path);
+  }
+}
+
+bool Capturing() {
+  return g_recorder.Active();
+}
+
+void CaptureInput(int slot, const std::uint8_t* reports, std::uint32_t bytes,
+                  std::uint32_t reportLength) {
+  if (!g_recorder.Active() || reports == nullptr || bytes == 0) return;
+  const std::uint64_t now = NowUs();
+  const std::uint32_t step = reportLength != 0 ? reportLength : bytes;
+  for (std::uint32_t at = 0; at < bytes; at += step) {
+    g_recorder.Add(slot, false, reports + at, std::min(step, bytes - at), now);
+  }
+}
+
+void CaptureOutput(int slot, const std::uint8_t* report, std::uint32_t length) {
+  if (!g_recorder.Active() || report == nullptr || length == 0) return;
+  g_recorder.Add(slot, true, report, length, NowUs());
+}
+
+}  // namespace zavn::transport
+
+extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNStartCapture(const char* file) {
+  return zavn::transport::StartCapture(file) ? 1 : 0;
+}
+
+extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNStopCapture(void) {
+  const std::int64_t dropped = zavn::transport::StopCapture();
+  return static_cast<int32_t>(std::min<std::int64_t>(dropped, INT32_MAX));
+}

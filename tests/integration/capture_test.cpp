@@ -1,0 +1,181 @@
+// A capture of a session holds every report read and written, in order, as the library handled
+// them and as tshark reads them back.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "input/status_records.h"
+#include "support/library_fixture.h"
+#include "transport/capture_format.h"
+
+namespace zavn::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace format = transport::capture;
+
+std::uint32_t Le32(const std::uint8_t* b) {
+  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
+// A report's sample number, where the virtual transmitters put it (report bytes 16..19).
+std::uint32_t SampleOf(const std::uint8_t* report) {
+  return static_cast<std::uint32_t>(report[16]) << 24 | report[17] << 16 | report[18] << 8 |
+         report[19];
+}
+
+struct Captured {
+  int device = 0;  // slot + 1
+  bool output = false;
+  Bytes data;
+};
+
+// The reports of a capture, after checking its blocks' framing.
+std::vector<Captured> ReadCapture(const std::string& path, std::uint16_t& linkType) {
+  std::ifstream in(path, std::ios::binary);
+  const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<Captured> packets;
+  for (std::size_t at = 0; at + 12 <= file.size();) {
+    const std::uint32_t type = Le32(&file[at]);
+    const std::uint32_t length = Le32(&file[at + 4]);
+    EXPECT_TRUE(length >= 12 && length % 4 == 0 && at + length <= file.size()) << at;
+    if (length < 12 || at + length > file.size()) break;
+    EXPECT_EQ(Le32(&file[at + length - 4]), length);
+    const std::uint8_t* body = &file[at + 8];
+    if (type == format::kInterfaceBlock) linkType = static_cast<std::uint16_t>(Le32(body));
+    if (type == format::kEnhancedPacketBlock) {
+      const std::uint32_t captured = Le32(body + 12);
+      const std::uint8_t* usbmon = body + 20;
+      packets.push_back({usbmon[11], usbmon[10] == format::kOutEndpoint,
+                         Bytes(usbmon + format::kUsbmonHeaderLength, usbmon + captured)});
+    }
+    at += length;
+  }
+  return packets;
+}
+
+std::string Hex(const Bytes& bytes) {
+  std::string text;
+  char digits[3];
+  for (const std::uint8_t b : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", b);
+    text += digits;
+  }
+  return text;
+}
+
+// What tshark shows of each packet's report bytes, colons removed; empty when there is no tshark.
+std::vector<std::string> TsharkReports(const std::string& path) {
+  std::vector<std::string> reports;
+  const std::string command = "tshark -r '" + path + "' -T fields -e usb.capdata 2>/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return reports;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text;
+    for (const char* c = line; *c != '\0' && *c != '\n'; ++c) {
+      if (*c != ':') text += *c;
+    }
+    reports.push_back(text);
+  }
+  pclose(pipe);
+  return reports;
+}
+
+// Every sample each player's callback had, on the poll thread (read once it has ended), and
+// how many so far.
+std::vector<std::uint32_t> g_samples[4];
+std::atomic<std::size_t> g_counts[4];
+void ZAVN_CALL OnRecord(std::int32_t, PlayerStatus* status) {
+  for (int p = 0; p < 4; ++p) {
+    if (status != &input::LibraryStatus(p + 1)) continue;
+    g_samples[p].push_back(SampleOf(status->RawRecord));
+    ++g_counts[p];
+  }
+}
+
+class CaptureTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    platform::InstallSystem(nullptr);  // the library's own clock and threads
+    for (int p = 0; p < 4; ++p) {
+      g_samples[p].clear();
+      g_counts[p] = 0;
+    }
+    ZAVNInitGetRawDataCallBack(OnRecord);
+  }
+  void TearDown() override {
+    ZAVNInitGetRawDataCallBack(nullptr);
+    std::filesystem::remove(path_);
+    LibraryTest::TearDown();
+  }
+  const std::string path_ = (std::filesystem::temp_directory_path() /
+                             ("zavn-capture-" + std::to_string(::getpid()) + ".pcapng"))
+                                .string();
+};
+
+// Four transmitters at 1000 records a second and a command: each player's callback has a run of
+// its slot's captured samples, none missing, the command is there as written, and tshark shows
+// the same report bytes in the same order.
+TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
+  ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
+  ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
+  Connect();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto enough = [] {
+    for (const auto& count : g_counts) {
+      if (count < 500) return false;
+    }
+    return true;
+  };
+  while (!enough() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  ZAVNSetMotorAction(1, motor);
+  ZAVNTerminate(0);  // the poll thread's last read, then the capture's end
+  EXPECT_EQ(ZAVNStopCapture(), -1);
+
+  std::uint16_t linkType = 0;
+  const std::vector<Captured> packets = ReadCapture(path_, linkType);
+  EXPECT_EQ(linkType, format::kLinkTypeUsbLinuxMmapped);
+  std::vector<std::uint32_t> captured[4];
+  bool motorSeen = false;
+  for (const Captured& packet : packets) {
+    ASSERT_TRUE(packet.device >= 1 && packet.device <= 4);
+    if (!packet.output && packet.data.size() > 19 && packet.data[3] == 'A' && packet.data[1] != '2')
+      captured[packet.device - 1].push_back(SampleOf(packet.data.data()));
+    motorSeen |= packet.output && packet.device == 1 && packet.data.size() >= 9 &&
+                 std::memcmp(&packet.data[packet.data.size() - 8], motor, 8) == 0;
+  }
+  EXPECT_TRUE(motorSeen);
+  for (int p = 0; p < 4; ++p) {
+    const std::vector<std::uint32_t>& had = g_samples[p];
+    ASSERT_GE(had.size(), 500u) << "player " << p + 1;
+    const auto first = std::find(captured[p].begin(), captured[p].end(), had.front());
+    ASSERT_NE(first, captured[p].end()) << "player " << p + 1;
+    EXPECT_TRUE(std::equal(had.begin(), had.end(), first, captured[p].end()))
+        << "player " << p + 1 << ": the callback's samples are not the captured ones";
+  }
+
+  const std::vector<std::string> shown = TsharkReports(path_);
+  if (shown.empty()) GTEST_SKIP() << "no tshark here (apt-get install tshark)";
+  ASSERT_EQ(shown.size(), packets.size());
+  for (std::size_t k = 0; k < packets.size(); ++k) {
+    ASSERT_EQ(shown[k], Hex(packets[k].data)) << "packet " << k + 1;
+  }
+}
+
+}  // namespace
+}  // namespace zavn::testing
