@@ -126,8 +126,8 @@ class CaptureTest : public LibraryTest {
 };
 
 // Four transmitters at 1000 records a second and a command: each player's callback has a run of
-// its slot's captured samples, none missing, the command is there as written, and tshark shows
-// the same report bytes in the same order.
+// its slot's captured samples, none missing, the capture dropped nothing, the command is there
+// as written, and tshark shows the same report bytes in the same order.
 TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
@@ -144,8 +144,11 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   }
   const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   ZAVNSetMotorAction(1, motor);
-  ZAVNTerminate(0);  // the poll thread's last read, then the capture's end
+  // The slots close first, so that every report the callbacks had was read before the end.
+  for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
+  ASSERT_EQ(ZAVNStopCapture(), 0) << "the capture dropped reports";
   EXPECT_EQ(ZAVNStopCapture(), -1);
+  ZAVNTerminate(0);
 
   std::uint16_t linkType = 0;
   const std::vector<Captured> packets = ReadCapture(path_, linkType);
@@ -164,8 +167,9 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
     const std::vector<std::uint32_t>& had = g_samples[p];
     ASSERT_GE(had.size(), 500u) << "player " << p + 1;
     const auto first = std::find(captured[p].begin(), captured[p].end(), had.front());
-    ASSERT_NE(first, captured[p].end()) << "player " << p + 1;
-    EXPECT_TRUE(std::equal(had.begin(), had.end(), first, captured[p].end()))
+    // A read's records after the callback's last may not have been decoded when the slot closed.
+    ASSERT_GE(captured[p].end() - first, std::ssize(had)) << "player " << p + 1;
+    EXPECT_TRUE(std::equal(had.begin(), had.end(), first))
         << "player " << p + 1 << ": the callback's samples are not the captured ones";
   }
 
