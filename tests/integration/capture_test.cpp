@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/run_state.h"
 #include "input/status_records.h"
 #include "support/library_fixture.h"
 #include "transport/capture_format.h"
@@ -144,8 +145,14 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   }
   const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   ZAVNSetMotorAction(1, motor);
-  // The slots close first, so that every report the callbacks had was read before the end.
+  // The slots close and the poll thread ends by itself before the capture does, so that no
+  // read of it is under way at the end (a read that meets the end goes uncaptured).
   for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
+  const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (core::Run().pollThreadId != 0 && std::chrono::steady_clock::now() < ended) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(core::Run().pollThreadId, 0u) << "the poll thread did not end";
   ASSERT_EQ(ZAVNStopCapture(), 0) << "the capture dropped reports";
   EXPECT_EQ(ZAVNStopCapture(), -1);
   ZAVNTerminate(0);
