@@ -349,6 +349,23 @@ void CaptureRows(Table& table) {
   table.Reference("… the same call with no capture under way", Time(off->ns));
 }
 
+// A capture replayed at its captured timing: each report's arrival against its captured time.
+constexpr double kReplayStrayLimitMs = 1;
+
+void ReplayRows(Table& table) {
+  const std::string label = "replay at the captured timing, 4 players × 1000/s: stray";
+  if (!table.Has(name::kReplay, "p99_ms")) {
+    table.Missing(label);
+    return;
+  }
+  const double p99 = table.Counter(name::kReplay, "p99_ms");
+  table.Goal(label + ", p99", p99, kReplayStrayLimitMs, Number("%.3f ms", p99),
+             Number("%.0f ms", kReplayStrayLimitMs));
+  table.Reference(label + ", p50 / max",
+                  Number("%.3f ms", table.Counter(name::kReplay, "p50_ms")) +
+                      Number(" / %.2f ms", table.Counter(name::kReplay, "max_ms")));
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -386,6 +403,7 @@ int main(int argc, char** argv) {
   UpdateRows(table);
   ConnectRows(table);
   CaptureRows(table);
+  ReplayRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),

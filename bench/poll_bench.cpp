@@ -11,11 +11,16 @@
 #include <vector>
 
 #include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 #include "bench_support.h"
 #include "core/poll_thread.h"
 #include "core/run_state.h"
 #include "input/status_records.h"
+#include "platform/capture/capture_format.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_firmware.h"
@@ -526,6 +531,77 @@ void BM_Connect(benchmark::State& state) {
   state.counters["lost"] = lost;
 }
 
+// A capture played back at its captured timing: four players' numbered reports, 1000 a second
+// each with random gaps, written as the library writes captures. Each report's arrival at the
+// callback is set against its captured time from the start of the replay, which is taken as the
+// earliest arrival less its captured time: how far the replay strays from the captured timing.
+constexpr double kReplayRateHz = 1000;
+constexpr std::uint64_t kCaptureEpochUs = 1'765'000'000'000'000;
+constexpr double kMinReplayShare = 0.99;
+
+bool WriteNumberedCapture(const std::string& path, std::uint32_t reports,
+                          std::vector<std::uint64_t>& timesUs) {
+  namespace format = platform::capture;
+  format::Bytes file = format::SectionHeader("zavn_bench");
+  const format::Bytes interface = format::InterfaceDescription("zavn", "replay benchmark");
+  file.insert(file.end(), interface.begin(), interface.end());
+  const double meanGapUs = 1e6 / (kSlots * kReplayRateHz);
+  std::mt19937 random(kSeed);
+  std::uniform_real_distribution<double> gap(0.2 * meanGapUs, 1.8 * meanGapUs);
+  double at = 0;
+  for (std::uint32_t k = 0; k < reports; ++k) {
+    std::uint8_t report[kReportLength];
+    NumberedReport(k, report);
+    timesUs.push_back(static_cast<std::uint64_t>(at));
+    format::AppendPacket(file, {k, kCaptureEpochUs + timesUs.back(), static_cast<int>(k % kSlots),
+                                false, report, kReportLength});
+    at += gap(random);
+  }
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  const bool written =
+      out != nullptr && std::fwrite(file.data(), 1, file.size(), out) == file.size();
+  return (out == nullptr || std::fclose(out) == 0) && written;
+}
+
+void BM_ReplayTiming(benchmark::State& state) {
+  const auto reports = static_cast<std::uint32_t>(RunOptions().latencyReports);
+  const std::string path = "/tmp/zavn-bench-replay-" + std::to_string(getpid()) + ".pcapng";
+  std::vector<std::uint64_t> timesUs;
+  if (!WriteNumberedCapture(path, reports, timesUs)) return Fail(state, "no capture written");
+  g_arrivals = std::make_unique<std::atomic<std::int64_t>[]>(reports);
+  g_expected = reports;
+  PollingLibrary library;
+  ZAVNInitGetRawDataCallBack(NoteArrival);
+  char error[256] = {};
+  clockid_t clock{};
+  if (ZAVNVirtualPlugReplay(path.c_str(), ZAVN_REPLAY_CAPTURED_TIMING, 0, error, sizeof error) ==
+          0 ||
+      !library.Start(kSlots, clock)) {
+    std::remove(path.c_str());
+    return Fail(state, "the replay did not connect");
+  }
+  for (auto _ : state) SleepSeconds(static_cast<double>(timesUs.back()) * 1e-6 + kDrainSeconds);
+  std::remove(path.c_str());
+  ZAVNInitGetRawDataCallBack(nullptr);
+  g_expected = 0;
+  std::vector<double> strays;
+  double start = 0;
+  for (std::uint32_t k = 0; k < reports; ++k) {
+    const std::int64_t arrived = g_arrivals[k].load();
+    if (arrived == 0) continue;
+    const double late =
+        static_cast<double>(arrived) * 1e-6 - static_cast<double>(timesUs[k]) * 1e-3;
+    start = strays.empty() ? late : std::min(start, late);
+    strays.push_back(late);
+  }
+  if (static_cast<double>(strays.size()) < kMinReplayShare * reports && !RunOptions().smoke) {
+    return Fail(state, "replayed reports never reached the callback");
+  }
+  if (strays.empty()) return Fail(state, "no replayed report reached the callback");
+  for (double& late : strays) late -= start;
+  SetLatencyCounters(state, strays);
+}
+
 }  // namespace
 
 void RegisterPollBenchmarks() {
@@ -539,7 +615,8 @@ void RegisterPollBenchmarks() {
                           benchmark::RegisterBenchmark(name::kWakeFloor, BM_WakeFloor),
                           benchmark::RegisterBenchmark(name::kUpdate200, BM_Update, 200),
                           benchmark::RegisterBenchmark(name::kUpdate1000, BM_Update, 1000),
-                          benchmark::RegisterBenchmark(name::kConnect, BM_Connect)}) {
+                          benchmark::RegisterBenchmark(name::kConnect, BM_Connect),
+                          benchmark::RegisterBenchmark(name::kReplay, BM_ReplayTiming)}) {
     benchmark->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
   }
 }

@@ -7,6 +7,7 @@
 // libZAVN_Main.so.
 using System;
 using System.Runtime.InteropServices;
+using System.Text;
 
 namespace Zavn.Native
 {
@@ -123,6 +124,7 @@ namespace Zavn.Native
             VirtualFaultCapabilities = 4, VirtualFaultRead = 8, VirtualFaultWrite = 16,
             VirtualFaultProduct = 32;
         public const int VirtualMaxReportLength = 1024;
+        public const int ReplayAsRead = 0, ReplayCapturedTiming = 100, ReplayMaxSpeed = 100000;
 
         // zavn.h
         [DllImport(Library, CallingConvention = Cdecl)] public static extern IntPtr ZAVNInit();
@@ -187,6 +189,9 @@ namespace Zavn.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern void ZAVNVirtualClear();
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualPlug(int vendorId, int productId, int inputReportLength, int outputReportLength, byte* product);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualPlugReceiver(int transmitters, int rateHz);
+        /// <summary>Plays a capture back (speedPercent 100: its captured timing; 0: as fast as
+        /// read); 0 with the reason in error (a StringBuilder of errorCapacity) when it cannot.</summary>
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualPlugReplay(string file, int speedPercent, int loop, StringBuilder error, int errorCapacity);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualUnplug(int id);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualReplug(int id);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualQueueInput(int id, byte* report, int length);

@@ -74,8 +74,11 @@ ZAVN_API int32_t ZAVN_CALL ZAVNStartCapture(const char* file);
 
 /* Ends the capture under way once everything it recorded is in the file, and closes the file
    (ZAVNTerminate does too; do either before unloading the library: its thread runs the
-   library's code). Returns how many reports the file lacks because the disk could not keep up
-   (0 normally; the file's statistics block says so too), or -1 when no capture was under way. */
+   library's code). A read or write still under way when it is called is not recorded, though
+   its reports still reach the host and the receiver. The file plays back through the virtual
+   receiver (ZAVNVirtualPlugReplay in zavn_virtual.h). Returns how many reports the file lacks
+   because the disk could not keep up (0 normally; the file's statistics block says so too), or -1
+   when no capture was under way. */
 ZAVN_API int32_t ZAVN_CALL ZAVNStopCapture(void);
 
 /* Closes the slot of player 1..4; other values are ignored. */

@@ -2,7 +2,9 @@
  * The virtual receiver: a software model of the receiver dongle's HID interfaces, shipped in
  * the library so that hosts and tests run without the hardware. Selected at load when the
  * environment variable ZAVN_VIRTUAL_RX is set to a non-empty value other than "0", or with
- * ZAVNVirtualSelect. Every function here is thread-safe.
+ * ZAVNVirtualSelect. A value other than "0" and "1" names a capture file that the virtual receiver
+ * then plays back (ZAVNVirtualPlugReplay at the captured timing, once); a file it cannot play is
+ * said on standard error. Every function here is thread-safe.
  */
 #ifndef ZAVN_VIRTUAL_H
 #define ZAVN_VIRTUAL_H
@@ -53,6 +55,31 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlug(int32_t vendorId, int32_t productId,
    data interface (the others follow in order), or 0 when there is no room or an argument is out of
    range. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz);
+
+/* Speeds of ZAVNVirtualPlugReplay, in percent of the captured timing: 100 plays each report at
+   the time it was captured (relative to the first), 200 twice as fast, 50 at half speed;
+   ZAVN_REPLAY_AS_READ hands the library a full queue of reports at every read. */
+#define ZAVN_REPLAY_AS_READ 0
+#define ZAVN_REPLAY_CAPTURED_TIMING 100
+#define ZAVN_REPLAY_MAX_SPEED 100000
+
+/* Plugs a receiver that plays a capture back: the two interfaces that carry no data, then one
+   data interface (0xFFFF/0x0008, product "NOLTADongle", the captured input report length) per
+   receiver data interface found in the file, at most 4, in the order of their device addresses.
+   Each plays the input reports captured from it, from the library's first read of any of them
+   on, at speedPercent (see above), once or, with loop 1, over and over. The interfaces queue and
+   drop reports as the others do, keep the output reports the library writes (they are not
+   answered: a capture holds its receiver's answers) and can be unplugged and replugged.
+   The file is a pcap or pcapng capture of USB traffic: the library's own (ZAVNStartCapture), or
+   one made with Wireshark or tshark of usbmon on Linux (link types 220 and 189) or of USBPcap on
+   Windows (249). A receiver's data interfaces are told by the capture's device and configuration
+   descriptors where it holds them, else by their reports' length and record letters. A file
+   that ends inside its last block, as a capture cut short, plays what comes before.
+   Returns the id of the first data interface (the others follow in order), or 0 when the file
+   cannot be played or there is no room; then, when errorCapacity > 0, error receives a message
+   naming the file and why (at most errorCapacity bytes with its NUL). */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReplay(const char* file, int32_t speedPercent,
+                                                 int32_t loop, char* error, int32_t errorCapacity);
 
 /* Removes the interface from the enumeration; reads and writes on handles already open to it
    fail. Returns 1, or 0 for an unknown id. */

@@ -31,6 +31,9 @@ class System {
 
   // Milliseconds since some fixed point; 32 bits, wrapping.
   virtual std::uint32_t TickMs() = 0;
+  // Microseconds since some fixed point, for timing finer than the tick. By default the tick's
+  // milliseconds, as a clock that a test steps moves in whole milliseconds.
+  virtual std::uint64_t TickUs() { return std::uint64_t{TickMs()} * 1000u; }
   virtual void SleepMs(std::uint32_t ms) = 0;
   // The largest input-buffer count the running OS's HID driver allows (0 where no rule applies).
   virtual std::uint32_t MaxInputBuffers() = 0;
@@ -90,6 +93,8 @@ class Signal {
   void Lower() noexcept;
   // Waits up to `ms` for the flag; true when it was raised (and lowers it), false at the time.
   bool Wait(std::uint32_t ms) noexcept;
+  // The same in microseconds, as finely as the system waits (Windows: whole milliseconds).
+  bool WaitUs(std::uint64_t us) noexcept;
 
  private:
   alignas(16) unsigned char storage_[160];

@@ -8,14 +8,15 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/capture/capture_format.h"
 #include "platform/system.h"
-#include "transport/capture_format.h"
 #include "zavn/zavn.h"
 
 namespace zavn::transport {
 namespace {
 
 using platform::LockGuard;
+namespace capture = platform::capture;
 
 // Reports longer than this keep their first bytes only; the receiver's are at most 64.
 constexpr std::uint32_t kCapturedBytes = 256;
@@ -54,7 +55,6 @@ class Recorder {
                    std::fflush(file_) == 0;
     if (written) {
       ring_.assign(kRingRecords, Record{});
-      batch_.resize(kRingRecords);
       nextId_ = 0;
       droppedWritten_ = 0;
       {
@@ -117,7 +117,6 @@ class Recorder {
     std::fclose(file_);
     file_ = nullptr;
     ring_ = {};
-    batch_ = {};
     return static_cast<std::int64_t>(dropped_);
   }
 
@@ -131,21 +130,27 @@ class Recorder {
     capture::Bytes out;
     for (bool last = false; !last;) {
       wake_.Wait(kWriteEveryMs);
-      std::size_t taken = 0;
+      std::size_t head = 0, taken = 0;
       std::uint64_t dropped = 0;
       {
         LockGuard ring(ringLock_);
         last = stop_;
-        for (; taken < count_; ++taken) batch_[taken] = ring_[(head_ + taken) % ring_.size()];
-        head_ = (head_ + taken) % ring_.size();
-        count_ = 0;
+        head = head_;
+        taken = count_;
         dropped = dropped_;
       }
+      // The records taken stay in the ring, out of the senders' way, until they are written
+      // out: only then does the ring give their room back.
       out.clear();
       for (std::size_t k = 0; k < taken; ++k) {
-        const Record& record = batch_[k];
+        const Record& record = ring_[(head + k) % ring_.size()];
         capture::AppendPacket(out, {nextId_++, record.timeUs, record.slot, record.output != 0,
                                     record.data, record.length});
+      }
+      {
+        LockGuard ring(ringLock_);
+        head_ = (head + taken) % ring_.size();
+        count_ -= taken;
       }
       // Reports dropped since the last batch are counted in the file before the next ones.
       if (dropped != droppedWritten_) {
@@ -167,7 +172,6 @@ class Recorder {
   platform::ThreadHandle thread_ = nullptr;  // under switchLock_
   std::FILE* file_ = nullptr;                // the writer thread's while it runs
   std::vector<Record> ring_;                 // sized under switchLock_, filled under ringLock_
-  std::vector<Record> batch_;                // the writer thread's
   std::size_t head_ = 0, count_ = 0;         // under ringLock_
   std::uint64_t dropped_ = 0;                // under ringLock_
   bool stop_ = false;                        // under ringLock_

@@ -1,8 +1,9 @@
 // A capture of a session holds every report read and written, in order, as the library handled
-// them and as tshark reads them back.
+// them and as tshark reads them back; played back, it gives the host what the session gave.
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,14 +17,14 @@
 
 #include "core/run_state.h"
 #include "input/status_records.h"
+#include "platform/capture/capture_format.h"
 #include "support/library_fixture.h"
-#include "transport/capture_format.h"
 
 namespace zavn::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-namespace format = transport::capture;
+namespace format = platform::capture;
 
 std::uint32_t Le32(const std::uint8_t* b) {
   return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
@@ -93,15 +94,42 @@ std::vector<std::string> TsharkReports(const std::string& path) {
   return reports;
 }
 
-// Every sample each player's callback had, on the poll thread (read once it has ended), and
-// how many so far.
-std::vector<std::uint32_t> g_samples[4];
+// What the host decoded of a record: its sample number, the six motion values, the buttons.
+using Decoded = std::array<std::int32_t, 1 + ZAVN_MOTION_CHANNELS + ZAVN_BUTTON_COUNT>;
+
+// Every record each player's callback had, on the poll thread (read once it has ended), the
+// number so far and the last sample number.
+std::vector<Decoded> g_samples[4];
 std::atomic<std::size_t> g_counts[4];
+std::atomic<std::uint32_t> g_last[4];
 void ZAVN_CALL OnRecord(std::int32_t, PlayerStatus* status) {
   for (int p = 0; p < 4; ++p) {
     if (status != &input::LibraryStatus(p + 1)) continue;
-    g_samples[p].push_back(SampleOf(status->RawRecord));
+    Decoded decoded{static_cast<std::int32_t>(SampleOf(status->RawRecord))};
+    std::copy_n(status->Motion, ZAVN_MOTION_CHANNELS, &decoded[1]);
+    std::copy_n(status->Buttons, ZAVN_BUTTON_COUNT, &decoded[1 + ZAVN_MOTION_CHANNELS]);
+    g_samples[p].push_back(decoded);
     ++g_counts[p];
+    g_last[p] = SampleOf(status->RawRecord);
+  }
+}
+
+// Closes the slots and waits for the poll thread to end by itself, so that no read of it is
+// under way afterwards (a read that meets a capture's end goes uncaptured).
+void CloseAndAwaitPollEnd() {
+  for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
+  const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (core::Run().pollThreadId != 0 && std::chrono::steady_clock::now() < ended) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(core::Run().pollThreadId, 0u) << "the poll thread did not end";
+}
+
+template <typename Done>
+void AwaitCallbacks(Done done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
@@ -133,26 +161,12 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
   Connect();
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  const auto enough = [] {
-    for (const auto& count : g_counts) {
-      if (count < 500) return false;
-    }
-    return true;
-  };
-  while (!enough() && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  AwaitCallbacks([] {
+    return std::all_of(std::begin(g_counts), std::end(g_counts), [](auto& n) { return n >= 500; });
+  });
   const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   ZAVNSetMotorAction(1, motor);
-  // The slots close and the poll thread ends by itself before the capture does, so that no
-  // read of it is under way at the end (a read that meets the end goes uncaptured).
-  for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
-  const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (core::Run().pollThreadId != 0 && std::chrono::steady_clock::now() < ended) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(core::Run().pollThreadId, 0u) << "the poll thread did not end";
+  CloseAndAwaitPollEnd();
   ASSERT_EQ(ZAVNStopCapture(), 0) << "the capture dropped reports";
   EXPECT_EQ(ZAVNStopCapture(), -1);
   ZAVNTerminate(0);
@@ -171,13 +185,56 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   }
   EXPECT_TRUE(motorSeen);
   for (int p = 0; p < 4; ++p) {
-    const std::vector<std::uint32_t>& had = g_samples[p];
+    const std::vector<Decoded>& had = g_samples[p];
     ASSERT_GE(had.size(), 500u) << "player " << p + 1;
-    const auto first = std::find(captured[p].begin(), captured[p].end(), had.front());
+    const auto first = std::find(captured[p].begin(), captured[p].end(),
+                                 static_cast<std::uint32_t>(had.front()[0]));
     // A read's records after the callback's last may not have been decoded when the slot closed.
     ASSERT_GE(captured[p].end() - first, std::ssize(had)) << "player " << p + 1;
-    EXPECT_TRUE(std::equal(had.begin(), had.end(), first))
+    EXPECT_TRUE(std::equal(
+        had.begin(), had.end(), first,
+        [](const Decoded& d, std::uint32_t n) { return static_cast<std::uint32_t>(d[0]) == n; }))
         << "player " << p + 1 << ": the callback's samples are not the captured ones";
+  }
+
+  // Played back at its captured timing, each player's host decodes what it decoded live: the
+  // same records in the same order, where the two runs overlap (each one's players are
+  // assigned after a few cycles, whose records the library drops).
+  std::vector<Decoded> live[4];
+  for (int p = 0; p < 4; ++p) {
+    live[p].swap(g_samples[p]);
+    g_counts[p] = 0;
+    g_last[p] = 0;
+  }
+  ZAVNVirtualClear();  // the live receiver goes, the replay takes its place
+  ZAVNInit();
+  char error[256] = {};
+  ASSERT_GT(
+      ZAVNVirtualPlugReplay(path_.c_str(), ZAVN_REPLAY_CAPTURED_TIMING, 0, error, sizeof error), 0)
+      << error;
+  Connect();
+  AwaitCallbacks([&live] {
+    for (int p = 0; p < 4; ++p) {
+      if (g_counts[p] == 0 || g_last[p] < static_cast<std::uint32_t>(live[p].back()[0]))
+        return false;
+    }
+    return true;
+  });
+  CloseAndAwaitPollEnd();
+  ZAVNTerminate(0);
+  for (int p = 0; p < 4; ++p) {
+    const std::vector<Decoded>& replayed = g_samples[p];
+    ASSERT_FALSE(replayed.empty()) << "player " << p + 1;
+    const auto start = std::max(live[p].front()[0], replayed.front()[0]);
+    const auto from = [start](const std::vector<Decoded>& run) {
+      return std::find_if(run.begin(), run.end(), [start](auto& d) { return d[0] == start; });
+    };
+    const auto inLive = from(live[p]), inReplay = from(replayed);
+    ASSERT_TRUE(inLive != live[p].end() && inReplay != replayed.end()) << "player " << p + 1;
+    const auto overlap = std::min(live[p].end() - inLive, replayed.end() - inReplay);
+    EXPECT_GE(overlap, 400) << "player " << p + 1;
+    EXPECT_TRUE(std::equal(inLive, inLive + overlap, inReplay))
+        << "player " << p + 1 << ": the replay decodes other records than the session";
   }
 
   const std::vector<std::string> shown = TsharkReports(path_);

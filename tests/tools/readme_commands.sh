@@ -91,6 +91,9 @@ grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
   readme 'tshark -r session.pcapng -T fields -e frame.time_relative -e usb.device_address -e usb.capdata' \
     >tshark.out 2>/dev/null
   [ "$(grep -c "$(printf '\t[1-4]\t02')" tshark.out)" -gt 100 ] || fail "tshark shows no captured report"
+  readme 'zavn-monitor --replay session.pcapng --seconds 10   # also --speed 2, --speed 0 (as fast as read), --loop' \
+    >replay.out
+  grep -q '"rx":"LINK_OK","tx":"LINK_OK","rate":[1-9]' replay.out || fail "the replay showed no player"
 )
 
 # From Python: the venv, the package, the example and a recording (in a scratch folder).
@@ -100,6 +103,8 @@ readme 'export ZAVN_LIBRARY=$PWD/build/native/src/libZAVN_Main.so'
 readme 'python3 bindings/python/examples/stream.py'
 (cd "$work" && readme 'python3 -m zavn record --seconds 10 out.csv' && [ "$(wc -l <out.csv)" -gt 100 ]) ||
   fail "the recording has no samples"
+(cd "$work" && readme 'ZAVN_VIRTUAL_RX=session.pcapng python3 -m zavn record --seconds 5 replayed.csv   # any host, once' &&
+  [ "$(wc -l <replayed.csv)" -gt 100 ]) || fail "the replay's recording has no samples"
 deactivate
 
 # The udev rule.

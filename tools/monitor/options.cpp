@@ -7,12 +7,21 @@ namespace monitor {
 namespace {
 
 constexpr int kMaxTransmitters = 4;
+constexpr double kMaxSpeed = 1000;
 
 bool ParseNumber(const char* text, double& value) {
   if (text == nullptr || *text == '\0') return false;
   char* end = nullptr;
   value = std::strtod(text, &end);
   return *end == '\0' && value >= 0;
+}
+
+// Where an option that names a file keeps it; null for other options.
+std::string* FileOption(const char* arg, Options& options) {
+  if (std::strcmp(arg, "--plot") == 0) return &options.plotFile;
+  if (std::strcmp(arg, "--capture") == 0) return &options.captureFile;
+  if (std::strcmp(arg, "--replay") == 0) return &options.replayFile;
+  return nullptr;
 }
 
 }  // namespace
@@ -37,6 +46,10 @@ const char* const kUsage =
     "                 and phases of the update (also when it fails)\n"
     "  --capture FILE write every report read from and written to the receiver to FILE, a\n"
     "                 pcapng capture that Wireshark and tshark read as USB traffic\n"
+    "  --replay FILE  play a capture back through the virtual receiver: this program's own,\n"
+    "                 or Wireshark's or tshark's of a receiver (usbmon or USBPcap)\n"
+    "  --speed X      replay X times as fast as captured (0: as fast as it is read)\n"
+    "  --loop         replay over and over\n"
     "  --seconds N    stop by itself after N seconds\n"
     "  --version      show the version\n"
     "  --help         show this text\n";
@@ -56,6 +69,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.realOnly = true;
     } else if (std::strcmp(arg, "--update") == 0) {
       options.update = true;
+    } else if (std::strcmp(arg, "--loop") == 0) {
+      options.replayLoop = true;
+    } else if (std::strcmp(arg, "--speed") == 0) {
+      if (!ParseNumber(value, number) || number > kMaxSpeed) {
+        error = "--speed needs a factor from 0 (as fast as read) to 1000";
+        return false;
+      }
+      options.replaySpeed = number;
+      ++i;
     } else if (std::strcmp(arg, "--virtual") == 0) {
       if (!ParseNumber(value, number) || number < 1 || number > kMaxTransmitters ||
           number != static_cast<int>(number)) {
@@ -71,20 +93,25 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
       options.seconds = number;
       ++i;
-    } else if (std::strcmp(arg, "--plot") == 0 || std::strcmp(arg, "--capture") == 0) {
+    } else if (std::string* file = FileOption(arg, options)) {
       if (value == nullptr || *value == '\0') {
         error = std::string(arg) + " needs a file name";
         return false;
       }
-      (std::strcmp(arg, "--plot") == 0 ? options.plotFile : options.captureFile) = value;
+      *file = value;
       ++i;
     } else {
       error = std::string("unknown option ") + arg;
       return false;
     }
   }
-  if (options.realOnly && options.virtualTransmitters > 0) {
-    error = "--real and --virtual exclude each other";
+  const bool replay = !options.replayFile.empty();
+  if (int{options.realOnly} + int{options.virtualTransmitters > 0} + int{replay} > 1) {
+    error = "--real, --virtual and --replay exclude each other";
+    return false;
+  }
+  if (replay && options.update) {
+    error = "--replay and --update exclude each other: a capture does not answer commands";
     return false;
   }
   return true;

@@ -12,7 +12,10 @@ struct Options {
   bool update = false;
   std::string plotFile;
   std::string captureFile;  // a pcapng capture of the receiver's reports, when set
-  double seconds = 0;       // 0: until Ctrl-C (or the update's end)
+  std::string replayFile;   // a capture the virtual receiver plays back, when set
+  double replaySpeed = 1;   // of the captured timing; 0: as fast as the library reads
+  bool replayLoop = false;
+  double seconds = 0;  // 0: until Ctrl-C (or the update's end)
   bool help = false;
   bool version = false;
 };

@@ -13,6 +13,8 @@ constexpr int kPlayers = 4;
 constexpr int kDefaultTransmitters = 2;
 constexpr int kVirtualRateHz = 100;
 constexpr auto kRetryEvery = std::chrono::milliseconds(500);
+constexpr int kErrorCapacity = 512;
+constexpr double kCapturedTimingPercent = ZAVN_REPLAY_CAPTURED_TIMING;
 
 bool AnyLinkUp() {
   for (int player = 1; player <= kPlayers; ++player) {
@@ -39,6 +41,7 @@ void ReceiverLink::Follow() {
 
 bool ReceiverLink::Open(const Options& options, std::string& error) {
   ZAVNInit();
+  if (!options.replayFile.empty()) return OpenReplay(options, error);
   if (options.virtualTransmitters == 0) {
     ZAVNVirtualSelect(0);
     ZAVNReset();
@@ -66,6 +69,27 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   description_ = "the virtual receiver with " + std::to_string(transmitters) + " transmitter" +
                  (transmitters == 1 ? "" : "s");
   if (options.virtualTransmitters == 0) notice_ = "no " + RealReceiverSought();
+  Follow();
+  return true;
+}
+
+bool ReceiverLink::OpenReplay(const Options& options, std::string& error) {
+  ZAVNVirtualSelect(1);
+  ZAVNReset();
+  ZAVNVirtualClear();
+  char why[kErrorCapacity] = {};
+  const auto speedPercent = static_cast<int>(options.replaySpeed * kCapturedTimingPercent + 0.5);
+  if (ZAVNVirtualPlugReplay(options.replayFile.c_str(), speedPercent, options.replayLoop ? 1 : 0,
+                            why, kErrorCapacity) == 0) {
+    error = why;
+    return false;
+  }
+  if (!Connect()) {
+    error = "the virtual receiver could not be connected";
+    return false;
+  }
+  virtual_ = true;
+  description_ = "a replay of " + options.replayFile;
   Follow();
   return true;
 }

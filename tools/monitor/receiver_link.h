@@ -16,7 +16,7 @@ class ReceiverLink {
  public:
   // Connects as the options ask; false with `error` set when there is nothing to connect to.
   bool Open(const Options& options, std::string& error);
-  // "a real receiver" or "the virtual receiver with N transmitters".
+  // "a real receiver", "the virtual receiver with N transmitters" or "a replay of FILE".
   const std::string& Description() const { return description_; }
   // Why the receiver is not the one a user might expect (no real one found), or empty.
   const std::string& Notice() const { return notice_; }
@@ -30,6 +30,7 @@ class ReceiverLink {
  private:
   bool Connect();
   void Follow();
+  bool OpenReplay(const Options& options, std::string& error);
 
   std::string description_, notice_;
   bool virtual_ = false;

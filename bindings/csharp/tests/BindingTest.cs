@@ -9,6 +9,7 @@ using System.Collections.Generic;
 using System.IO;
 using System.Linq;
 using System.Runtime.InteropServices;
+using System.Text;
 using System.Threading;
 using Zavn;
 using Zavn.Native;
@@ -58,6 +59,9 @@ static unsafe class BindingTest
         }
         Check(ZavnNative.ZAVNVirtualOpenHandles() == 0, "Dispose leaves no handle open");
         ZavnNative.ZAVNVirtualClear();
+        var why = new StringBuilder(256);
+        Check(ZavnNative.ZAVNVirtualPlugReplay("no-such.pcapng", ZavnNative.ReplayCapturedTiming, 0, why, why.Capacity) == 0 &&
+              why.ToString().StartsWith("no-such.pcapng: cannot be opened"), "a replay names the file it cannot play", why.ToString());
         Console.WriteLine("{0} passed, {1} failed", passed, failed);
         return failed == 0 ? 0 : 1;
     }

@@ -127,6 +127,19 @@ def test_a_receiver_plugged_or_pulled_while_open_is_followed_without_a_connect()
     virtual.clear()
 
 
+def test_a_captured_session_plays_back_and_a_missing_capture_is_named(tmp_path):
+    session, lib = tmp_path / "session.pcapng", zavn.load()
+    with zavn.Receiver(virtual=2):
+        assert lib.ZAVNStartCapture(str(session).encode()) == 1
+        time.sleep(0.5)
+        assert lib.ZAVNStopCapture() == 0
+    with pytest.raises(ValueError, match="nothing.pcapng: cannot be opened"):
+        virtual.plug_replay(tmp_path / "nothing.pcapng")
+    with zavn.Receiver(virtual=session) as rx:
+        assert rx.linked_players() == [1, 2]
+        assert wait_for(lambda: all(rx.snapshot(p).motion_count for p in (1, 2)))
+
+
 def test_commands_reach_the_transmitter_and_answers_come_back(receiver):
     rx = receiver
     interface = rx.first_virtual_id + 1  # player 2's; player 1's also gets the periodic report

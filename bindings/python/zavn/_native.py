@@ -146,6 +146,7 @@ PROTOTYPES = {
     "ZAVNVirtualClear": (None, []),
     "ZAVNVirtualPlug": (c_int32, [c_int32, c_int32, c_int32, c_int32, c_char_p]),
     "ZAVNVirtualPlugReceiver": (c_int32, [c_int32, c_int32]),
+    "ZAVNVirtualPlugReplay": (c_int32, [c_char_p, c_int32, c_int32, c_char_p, c_int32]),
     "ZAVNVirtualUnplug": (c_int32, [c_int32]),
     "ZAVNVirtualReplug": (c_int32, [c_int32]),
     "ZAVNVirtualQueueInput": (c_int32, [c_int32, _u8p, c_int32]),

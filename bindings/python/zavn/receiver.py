@@ -4,11 +4,12 @@ firmware update."""
 import atexit
 import ctypes
 import enum
+import os
 import threading
 import time
 from ctypes import POINTER, c_int32, c_uint8, c_uint32
 
-from . import _native
+from . import _native, virtual
 from ._native import HISTORY_LENGTH, PlayerStatus
 
 try:
@@ -144,7 +145,8 @@ class Receiver:
 
     virtual: None leaves the backend as the library chose it (ZAVN_VIRTUAL_RX); 0 selects the
     system's HID stack; N in 1..4 selects the virtual receiver and plugs one with N transmitters
-    streaming rate_hz records a second (unplugged again on leaving).
+    streaming rate_hz records a second; a path selects it and plugs one that plays that capture
+    back at its captured timing (zavn.virtual.plug_replay); either is unplugged on leaving.
     on_raw_data(kind, status) runs on the library's poll thread after every motion record, with
     the library's own PlayerStatus, valid during the call only; keep it short.
     numpy: histories as NumPy arrays (True), memoryviews (False), or NumPy when installed (None)."""
@@ -178,15 +180,24 @@ class Receiver:
             lib.ZAVNReset()
             if self._virtual:
                 lib.ZAVNVirtualClear()
-                self.first_virtual_id = lib.ZAVNVirtualPlugReceiver(self._virtual, self._rate_hz)
-                if self.first_virtual_id == 0:
-                    self._shut_down()
-                    raise ValueError(f"cannot plug a virtual receiver with {self._virtual} "
-                                     f"transmitters at {self._rate_hz} Hz")
+                self.first_virtual_id = self._plug_virtual(lib)
             self.connect()
             self.hotplug(True)
             _open_receiver = self
         return self
+
+    def _plug_virtual(self, lib):
+        try:
+            if isinstance(self._virtual, (str, bytes, os.PathLike)):
+                return virtual.plug_replay(self._virtual)
+            first = lib.ZAVNVirtualPlugReceiver(self._virtual, self._rate_hz)
+            if first == 0:
+                raise ValueError(f"cannot plug a virtual receiver with {self._virtual} "
+                                 f"transmitters at {self._rate_hz} Hz")
+            return first
+        except ValueError:
+            self._shut_down()
+            raise
 
     def close(self):
         global _open_receiver

@@ -3,6 +3,7 @@ input reports to feed, the output reports the library sent, faults, and what eac
 transmitter kept of the host's commands. Every function is thread-safe."""
 
 import ctypes
+import os
 
 from . import _native
 from ._native import VIRTUAL_MAX_REPORT_LENGTH, TransmitterState
@@ -41,6 +42,19 @@ def plug_receiver(transmitters, rate_hz):
     """Plugs a receiver with 1..4 transmitters streaming rate_hz motion records a second; returns
     the id of the first data interface (the others follow), or 0."""
     return _native.load().ZAVNVirtualPlugReceiver(transmitters, rate_hz)
+
+
+def plug_replay(capture, speed=1.0, loop=False):
+    """Plugs a receiver that plays a capture back (the library's own, or Wireshark's or tshark's
+    of a receiver over usbmon or USBPcap): its reports at their captured times, `speed` times as
+    fast (0: as fast as the library reads), once or in a loop. Returns the id of the first data
+    interface; raises ValueError with the library's reason when the file cannot be played."""
+    error = ctypes.create_string_buffer(512)
+    first = _native.load().ZAVNVirtualPlugReplay(os.fsencode(capture), round(speed * 100),
+                                                 1 if loop else 0, error, len(error))
+    if first == 0:
+        raise ValueError(error.value.decode(errors="replace"))
+    return first
 
 
 def unplug(interface):

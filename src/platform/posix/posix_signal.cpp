@@ -27,7 +27,9 @@ Word& Of(unsigned char* storage) {
   return *std::launder(reinterpret_cast<Word*>(storage));
 }
 
-constexpr long kNsPerMs = 1000000L;
+constexpr std::uint64_t kUsPerMs = 1000;
+constexpr std::uint64_t kUsPerSecond = 1000000;
+constexpr long kNsPerUs = 1000L;
 constexpr long kNsPerSecond = 1000000000L;
 
 }  // namespace
@@ -50,11 +52,15 @@ void Signal::Lower() noexcept {
 }
 
 bool Signal::Wait(std::uint32_t ms) noexcept {
+  return WaitUs(ms * kUsPerMs);
+}
+
+bool Signal::WaitUs(std::uint64_t us) noexcept {
   Word& word = Of(storage_);
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += static_cast<time_t>(ms / 1000u);
-  deadline.tv_nsec += static_cast<long>(ms % 1000u) * kNsPerMs;
+  deadline.tv_sec += static_cast<time_t>(us / kUsPerSecond);
+  deadline.tv_nsec += static_cast<long>(us % kUsPerSecond) * kNsPerUs;
   if (deadline.tv_nsec >= kNsPerSecond) {
     ++deadline.tv_sec;
     deadline.tv_nsec -= kNsPerSecond;

@@ -35,6 +35,13 @@ class PosixSystem final : public System {
     return static_cast<std::uint32_t>(ms);
   }
 
+  std::uint64_t TickUs() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+  }
+
   void SleepMs(std::uint32_t ms) override {
     timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {

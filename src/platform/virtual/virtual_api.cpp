@@ -1,4 +1,8 @@
 // The exported control functions of the virtual receiver.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #include "platform/virtual/virtual_receiver.h"
 #include "zavn/zavn_virtual.h"
 
@@ -8,6 +12,7 @@ static_assert(ZAVN_VIRTUAL_MAX_INTERFACES == zavn::platform::virt::kMaxInterface
 static_assert(ZAVN_VIRTUAL_MAX_REPORT_LENGTH == zavn::platform::virt::kMaxReportLength);
 static_assert(ZAVN_VIRTUAL_INPUT_QUEUE == zavn::platform::virt::kInputQueueReports);
 static_assert(ZAVN_VIRTUAL_OUTPUT_LOG == zavn::platform::virt::kOutputLogReports);
+static_assert(ZAVN_REPLAY_MAX_SPEED == zavn::platform::virt::kMaxReplaySpeed);
 static_assert(ZAVN_VIRTUAL_FAULT_OPEN == zavn::platform::virt::kFaultOpen &&
               ZAVN_VIRTUAL_FAULT_ATTRIBUTES == zavn::platform::virt::kFaultAttributes &&
               ZAVN_VIRTUAL_FAULT_CAPABILITIES == zavn::platform::virt::kFaultCapabilities &&
@@ -41,6 +46,19 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualReplug(int32_t id) {
 
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz) {
   return Receiver().PlugReceiver(transmitters, rateHz);
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReplay(const char* file, int32_t speedPercent,
+                                                 int32_t loop, char* error, int32_t errorCapacity) {
+  std::string message;
+  const int32_t id = Receiver().PlugReplay(file, speedPercent, loop != 0, message);
+  if (id == 0 && error != nullptr && errorCapacity > 0) {
+    const std::size_t length =
+        std::min(message.size(), static_cast<std::size_t>(errorCapacity) - 1);
+    std::memcpy(error, message.data(), length);
+    error[length] = '\0';
+  }
+  return id;
 }
 
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualQueueInput(int32_t id, const unsigned char* report,

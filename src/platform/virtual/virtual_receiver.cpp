@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::uint32_t kHandleIndexBits = 8;
 constexpr std::uint32_t kMinOutputEntry = 64;
+constexpr std::uint64_t kUsPerMs = 1000;
+constexpr std::int32_t kCapturedTiming = 100;  // percent
 // A data interface's queue takes stream reports and answers alike.
 static_assert(kReplyReportLength == kStreamReportLength);
 
@@ -21,6 +23,24 @@ bool SelectedByEnvironment() {
 }
 
 std::atomic<bool> g_selected{SelectedByEnvironment()};
+
+// ZAVN_VIRTUAL_RX=FILE: any value but "0" and "1" names a capture to play back.
+void PlayCaptureFromEnvironment(VirtualReceiver& receiver) {
+  const char* value = std::getenv("ZAVN_VIRTUAL_RX");
+  if (value == nullptr || value[0] == '\0' || std::strcmp(value, "0") == 0 ||
+      std::strcmp(value, "1") == 0) {
+    return;
+  }
+  std::string error;
+  if (receiver.PlugReplay(value, kCapturedTiming, false, error) == 0) {
+    std::fprintf(stderr, "ZAVN_Main: ZAVN_VIRTUAL_RX: %s\n", error.c_str());
+  }
+}
+
+VirtualReceiver* Started(VirtualReceiver* receiver) {
+  PlayCaptureFromEnvironment(*receiver);
+  return receiver;
+}
 
 }  // namespace
 
@@ -34,7 +54,7 @@ bool Select(bool on) {
 VirtualReceiver& Receiver() {
   // Never destroyed: a host may still poll while the process exits.
   alignas(VirtualReceiver) static unsigned char storage[sizeof(VirtualReceiver)];
-  static VirtualReceiver* receiver = new (storage) VirtualReceiver;
+  static VirtualReceiver* receiver = Started(new (storage) VirtualReceiver);
   return *receiver;
 }
 
@@ -154,6 +174,7 @@ void VirtualReceiver::Clear() {
     record.id = 0;
     record.plugged = false;
     record.openHandles = 0;
+    record.replay.Stop();
   }
   for (HandleEntry& entry : handles_) entry.inUse = false;
 }
@@ -198,6 +219,7 @@ std::int32_t VirtualReceiver::Plug(std::int32_t vendorId, std::int32_t productId
   record->outputHead = record->outputCount = 0;
   record->hasTransmitter = false;
   record->transmitter = {};
+  record->replay.Stop();
   record->generation = 0;
   record->pending = {};
   WritePath(*record);
@@ -221,6 +243,7 @@ bool VirtualReceiver::Replug(std::int32_t id) {
   record->plugged = true;
   // What the transmitter sent while the receiver was away is lost.
   record->transmitter.SkipDue(ActiveSystem().TickMs());
+  record->replay.SkipDue(ActiveSystem().TickUs());
   Reenumerate(*record,
               record->pending.product != nullptr ? record->pending.product : record->product,
               false);
@@ -242,6 +265,7 @@ void VirtualReceiver::PushInput(Interface& record, const std::uint8_t* report) {
 }
 
 void VirtualReceiver::PushDueStream(Interface& record) {
+  if (record.replay.Playing()) return PushDueReplay(record);
   // Only the receiver's normal firmware streams motion.
   if (!record.hasTransmitter || std::strcmp(record.product, kDongleProduct) != 0) return;
   constexpr int kBatch = 32;
@@ -252,6 +276,28 @@ void VirtualReceiver::PushDueStream(Interface& record) {
     count = record.transmitter.ProduceDue(now, due, kBatch, keep);
     for (int k = 0; k < count; ++k) PushInput(record, due[k]);
   }
+}
+
+void VirtualReceiver::PushDueReplay(Interface& record) {
+  constexpr int kBatch = 8;
+  std::uint8_t due[kBatch * kMaxReportLength];
+  const std::uint64_t now = ActiveSystem().TickUs();
+  const int keep = static_cast<int>(record.queueDepth);
+  for (int count = kBatch; count == kBatch;) {
+    const int room = static_cast<int>(record.queueDepth - record.inputCount);
+    count = record.replay.ProduceDue(now, due, kBatch, keep, room);
+    for (int k = 0; k < count; ++k) PushInput(record, due + k * record.caps.inputReportLength);
+  }
+}
+
+std::uint64_t VirtualReceiver::UsUntilDue(Interface& record, std::uint64_t limit) {
+  if (record.replay.Playing()) {
+    return std::min(limit, record.replay.UsUntilNext(ActiveSystem().TickUs()));
+  }
+  if (record.hasTransmitter && std::strcmp(record.product, kDongleProduct) == 0) {
+    return std::min(limit, record.transmitter.MsUntilNext(ActiveSystem().TickMs()) * kUsPerMs);
+  }
+  return limit;
 }
 
 bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length) {
@@ -265,37 +311,84 @@ bool VirtualReceiver::QueueInput(std::int32_t id, const std::uint8_t* report, st
   return true;
 }
 
+bool VirtualReceiver::PlugReceiverInterfaces(const std::int32_t* dataInputLengths,
+                                             std::int32_t dataInterfaces, std::int32_t* ids) {
+  int count = 0;
+  bool complete = true;
+  for (std::int32_t length : kUnusedInputLengths) {
+    complete = complete && (ids[count++] = Plug(kReceiverVendor, kReceiverProduct, length, 0,
+                                                kReceiverProductString)) != 0;
+  }
+  for (std::int32_t t = 0; t < dataInterfaces && complete; ++t) {
+    complete = (ids[count++] = Plug(kReceiverVendor, kReceiverProduct, dataInputLengths[t],
+                                    kDataOutputLength, kReceiverProductString)) != 0;
+  }
+  if (!complete) {
+    for (int k = 0; k < count; ++k) Unplug(ids[k]);
+  }
+  return complete;
+}
+
 std::int32_t VirtualReceiver::PlugReceiver(std::int32_t transmitters, std::int32_t rateHz) {
   if (transmitters < 1 || transmitters > kMaxTransmitters || rateHz < 1 ||
       rateHz > kMaxStreamRateHz) {
     return 0;
   }
-  std::int32_t plugged[2 + kMaxTransmitters] = {};
-  int count = 0;
-  bool complete = true;
-  for (std::int32_t length : kUnusedInputLengths) {
-    complete = complete && (plugged[count++] = Plug(kReceiverVendor, kReceiverProduct, length, 0,
-                                                    kReceiverProductString)) != 0;
-  }
-  for (std::int32_t t = 0; t < transmitters && complete; ++t) {
-    complete = (plugged[count++] = Plug(kReceiverVendor, kReceiverProduct, kStreamReportLength,
-                                        kDataOutputLength, kReceiverProductString)) != 0;
-  }
+  const std::int32_t lengths[kMaxTransmitters] = {kStreamReportLength, kStreamReportLength,
+                                                  kStreamReportLength, kStreamReportLength};
+  std::int32_t ids[2 + kMaxTransmitters] = {};
+  if (!PlugReceiverInterfaces(lengths, transmitters, ids)) return 0;
   LockGuard guard(lock_);
-  if (!complete) {
-    for (int k = 0; k < count; ++k) {
-      if (Interface* record = Find(plugged[k])) record->plugged = false;
-    }
+  for (std::int32_t t = 0; t < transmitters; ++t) {
+    Interface* data = Find(ids[2 + t]);
+    if (data == nullptr) continue;  // cleared by another thread meanwhile
+    data->hasTransmitter = true;
+    data->transmitter.Start(t, rateHz);
+    data->model.Start(t);
+    data->update.Start(kReceiverProductString);
+  }
+  return ids[2];
+}
+
+std::int32_t VirtualReceiver::PlugReplay(const char* file, std::int32_t speedPercent, bool loop,
+                                         std::string& error) try {
+  if (file == nullptr || file[0] == '\0') {
+    error = "no capture file named";
     return 0;
   }
-  for (std::int32_t t = 0; t < transmitters; ++t) {
-    Interface& data = *Find(plugged[2 + t]);
-    data.hasTransmitter = true;
-    data.transmitter.Start(t, rateHz);
-    data.model.Start(t);
-    data.update.Start(kReceiverProductString);
+  if (speedPercent < 0 || speedPercent > kMaxReplaySpeed) {
+    error = std::string(file) + ": a replay's speed is 0 (as fast as read) to " +
+            std::to_string(kMaxReplaySpeed) + " percent";
+    return 0;
   }
-  return plugged[2];
+  capture::Recording recording;
+  if (!capture::ReadRecording(file, recording, error)) return 0;
+  const auto streams =
+      static_cast<std::int32_t>(std::min<std::size_t>(recording.streams.size(), kMaxTransmitters));
+  std::int32_t lengths[kMaxTransmitters] = {};
+  for (std::int32_t k = 0; k < streams; ++k) {
+    lengths[k] = static_cast<std::int32_t>(recording.streams[k].reportLength);
+    if (lengths[k] > kMaxReportLength) {
+      error = std::string(file) + ": its input reports are longer than " +
+              std::to_string(kMaxReportLength) + " bytes";
+      return 0;
+    }
+  }
+  auto session = std::make_shared<ReplaySession>(std::move(recording), speedPercent, loop);
+  std::int32_t ids[2 + kMaxTransmitters] = {};
+  if (!PlugReceiverInterfaces(lengths, streams, ids)) {
+    error = std::string(file) + ": the virtual receiver has no room for another receiver";
+    return 0;
+  }
+  LockGuard guard(lock_);
+  for (std::int32_t k = 0; k < streams; ++k) {
+    if (Interface* data = Find(ids[2 + k]))
+      data->replay.Start(session, static_cast<std::size_t>(k));
+  }
+  return ids[2];
+} catch (const std::bad_alloc&) {
+  error = "the capture does not fit in memory";
+  return 0;
 }
 
 std::int32_t VirtualReceiver::TakeOutput(std::int32_t id, std::uint8_t* buffer,
@@ -488,8 +581,7 @@ ReadOutcome VirtualReceiver::Read(HidHandle handle, std::uint8_t* buffer, std::u
 }
 
 std::uint32_t VirtualReceiver::ReadyHandles(const HidHandle* handles, int count,
-                                            std::uint32_t& untilDue) {
-  const std::uint32_t now = ActiveSystem().TickMs();
+                                            std::uint64_t& untilDueUs) {
   std::uint32_t ready = 0;
   for (int k = 0; k < count; ++k) {
     // The poll thread waits without the slots' locks: a handle closed meanwhile is no misuse.
@@ -498,9 +590,7 @@ std::uint32_t VirtualReceiver::ReadyHandles(const HidHandle* handles, int count,
     if (record == nullptr || (record->faults & kFaultRead) != 0) continue;
     PushDueStream(*record);
     if (record->inputCount != 0) ready |= 1u << k;
-    if (record->hasTransmitter && std::strcmp(record->product, kDongleProduct) == 0) {
-      untilDue = std::min(untilDue, record->transmitter.MsUntilNext(now));
-    }
+    untilDueUs = UsUntilDue(*record, untilDueUs);
   }
   return ready;
 }
@@ -508,9 +598,10 @@ std::uint32_t VirtualReceiver::ReadyHandles(const HidHandle* handles, int count,
 std::uint32_t VirtualReceiver::WaitForInput(const HidHandle* handles, int count, std::uint32_t ms) {
   // The time is counted in the waits themselves: the tick count may move in steps coarser than
   // the waits (10 to 16 ms on Windows).
-  std::uint32_t waited = 0;
+  const std::uint64_t limit = std::uint64_t{ms} * kUsPerMs;
+  std::uint64_t waited = 0;
   for (;;) {
-    std::uint32_t untilDue = ms;
+    std::uint64_t untilDue = limit;
     {
       LockGuard guard(lock_);
       // Reports queued from here on raise the signal again.
@@ -518,10 +609,10 @@ std::uint32_t VirtualReceiver::WaitForInput(const HidHandle* handles, int count,
       const std::uint32_t ready = ReadyHandles(handles, count, untilDue);
       if (ready != 0) return ready;
     }
-    if (waited >= ms) return 0;
-    // A record comes due at a millisecond's turn: wait into that millisecond.
-    const std::uint32_t slice = std::min(ms - waited, untilDue == 0 ? 1 : untilDue);
-    if (!queued_.Wait(slice)) waited += slice;
+    if (waited >= limit) return 0;
+    // A transmitter's record comes due at a millisecond's turn: wait into that millisecond.
+    const std::uint64_t slice = std::min(limit - waited, untilDue == 0 ? kUsPerMs : untilDue);
+    if (!queued_.WaitUs(slice)) waited += slice;
   }
 }
 

@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/hid_port.h"
 #include "platform/system.h"
+#include "platform/virtual/replay_stream.h"
 #include "platform/virtual/transmitter_model.h"
 #include "platform/virtual/update_model.h"
 #include "platform/virtual/virtual_transmitter.h"
@@ -32,6 +34,8 @@ inline constexpr const char* kReceiverProductString = "NOLTADongle";
 inline constexpr std::int32_t kUnusedInputLengths[] = {4, 14};
 inline constexpr std::int32_t kDataOutputLength = 33;
 inline constexpr std::int32_t kMaxTransmitters = 4;
+// A replay's speed, in percent of the captured timing (0: as fast as the library reads).
+inline constexpr std::int32_t kMaxReplaySpeed = 100000;
 
 enum Fault : std::int32_t {
   kFaultOpen = 1,
@@ -60,6 +64,10 @@ class VirtualReceiver final : public HidPort {
   bool QueueInput(std::int32_t id, const std::uint8_t* report, std::int32_t length);
   // A whole receiver whose transmitters stream at rateHz; the first data interface's id, or 0.
   std::int32_t PlugReceiver(std::int32_t transmitters, std::int32_t rateHz);
+  // A whole receiver whose data interfaces play the capture in `file` back; the first data
+  // interface's id, or 0 with `error` naming the file and why.
+  std::int32_t PlugReplay(const char* file, std::int32_t speedPercent, bool loop,
+                          std::string& error);
   std::int32_t TakeOutput(std::int32_t id, std::uint8_t* buffer, std::int32_t capacity);
   // The state of the transmitter behind a data interface of PlugReceiver; false for other ids.
   bool TransmitterState(std::int32_t id, ZAVNVirtualTransmitterState& out);
@@ -115,8 +123,10 @@ class VirtualReceiver final : public HidPort {
     std::vector<std::uint8_t> outputs;
     std::vector<std::uint32_t> outputLengths;
     std::uint32_t outputEntrySize = 0, outputHead = 0, outputCount = 0;
-    // A data interface of PlugReceiver streams motion and answers the host's commands.
+    // A data interface of PlugReceiver streams motion and answers the host's commands; one of
+    // PlugReplay plays its capture.
     bool hasTransmitter = false;
+    ReplayStream replay;
     VirtualTransmitter transmitter;
     TransmitterModel model;
     UpdateModel update;
@@ -141,8 +151,16 @@ class VirtualReceiver final : public HidPort {
   static bool StoreProduct(Interface& record, const char* product);
   static void DropOldest(Interface& record);
   void PushInput(Interface& record, const std::uint8_t* report);
-  // Queues the transmitter's motion reports that are due by now.
+  // Queues the transmitter's motion reports, or the replay's reports, that are due by now.
   void PushDueStream(Interface& record);
+  void PushDueReplay(Interface& record);
+  // Microseconds until the interface's stream has its next report due (no more than `limit`).
+  static std::uint64_t UsUntilDue(Interface& record, std::uint64_t limit);
+  // Plugs the two interfaces that carry no data, then one data interface of each input report
+  // length; their ids into `ids` (data interfaces from ids[2]), false (none left plugged) when
+  // there is no room.
+  bool PlugReceiverInterfaces(const std::int32_t* dataInputLengths, std::int32_t dataInterfaces,
+                              std::int32_t* ids);
   static void WritePath(Interface& record);
   // The device drops off (unless it was away already) and comes back at once as `product`,
   // with a new path.
@@ -152,9 +170,9 @@ class VirtualReceiver final : public HidPort {
   // Hands an accepted output report to the transmitter behind a data interface.
   void Answer(Interface& record, const std::uint8_t* report, std::uint32_t length);
 
-  // The handles of `handles` with input queued, the due records queued first; sets `untilDue`
-  // to the milliseconds until the next record of theirs is due (no more than it was).
-  std::uint32_t ReadyHandles(const HidHandle* handles, int count, std::uint32_t& untilDue);
+  // The handles of `handles` with input queued, the due records queued first; sets `untilDueUs`
+  // to the microseconds until the next record of theirs is due (no more than it was).
+  std::uint32_t ReadyHandles(const HidHandle* handles, int count, std::uint64_t& untilDueUs);
 
   Lock lock_;
   Signal queued_;  // raised with every report queued

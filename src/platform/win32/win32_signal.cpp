@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 
 #include "platform/system.h"
@@ -59,6 +60,12 @@ bool Signal::Wait(std::uint32_t ms) noexcept {
   state.flag = false;
   ReleaseSRWLockExclusive(&state.lock);
   return raised;
+}
+
+bool Signal::WaitUs(std::uint64_t us) noexcept {
+  constexpr std::uint64_t kUsPerMs = 1000;
+  constexpr std::uint64_t kLongestMs = INFINITE - 1;
+  return Wait(static_cast<DWORD>((std::min)((us + kUsPerMs - 1) / kUsPerMs, kLongestMs)));
 }
 
 }  // namespace zavn::platform

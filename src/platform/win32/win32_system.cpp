@@ -40,6 +40,15 @@ class Win32System final : public System {
  public:
   std::uint32_t TickMs() override { return GetTickCount(); }
 
+  std::uint64_t TickUs() override {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+    const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+  }
+
   void SleepMs(std::uint32_t ms) override { Sleep(ms); }
 
   // Windows XP and later take up to 512 input buffers, Windows 2000 up to 200; other versions

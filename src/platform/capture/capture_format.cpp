@@ -1,14 +1,11 @@
-#include "transport/capture_format.h"
+#include "platform/capture/capture_format.h"
 
-namespace zavn::transport::capture {
+namespace zavn::platform::capture {
 namespace {
 
-constexpr std::uint16_t kEndOfOptions = 0;
 constexpr std::uint16_t kShbUserApplication = 4;
 constexpr std::uint16_t kIfName = 2;
 constexpr std::uint16_t kIfDescription = 3;
-constexpr std::uint16_t kIfTimestampResolution = 9;
-constexpr std::uint8_t kMicroseconds = 6;
 constexpr std::uint16_t kIsbIfDrop = 5;
 constexpr std::uint8_t kNoSetup = '-';
 constexpr std::uint8_t kDataPresent = 0;
@@ -128,4 +125,4 @@ Bytes DropStatistics(std::uint64_t timeUs, std::uint64_t dropped) {
   return Block(kStatisticsBlock, body);
 }
 
-}  // namespace zavn::transport::capture
+}  // namespace zavn::platform::capture

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zavn::transport::capture {
+namespace zavn::platform::capture {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -18,6 +18,10 @@ inline constexpr std::uint32_t kStatisticsBlock = 5;
 inline constexpr std::uint32_t kEnhancedPacketBlock = 6;
 inline constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 inline constexpr std::uint16_t kLinkTypeUsbLinuxMmapped = 220;
+inline constexpr std::uint16_t kEndOfOptions = 0;
+// An interface's time unit: 10^-value seconds, or 2^-value with the top bit set.
+inline constexpr std::uint16_t kIfTimestampResolution = 9;
+inline constexpr std::uint8_t kMicroseconds = 6;
 
 // The usbmon packet header that precedes each report.
 inline constexpr std::size_t kUsbmonHeaderLength = 64;
@@ -47,4 +51,4 @@ void AppendPacket(Bytes& out, const Packet& packet);
 // Interface 0's statistics at `timeUs`: how many reports were dropped before the file.
 Bytes DropStatistics(std::uint64_t timeUs, std::uint64_t dropped);
 
-}  // namespace zavn::transport::capture
+}  // namespace zavn::platform::capture
