@@ -214,32 +214,41 @@ std::vector<std::string> ComposeLiveView(const Players& players, const std::stri
   return frame;
 }
 
+LiveView::LiveView(std::FILE* out) : terminal_(OpenTerminal(out)) {
+  terminal_->EnterScreen();
+}
+
 void LiveView::Draw(const Players& players, const std::string& receiver, double seconds) {
-  const TerminalSize size = CurrentTerminalSize();
-  std::string screen;
-  if (size != size_) screen += "\x1b[2J";  // resized: nothing of the old layout stays
+  Terminal& terminal = *terminal_;
+  const TerminalSize size = terminal.Size();
+  if (size != size_) {  // resized: nothing of the old layout stays
+    terminal.MoveToRow(0);
+    terminal.ClearBelow();
+  }
   size_ = size;
   const std::vector<std::string> frame = ComposeLiveView(players, receiver, seconds, size);
   // Each line placed by the cursor, never by a line feed: a full last row never scrolls.
   for (std::size_t row = 0; row < frame.size(); ++row) {
-    screen += "\x1b[" + std::to_string(row + 1) + ";1H\x1b[2K" + frame[row];
+    terminal.MoveToRow(static_cast<int>(row));
+    terminal.ClearLine();
+    terminal.Write(frame[row]);
   }
   if (std::ssize(frame) < size.rows) {
-    screen += "\x1b[" + std::to_string(frame.size() + 1) + ";1H\x1b[J";
+    terminal.MoveToRow(static_cast<int>(frame.size()));
+    terminal.ClearBelow();
   }
   lastFrame_ = ComposeLiveView(players, receiver, seconds,
                                {size.columns, std::max(1, size.rows - kRowsBelowLastFrame)});
-  std::fputs(screen.c_str(), out_);
-  std::fflush(out_);
+  terminal.Flush();
 }
 
 LiveView::~LiveView() {
-  screen_.Leave();
+  terminal_->LeaveScreen();
   for (const std::string& line : lastFrame_) {
-    std::fputs(line.c_str(), out_);
-    std::fputc('\n', out_);
+    terminal_->Write(line);
+    terminal_->Write("\n");
   }
-  std::fflush(out_);
+  terminal_->Flush();
 }
 
 }  // namespace monitor

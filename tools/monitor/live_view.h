@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ std::vector<std::string> ComposeLiveView(const Players& players, const std::stri
 
 class LiveView {
  public:
-  explicit LiveView(std::FILE* out) : out_(out) {}
+  explicit LiveView(std::FILE* out);
   ~LiveView();
   LiveView(const LiveView&) = delete;
   LiveView& operator=(const LiveView&) = delete;
@@ -28,8 +29,7 @@ class LiveView {
   void Draw(const Players& players, const std::string& receiver, double seconds);
 
  private:
-  std::FILE* out_;
-  LiveScreen screen_;
+  std::unique_ptr<Terminal> terminal_;
   TerminalSize size_{0, 0};
   std::vector<std::string> lastFrame_;  // for the main screen: leaves room for the prompt
 };
