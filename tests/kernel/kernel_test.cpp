@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -22,9 +23,11 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kernel/usb_receiver.h"
+#include "kernel/usbmon_capture.h"
 #include "support/command_sample.h"
 #include "support/links.h"
 #include "support/process_threads.h"
@@ -44,6 +47,7 @@ using zavn::testing::usb::Bytes;
 using zavn::testing::usb::Clock;
 using zavn::testing::usb::ReceiverModel;
 using zavn::testing::usb::ReceiverOptions;
+using zavn::testing::usb::UsbmonCapture;
 
 constexpr int kRateHz = 125;
 // Four receivers at once stream at this rate, every record checked, and then at the fast rate:
@@ -677,6 +681,7 @@ void FirmwareUpdate(Context& c) {
   options.product = kUpdateStartsAs;
   options.firstSample = 50000;
   const int id = c.model.Plug(options);
+  c.receiver = id;
   if (!Check(id != 0 && c.model.AwaitNodes(id, 5s), std::string("a receiver as ") + kUpdateStartsAs,
              c.model.Failure()))
     return;
@@ -748,6 +753,131 @@ void FirmwareUpdate(Context& c) {
   const auto transmitter = c.model.View(id).transmitter;
   Check(std::memcmp(transmitter.serial, serialBytes.data(), serialBytes.size()) == 0,
         "the receiver holds its serial number again");
+}
+
+// A record as the raw-data callback had it: the six motion values and the buttons.
+struct Record {
+  std::array<std::int32_t, ZAVN_MOTION_CHANNELS> motion;
+  std::array<std::uint8_t, ZAVN_BUTTON_COUNT> buttons;
+  bool operator==(const Record&) const = default;
+};
+std::mutex g_recordsMutex;
+std::vector<Record> g_records;
+
+void ZAVN_CALL KeepRecord(int32_t, PlayerStatus* status) {
+  Record record;
+  std::copy(std::begin(status->Motion), std::end(status->Motion), record.motion.begin());
+  std::copy(std::begin(status->Buttons), std::end(status->Buttons), record.buttons.begin());
+  std::lock_guard guard(g_recordsMutex);
+  g_records.push_back(record);
+}
+
+std::vector<Record> TakeRecords() {
+  std::lock_guard guard(g_recordsMutex);
+  return std::exchange(g_records, {});
+}
+
+bool LastRecordIs(std::int32_t counter) {
+  std::lock_guard guard(g_recordsMutex);
+  return !g_records.empty() && g_records.back().motion[0] == counter;
+}
+
+constexpr const char* kCaptureFile = "/tmp/kernel-replay.pcapng";  // kept by tests/kernel/run
+constexpr auto kLiveStream = 2500ms;
+constexpr std::uint16_t kReplayFirstSample = 20000;
+// Of the live run's records, the replay's must share at least this part: only the records
+// before each run's player is assigned may be missing.
+constexpr double kLeastOverlap = 0.9;
+
+// A receiver's USB traffic, captured with dumpcap through usbmon from before its plug to after
+// its removal, while the library took its records through hidraw, is played back through the
+// virtual receiver at its captured timing: the raw-data callback gets the same records in the
+// same order, from the first counter both runs have. The virtual receiver is left off again.
+void CaptureReplay(Context& c) {
+  ZAVNReset();
+  // The HID gadget driver serves four functions at once: the receivers from before go, to make
+  // room for one with all three of its interfaces.
+  c.model.Unplug(c.receiver);
+  c.model.Unplug(c.streamer);
+  const int bus = c.model.NextBus();
+  UsbmonCapture capture(bus, kCaptureFile);
+  if (capture.Missing()) {
+    std::printf("     skipped: no dumpcap in the guest (apt-get install tshark)\n");
+    return;
+  }
+  if (!Check(capture.Running(), "dumpcap captures usbmon" + std::to_string(bus), capture.Output()))
+    return;
+  const int id = c.model.Plug({.firstSample = kReplayFirstSample});
+  const bool plugged = id != 0 && c.model.AwaitNodes(id, 5s);
+  TakeRecords();
+  ZAVNInitGetRawDataCallBack(KeepRecord);
+  Connect();
+  const bool connected = ZAVNGetRxStatus(1) == LINK_OK;
+  c.model.Stream(id, kSustainedRateHz);
+  std::this_thread::sleep_for(kLiveStream);
+  c.model.Stream(id, 0);
+  const auto last = static_cast<std::uint16_t>(c.model.View(id).nextSample - 1);
+  WaitFor([&] { return LastRecordIs(last); }, 2s);
+  c.model.Unplug(id);
+  const bool stopped = capture.Stop();
+  const std::vector<Record> live = TakeRecords();
+  Check(plugged && connected && stopped && !live.empty(),
+        "a receiver streamed through hidraw on bus " + std::to_string(bus) + " while dumpcap " +
+            "captured it (" + std::to_string(capture.Captured()) + " packets, " +
+            std::to_string(capture.Dropped()) + " dropped)",
+        c.model.Failure() + " " + capture.Output());
+
+  ZAVNTerminate(0);
+  ZAVNReset();
+  ZAVNVirtualSelect(1);
+  ZAVNVirtualClear();
+  char error[256] = {};
+  const int replay =
+      ZAVNVirtualPlugReplay(kCaptureFile, ZAVN_REPLAY_CAPTURED_TIMING, 0, error, sizeof error);
+  Connect();
+  Check(replay != 0 && RxStatus() == Links{LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE},
+        "the replay finds the capture's one data interface, which connect takes into slot 1",
+        replay == 0 ? error : Text(RxStatus()));
+  // Until its last record has come, or the replay has ended (nothing for 500 ms).
+  WaitFor([&] { return LastRecordIs(last) || ZAVNGetTxStatus(1) == LINK_TIMEOUT; },
+          kLiveStream + 5s);
+  const std::vector<Record> replayed = TakeRecords();
+
+  // Aligned at the first live record the replay has too.
+  std::size_t from = 0, at = replayed.size();
+  for (; from < live.size(); ++from) {
+    const auto counter = [&](const Record& r) { return r.motion[0] == live[from].motion[0]; };
+    at = static_cast<std::size_t>(std::find_if(replayed.begin(), replayed.end(), counter) -
+                                  replayed.begin());
+    if (at < replayed.size()) break;
+  }
+  const std::size_t overlap = std::min(live.size() - from, replayed.size() - at);
+  const auto liveFrom = live.begin() + static_cast<std::ptrdiff_t>(from);
+  const auto [differs, replayedDiffers] =
+      std::mismatch(liveFrom, liveFrom + static_cast<std::ptrdiff_t>(overlap),
+                    replayed.begin() + static_cast<std::ptrdiff_t>(at));
+  const auto same = static_cast<std::size_t>(differs - liveFrom);
+  const auto first = [](const std::vector<Record>& records) {
+    return records.empty() ? -1 : records.front().motion[0];
+  };
+  char figures[192];
+  std::snprintf(figures, sizeof figures,
+                "%zu records live (from %d), %zu replayed (from %d), %zu the same in order",
+                live.size(), first(live), replayed.size(), first(replayed), same);
+  Check(same == overlap &&
+            static_cast<double>(overlap) >= kLeastOverlap * static_cast<double>(live.size()),
+        std::string("the replay at the captured timing hands the callback the live run's "
+                    "records: ") +
+            figures,
+        same < overlap ? "the next differs: counter " + std::to_string(differs->motion[0]) +
+                             " live, " + std::to_string(replayedDiffers->motion[0]) + " replayed"
+                       : "too short an overlap");
+
+  ZAVNInitGetRawDataCallBack(nullptr);
+  ZAVNReset();
+  ZAVNVirtualClear();
+  ZAVNVirtualSelect(0);
+  ZAVNInit();
 }
 
 // --wine COMMAND...: plugs another vendor's device and a receiver, then for each shell COMMAND (a
@@ -886,6 +1016,7 @@ int main(int argc, char** argv) {
       {"unplugging and plugging in again", UnplugAndReplug},
       {"four receivers, three plugged in while one streams", FourReceivers},
       {"a firmware update", FirmwareUpdate},
+      {"a USB capture of dumpcap replayed through the virtual receiver", CaptureReplay},
   };
   for (const auto& [name, run] : cases) {
     const auto caseStart = Clock::now();

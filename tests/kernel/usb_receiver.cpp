@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -38,6 +39,7 @@ namespace fs = std::filesystem;
 constexpr const char* kConfigfs = "/sys/kernel/config";
 constexpr const char* kGadgets = "/sys/kernel/config/usb_gadget";
 constexpr const char* kControllers = "/sys/class/udc";
+constexpr const char* kPlatformDevices = "/sys/devices/platform";
 constexpr std::size_t kUnusedInputLengths[] = {4, 14};
 // The gadget's endpoints carry up to this many bytes a transfer (a full-speed packet's 64).
 constexpr int kEndpointBytes = 64;
@@ -250,21 +252,47 @@ void ReceiverModel::Fail(const std::string& what) {
   if (failure_.empty()) failure_ = what + ": " + std::strerror(errno);
 }
 
-// Takes a free device controller for the receiver (a receiver holds its controller from before
-// its bind to after its unbind); false when there is none.
-bool ReceiverModel::TakeController(Receiver& receiver) {
+// The first device controller that no receiver holds (a receiver holds its controller from
+// before its bind to after its unbind), or empty. Called under the lock.
+std::string ReceiverModel::FreeController() const {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(kControllers, error)) {
     const std::string name = entry.path().filename();
     const bool taken = std::any_of(receivers_.begin(), receivers_.end(),
                                    [&](const auto& other) { return other->controller == name; });
-    if (taken) continue;
-    receiver.controller = name;
-    return true;
+    if (!taken) return name;
   }
+  return {};
+}
+
+// Takes a free device controller for the receiver; false when there is none.
+bool ReceiverModel::TakeController(Receiver& receiver) {
+  receiver.controller = FreeController();
+  if (!receiver.controller.empty()) return true;
   errno = EBUSY;
   Fail("no free device controller for " + receiver.gadget.string());
   return false;
+}
+
+int ReceiverModel::NextBus() {
+  std::string controller;
+  {
+    std::lock_guard guard(mutex_);
+    controller = FreeController();
+  }
+  // dummy_hcd pairs device controller dummy_udc.N with host controller dummy_hcd.N, whose root
+  // hub is usbB for bus B.
+  const std::size_t dot = controller.rfind('.');
+  if (dot == std::string::npos) return 0;
+  const fs::path host = fs::path(kPlatformDevices) / ("dummy_hcd" + controller.substr(dot));
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(host, error)) {
+    const std::string name = entry.path().filename();
+    if (name.size() > 3 && name.rfind("usb", 0) == 0 &&
+        std::isdigit(static_cast<unsigned char>(name[3])))
+      return std::atoi(name.c_str() + 3);
+  }
+  return 0;
 }
 
 // Binds the gadget to a free device controller: the host enumerates it.

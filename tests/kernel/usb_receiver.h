@@ -69,6 +69,9 @@ class ReceiverModel {
 
   // Plugs a receiver in on a free device controller; its id (>= 1), or 0 when it could not.
   int Plug(const ReceiverOptions& options);
+  // The USB bus number (as usbmon numbers it) that the next Plug enumerates on: the host side
+  // of the first free device controller; 0 when none is free.
+  int NextBus();
   // Pulls the receiver out (a USB disconnect); the data interface first sends `lastRecords`
   // more motion records at once, as records still on their way when a receiver is pulled out.
   void Unplug(int id, int lastRecords = 0);
@@ -97,6 +100,7 @@ class ReceiverModel {
   void Wake();
   void Fail(const std::string& what);
 
+  std::string FreeController() const;
   bool TakeController(Receiver& receiver);
   bool Bind(Receiver& receiver);
   void Leave(Receiver& receiver);
