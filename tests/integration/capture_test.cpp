@@ -5,19 +5,18 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/run_state.h"
 #include "input/status_records.h"
 #include "platform/capture/capture_format.h"
+#include "support/eventually.h"
 #include "support/library_fixture.h"
 
 namespace zavn::testing {
@@ -28,12 +27,6 @@ namespace format = platform::capture;
 
 std::uint32_t Le32(const std::uint8_t* b) {
   return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
-
-// A report's sample number, where the virtual transmitters put it (report bytes 16..19).
-std::uint32_t SampleOf(const std::uint8_t* report) {
-  return static_cast<std::uint32_t>(report[16]) << 24 | report[17] << 16 | report[18] << 8 |
-         report[19];
 }
 
 struct Captured {
@@ -118,19 +111,8 @@ void ZAVN_CALL OnRecord(std::int32_t, PlayerStatus* status) {
 // under way afterwards (a read that meets a capture's end goes uncaptured).
 void CloseAndAwaitPollEnd() {
   for (int player = 1; player <= 4; ++player) ZAVNDisconnectRx(player);
-  const auto ended = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (core::Run().pollThreadId != 0 && std::chrono::steady_clock::now() < ended) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(core::Run().pollThreadId, 0u) << "the poll thread did not end";
-}
-
-template <typename Done>
-void AwaitCallbacks(Done done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done() && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(Eventually([] { return core::Run().pollThreadId == 0; }))
+      << "the poll thread did not end";
 }
 
 class CaptureTest : public LibraryTest {
@@ -145,7 +127,6 @@ class CaptureTest : public LibraryTest {
     ZAVNInitGetRawDataCallBack(OnRecord);
   }
   void TearDown() override {
-    ZAVNInitGetRawDataCallBack(nullptr);
     std::filesystem::remove(path_);
     LibraryTest::TearDown();
   }
@@ -161,7 +142,7 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
   Connect();
-  AwaitCallbacks([] {
+  Eventually([] {
     return std::all_of(std::begin(g_counts), std::end(g_counts), [](auto& n) { return n >= 500; });
   });
   const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -213,7 +194,7 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
       ZAVNVirtualPlugReplay(path_.c_str(), ZAVN_REPLAY_CAPTURED_TIMING, 0, error, sizeof error), 0)
       << error;
   Connect();
-  AwaitCallbacks([&live] {
+  Eventually([&live] {
     for (int p = 0; p < 4; ++p) {
       if (g_counts[p] == 0 || g_last[p] < static_cast<std::uint32_t>(live[p].back()[0]))
         return false;

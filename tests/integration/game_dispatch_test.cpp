@@ -10,6 +10,7 @@
 
 #include "core/player_assignment.h"
 #include "games/game_dispatch.h"
+#include "support/eventually.h"
 #include "support/library_fixture.h"
 #include "support/plugin_hook.h"
 #include "support/report_builder.h"
@@ -146,9 +147,7 @@ TEST_F(GameDispatchTest, APluginSeesTheLibrarysOwnTablesAndDelaysNoSnapshot) {
   g_hookCalls = 0;
   g_hookSleepMs = 300;
   std::thread cycle([&] { EXPECT_TRUE(system_.Step()); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!g_hookInside && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  const bool inside = g_hookInside;
+  const bool inside = Eventually([] { return g_hookInside.load(); });
   EXPECT_TRUE(inside) << "the plug-in was not called";
   auto status = std::make_unique<PlayerStatus>();
   for (std::int32_t player : {1, 2}) {

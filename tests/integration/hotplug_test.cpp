@@ -2,11 +2,7 @@
 // hotplug follows the virtual receiver's plugs and unplugs, and neither a search nor a slow write
 // holds up a streaming player.
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <initializer_list>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,26 +10,14 @@
 #include "core/poll_thread.h"
 #include "input/status_records.h"
 #include "platform/virtual/virtual_receiver.h"
+#include "support/eventually.h"
 #include "support/library_fixture.h"
 #include "transport/hid_device.h"
 
 namespace zavn::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Waits up to `limit` for `done`; these bound a wait, the figures live in the benchmarks.
-template <typename Done>
-bool Within(std::chrono::milliseconds limit, Done done) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-// Every motion record of every player, checked by its sample number (report bytes 16..19).
+// Every motion record of every player, checked by its sample number.
 struct SampleLog {
   std::atomic<std::uint32_t> received[4] = {};
   std::atomic<std::uint32_t> faults[4] = {};  // samples lost, repeated or out of order
@@ -45,8 +29,7 @@ struct SampleLog {
     SampleLog& log = *active;
     for (int p = 0; p < 4; ++p) {
       if (status != &input::LibraryStatus(p + 1)) continue;
-      const std::uint8_t* b = status->RawRecord + 16;
-      const std::uint32_t sample = std::uint32_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3];
+      const std::uint32_t sample = SampleOf(status->RawRecord);
       if (log.started[p] && sample != log.next[p]) ++log.faults[p];
       log.started[p] = true;
       log.next[p] = sample + 1;
@@ -120,7 +103,7 @@ class SlowPort final : public platform::HidPort {
     constexpr std::uint32_t kRecords = 20;
     std::uint32_t from[4];
     for (int p : players) from[p] = log_.received[p];
-    const bool streamed = Within(std::chrono::seconds(5), [&] {
+    const bool streamed = Eventually([&] {
       for (int p : players) {
         if (log_.received[p] - from[p] < kRecords) return false;
       }
@@ -144,12 +127,11 @@ class HotplugTest : public LibraryTest {
   }
   void TearDown() override {
     ZAVNSwitchHotplug(0);
-    ZAVNInitGetRawDataCallBack(nullptr);
     LibraryTest::TearDown();
   }
   bool Streaming(int player) {
     const std::uint32_t from = log_.received[player - 1];
-    return Within(std::chrono::seconds(5), [&] { return log_.received[player - 1] > from + 10; });
+    return Eventually([&] { return log_.received[player - 1] > from + 10; });
   }
 
   SampleLog log_;
@@ -166,7 +148,7 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   Connect();
   for (int player = 1; player <= 4; ++player) ASSERT_TRUE(Streaming(player)) << player;
   ZAVNVirtualUnplug(first + 3);
-  ASSERT_TRUE(Within(std::chrono::seconds(5), [] { return ZAVNGetRxStatus(4) == LINK_NO_DEVICE; }));
+  ASSERT_TRUE(Eventually([] { return ZAVNGetRxStatus(4) == LINK_NO_DEVICE; }));
 
   port_.slow = true;
   std::thread host([] {
@@ -199,7 +181,7 @@ TEST_F(HotplugTest, ReceiversThatComeAndGoAreFollowed) {
   const int searches = port_.searches;
   ASSERT_GT(ZAVNVirtualPlug(0x046D, 0xC52B, 8, 8, "Mouse"), 0);
   ZAVNVirtualUnplug(id);
-  ASSERT_TRUE(Within(std::chrono::seconds(5), [] { return ZAVNGetRxStatus(1) == LINK_NO_DEVICE; }));
+  ASSERT_TRUE(Eventually([] { return ZAVNGetRxStatus(1) == LINK_NO_DEVICE; }));
   EXPECT_EQ(OpenHandles(id), 0);
   EXPECT_EQ(port_.searches, searches);
 

@@ -150,10 +150,6 @@ class CallbackLifecycleTest : public LinkTest, public ::testing::WithParamInterf
     for (int k = 0; k < 200 && g_callbacks == 0; ++k) ASSERT_TRUE(system_.Step());
     ASSERT_GT(g_callbacks, 0);
   }
-  void TearDown() override {
-    ZAVNInitGetRawDataCallBack(nullptr);
-    LinkTest::TearDown();
-  }
 };
 
 // The poll thread never waits for itself: a stop asked for from its callback ends it after the

@@ -1,12 +1,12 @@
 // Host calls racing the poll thread. ThreadSanitizer runs these; the fixture checks that no
 // handle was used after it was closed.
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "core/run_state.h"
+#include "support/eventually.h"
 #include "support/library_fixture.h"
 
 namespace zavn::testing {
@@ -60,11 +60,7 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   // True once a snapshot has begun and ended after the call, however the host is scheduled.
   const auto awaitFreshRound = [&rounds] {
     const int seen = rounds;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (rounds < seen + 2 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::yield();
-    }
-    return rounds >= seen + 2;
+    return Eventually([&] { return rounds >= seen + 2; });
   };
   // The ring keeps the newest samples only: wait for a fresh snapshot well before it fills.
   constexpr int kSteps = 1000, kPerStep = 3, kStepsBetweenWaits = 100;

@@ -1,6 +1,5 @@
 // Decoded status through the exported API: reports queued on the virtual receiver, polled one
 // cycle at a time, read back with ZAVNGetStatus and ZAVNGetRawdataFPS.
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -48,24 +47,6 @@ TEST_F(StatusTest, SnapshotHandsOverEachSampleOnceAndAfterAResetNoHistory) {
   EXPECT_EQ(out_->ReservedFloat[5], 0.0f);
   EXPECT_EQ(out_->BootBlock[1], 0x66);
   EXPECT_EQ(out_->BootBlock[2], 0);
-}
-
-// A backlog after a stall (here the parked poll thread) arrives whole and in order, also when
-// its motion values and button bytes are record letters, as a transmitter at rest may send.
-TEST_F(StatusTest, ABacklogOfLetterRichRecordsArrivesWholeAfterAStall) {
-  AwaitPlayers();
-  ZAVNGetStatus(1, out_.get());
-  constexpr std::uint16_t kBacklog = 200;
-  for (std::uint16_t k = 0; k < kBacklog; ++k) {
-    std::array<std::uint8_t, kReportLength> report{};
-    PutMotion(report.data(), {k, 0x4141, 0x4242, 0x5256, 0x4444, 0x4141});
-    std::fill(report.begin() + 16, report.end(), 'A');
-    ASSERT_EQ(ZAVNVirtualQueueInput(id_, report.data(), kReportLength), 1);
-  }
-  ASSERT_TRUE(system_.Step());
-  ZAVNGetStatus(1, out_.get());
-  ASSERT_EQ(out_->MotionCount, kBacklog);
-  for (int k = 0; k < kBacklog; ++k) ASSERT_EQ(out_->MotionHistory[0][k], k);
 }
 
 // Before the players are assigned a read of motion is dropped, never decoded later, not even

@@ -4,15 +4,14 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
+#include "support/eventually.h"
 #include "support/process_threads.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
 
 namespace {
 
+using zavn::testing::Eventually;
 using zavn::testing::ProcessThreads;
 
 // The exported functions the cycles call, looked up with dlsym.
@@ -32,16 +31,6 @@ struct Api {
 #define ZAVN_UNLOAD_FIELD(name) decltype(&::name) name = nullptr;
   ZAVN_UNLOAD_API(ZAVN_UNLOAD_FIELD)
 };
-
-// Polls until the condition holds; false after 5 s.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  for (int waited = 0; waited < 5000; ++waited) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
 
 // Opens the library and starts a receiver's stream; returns once the poll thread has read
 // motion records from it.

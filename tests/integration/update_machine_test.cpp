@@ -10,7 +10,6 @@
 #include "firmware/hex_text.h"
 #include "firmware/images.h"
 #include "input/status_records.h"
-#include "platform/virtual/virtual_transmitter.h"
 #include "support/output_log.h"
 #include "support/scripted_port.h"
 #include "support/update_fixture.h"
@@ -88,8 +87,7 @@ void ZAVN_CALL WatchStreams(std::int32_t, PlayerStatus* status) {
   for (int p = 0; p < 4; ++p) {
     if (status != &input::LibraryStatus(p + 1)) continue;
     Stream& s = g_streams[p];
-    const std::uint8_t* n = status->RawRecord + platform::virt::kSampleNumberByte;
-    const std::uint32_t sample = (std::uint32_t{n[0]} << 24) | (n[1] << 16) | (n[2] << 8) | n[3];
+    const std::uint32_t sample = SampleOf(status->RawRecord);
     const std::uint32_t now = platform::ActiveSystem().TickMs();
     if (s.started) {
       if (sample <= s.lastSample) {
@@ -114,10 +112,6 @@ class UpdateRunTest : public UpdateReadyTest {
     UpdateReadyTest::SetUp();
     for (Stream& s : g_streams) s = {};
     ZAVNInitGetRawDataCallBack(WatchStreams);
-  }
-  void TearDown() override {
-    ZAVNInitGetRawDataCallBack(nullptr);
-    UpdateReadyTest::TearDown();
   }
 
   void Plug(std::int32_t transmitters, std::int32_t rateHz, const char* product = nullptr) {

@@ -288,7 +288,7 @@ void Discovery(Context& c) {
   int other = 0;
   if (!PlugForeignAndReceiver(c.model, other, c.receiver)) return;
 
-  Check(ZAVNReset() == LINK_RESET_DONE, "ZAVNReset");
+  ZAVNReset();
   Connect();
   Check(RxStatus() == Links{LINK_OK, LINK_NO_DEVICE, LINK_NO_DEVICE, LINK_NO_DEVICE},
         "connect takes the data interface alone into slot 1", Text(RxStatus()));
@@ -305,7 +305,6 @@ void Discovery(Context& c) {
   Check(got && string == expected,
         "the product string is the USB device's (not the HID name), in UTF-16LE",
         got ? Hex(string) : "refused");
-  Check(ZAVNGetProductString(2, buffer) == 0, "an empty slot has no product string");
 
   // The library's handles are this process's open hidraw nodes (the poll thread's wait may hold
   // a copy).
@@ -365,7 +364,6 @@ void GraceAndTimeout(Context& c) {
   const bool flowing = Collect({&samples}, 3s, [&] { return samples.Values().size() >= 20; });
   c.model.Stream(c.receiver, 0);
   const auto lastAt = c.model.View(c.receiver).lastSampleAt;
-  const std::size_t outputsAtStop = c.model.View(c.receiver).outputs;
   Check(flowing, "samples flow before the pause");
 
   // No report for longer than 500 ms: LINK_TIMEOUT, and not before; the slot stays open.
@@ -374,14 +372,6 @@ void GraceAndTimeout(Context& c) {
   Check(timedOut && after > 500 && ZAVNGetRxStatus(1) == LINK_OK,
         "LINK_TIMEOUT no earlier than 500 ms after the last report, the slot still LINK_OK",
         timedOut ? "after " + std::to_string(after) + " ms" : "none within 3 s");
-  Check(WaitFor(
-            [&] {
-              const auto outputs = c.model.Outputs(c.receiver, outputsAtStop);
-              return std::find(outputs.begin(), outputs.end(), kLinkCheck) != outputs.end();
-            },
-            1s),
-        "the library sends the link check 04 64 00 00 to the timed-out slot");
-
   c.model.Stream(c.receiver, kRateHz);
   Check(WaitFor([] { return ZAVNGetTxStatus(1) == LINK_OK; }, 2s),
         "LINK_OK again once reports come");
@@ -686,8 +676,6 @@ void FirmwareUpdate(Context& c) {
              c.model.Failure()))
     return;
   c.model.Stream(id, kRateHz);
-  const auto before = c.model.View(id).transmitter;
-  const Bytes serialBytes(std::begin(before.serial), std::end(before.serial));
 
   // Beside it a receiver streams at kSustainedRateHz; the slots follow the hidraw nodes' order,
   // so the product string tells which slot the update runs on.
@@ -740,19 +728,6 @@ void FirmwareUpdate(Context& c) {
             " records a second taken meanwhile, each once and in order (" +
             std::to_string(beside.Values().size()) + " samples)",
         beside.Problem(last, &sent));
-
-  // After the serial number the receiver restarts as its normal firmware.
-  WaitFor([&] { return c.model.View(id).products.size() >= 5; }, 3s);
-  const std::vector<std::string> expected = {kUpdateStartsAs, kDongle, "NOLTABootloader", "NOLTAZ",
-                                             kDongle};
-  const auto products = c.model.View(id).products;
-  std::string seen;
-  for (const std::string& product : products) seen += " " + product;
-  Check(products == expected, "it came up as" + seen);
-
-  const auto transmitter = c.model.View(id).transmitter;
-  Check(std::memcmp(transmitter.serial, serialBytes.data(), serialBytes.size()) == 0,
-        "the receiver holds its serial number again");
 }
 
 // A record as the raw-data callback had it: the six motion values and the buttons.

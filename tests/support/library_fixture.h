@@ -1,5 +1,5 @@
 // Fixtures that put the library in its reset state on the virtual receiver before and after
-// each test, with the stepped system installed.
+// each test, with the stepped system installed; a test's raw-data callback goes with it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +33,7 @@ class LibraryTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    ZAVNInitGetRawDataCallBack(nullptr);
     ZAVNTerminate(0);
     ZAVNReset();
     EXPECT_EQ(platform::virt::Receiver().StaleHandleUses(), staleAtStart_);

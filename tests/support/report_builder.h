@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/virtual/virtual_transmitter.h"
 #include "transport/input_buffer.h"
 
 namespace zavn::testing {
@@ -39,6 +40,12 @@ inline void PutExtension(std::uint8_t* report, std::array<std::uint16_t, 3> trip
   letter[0] = 'J';
   for (int k = 0; k < 3; ++k) PutU16(letter + 7 + 2 * k, triple[k]);
   letter[15] = static_cast<std::uint8_t>((valid ? 0x80 : 0) | flags);
+}
+
+// A report's sample number, where the virtual transmitters put it.
+inline std::uint32_t SampleOf(const std::uint8_t* report) {
+  const std::uint8_t* n = report + platform::virt::kSampleNumberByte;
+  return static_cast<std::uint32_t>(n[0]) << 24 | n[1] << 16 | n[2] << 8 | n[3];
 }
 
 }  // namespace zavn::testing

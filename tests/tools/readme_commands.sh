@@ -67,15 +67,14 @@ cd "$root"
 rm -rf build/examples
 readme 'cmake -S examples -B build/examples -DCMAKE_PREFIX_PATH=/opt/zavn && cmake --build build/examples'
 readme 'build/examples/minimal_host'
-# The example plug-in built beside it, called through a NoltaUT.ini there; the installed monitor,
-# run from its folder, and the udev rule.
+# The example plug-in built beside it, called through a NoltaUT.ini there, and the udev rule (the
+# installed monitor runs the capture below).
 printf '[Game0001]\nDLL_PATH=.\nDLL_NAME=ExamplePlugin.so\n' >build/examples/NoltaUT.ini
 ZAVN_PLUGIN_LOG=$work/plugin.log build/examples/minimal_host 1 >"$work/host.out"
 grep -q "player 1: [1-9][0-9]* new samples" "$work/host.out" || fail "the host read no samples"
 grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
   grep -q "ExamplePlugin call player 1 game 0" "$work/plugin.log" ||
   fail "the example plug-in was not called"
-"$prefix/bin/zavn-monitor" --virtual 1 --seconds 0.3 --json >/dev/null || fail "installed zavn-monitor"
 [ -f "$prefix/lib/udev/rules.d/70-zavn-receiver.rules" ] || fail "the udev rule is not installed"
 (
   cd "$work"

@@ -20,10 +20,6 @@ using input::LibraryStatus;
 
 class DecoderTest : public LibraryTest {
  protected:
-  void TearDown() override {
-    ZAVNInitGetRawDataCallBack(nullptr);
-    LibraryTest::TearDown();
-  }
   void DecodeMotion(std::uint16_t first, std::int32_t player = 1) {
     PutMotion(buffer_.data(), {first, 0, 0, 0, 0, 0});
     Decode(buffer_, player);

@@ -1,11 +1,11 @@
 /*
  * The Windows test host: loads ZAVN_Main.dll as a Windows host does (LoadLibraryA, every export
  * by its plain name with GetProcAddress) and runs the host calling order on the virtual receiver:
- * start-up, status snapshots, the raw-data callback, a command and its answer, a game plug-in named
- * by a real "NoltaUT.ini" beside this program, and shut-down; then unloads the DLL while its poll
- * thread runs. It also reads a file of awkward INI lines through the system's own private-profile
- * functions, to hold the library's INI reader for other systems to the same rules. Exit status 0
- * when every check passed.
+ * start-up, status snapshots, the raw-data callback, a game plug-in named by a real "NoltaUT.ini"
+ * beside this program, and shut-down; then unloads the DLL while its poll thread runs. (Commands
+ * through both DLLs, byte for byte: tests/kernel/wine_host.c.) It also reads a file of awkward INI
+ * lines through the system's own private-profile functions, to hold the library's INI reader for
+ * other systems to the same rules. Exit status 0 when every check passed.
  *
  * Built with ZAVN_LINKED, it calls the functions through the DLL's import library instead: that
  * build is only linked, which proves the names and the calling convention line up.
@@ -108,17 +108,6 @@ static void CheckSnapshot(void) {
   CHECK(status->SecondaryRecordCount == (int32_t)0xA5A5A5A5);          /* not copied */
   CHECK(status->RawRecord[0] == 0xA5 && status->Padding2 == 0xA5);     /* not copied */
   for (int b = 0; b < ZAVN_BUTTON_COUNT; ++b) CHECK(status->Buttons[b] <= 1);
-}
-
-/* A command through the DLL, and the transmitter's answer in the status. (The commands' bytes
-   through both DLLs: tests/kernel/wine_host.c.) */
-static void CheckSerialAnswer(void) {
-  api.ZAVNAskSerialNumber(2, 3, NULL, 1);
-  for (DWORD start = GetTickCount(); GetTickCount() - start < kPatienceMs; Sleep(10)) {
-    api.ZAVNGetStatus(2, status);
-    if (memcmp(status->SerialBlock, "ZAVNTX0000000002", 16) == 0) break;
-  }
-  CHECK(memcmp(status->SerialBlock, "ZAVNTX0000000002", 16) == 0);
 }
 
 /* Whether player 1's link is up within kPatienceMs (players are assigned after 80 cycles with
@@ -258,8 +247,7 @@ int main(void) {
   CHECK(api.ZAVNReset() == LINK_RESET_DONE);
   api.ZAVNConnectRx();
   CHECK(api.ZAVNRoutineFunc() == 1);
-  CHECK(api.ZAVNGetRxStatus(1) == LINK_OK && api.ZAVNGetRxStatus(2) == LINK_OK);
-  CHECK(api.ZAVNGetRxStatus(3) == LINK_NO_DEVICE);
+  CHECK(api.ZAVNGetRxStatus(2) == LINK_OK && api.ZAVNGetRxStatus(3) == LINK_NO_DEVICE);
   /* Then a second and a half of records, for the rates. */
   CHECK(AwaitPlayerOne());
   Sleep(1500);
@@ -267,11 +255,13 @@ int main(void) {
 
   CheckSnapshot();
   CHECK(rawRecords > 0);
+  /* The rows copied out through the DLL; the rate's value, which a loaded machine lowers, is
+     pinned on a stepped clock by the library's own tests. */
   uint32_t rates[4][4];
+  memset(rates, 0xFF, sizeof rates);
   uint32_t* rows[4] = {rates[0], rates[1], rates[2], rates[3]};
   CHECK(api.ZAVNGetRawdataFPS(0, rows) == 1);
-  CHECK(rates[0][0] > 50 && rates[0][0] < 150);
-  CheckSerialAnswer();
+  CHECK(rates[0][0] > 0 && rates[0][0] < 150 && rates[3][0] == 0);
   CheckGamePlugin();
 
   for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);

@@ -207,7 +207,6 @@ static unsafe class BindingTest
             receiver.GetRates(p, out records, out secondary);
             Check(records > 0 && records < RateHz * 2, "player " + p + " rate", records.ToString());
         }
-        Check(!events[0].First().SequenceEqual(events[1].First()), "the players' streams differ");
     }
 
     static byte[] Bytes(byte* bytes, int count) { return Enumerable.Range(0, count).Select(k => bytes[k]).ToArray(); }
@@ -239,11 +238,8 @@ static unsafe class BindingTest
         r.SendCommandToTx(p, 2, 0x17);  // command 2 is the keyboard switch
         var state = Transmitter(id);
         Check(state.Modes[1] == 0x17, "the command to the transmitter");
-        r.SwitchMode(p, Mode.Browser, 0x11);
-        r.SwitchMode(p, Mode.Keyboard, 0x12);
-        r.SwitchMode(p, Mode.MotionKey, 0x13);
-        r.SwitchMode(p, Mode.Rawdata, 0x14);
-        r.SwitchMode(p, Mode.GameMode, 0x15);
+        var modes = new[] { Mode.Browser, Mode.Keyboard, Mode.MotionKey, Mode.Rawdata, Mode.GameMode };
+        for (int k = 0; k < modes.Length; ++k) r.SwitchMode(p, modes[k], 0x11 + k);
         int modeResult = ZavnNative.ZAVNSwitchGSensitivity(p, 0x116);
         r.WriteSerialNumber(p, serial);  // these two come back as answers below
         r.ReadWriteVersion(p, 1, version);
@@ -318,9 +314,8 @@ static unsafe class BindingTest
     {
         var progress = new List<int>();
         bool done = receiver.UpdateFirmware(1, progress.Add, TimeSpan.FromSeconds(60));
-        Check(done && progress.Last() == 100, "the update reaches 100", string.Join(",", progress));
-        Check(progress.Zip(progress.Skip(1), (a, b) => a < b).All(x => x) && progress.Count >= 10,
-              "its progress rises step by step", string.Join(",", progress));
-        Check(WaitFor(() => receiver.Rx(1) == LinkState.Ok, 2000), "player 1 is connected after the update");
+        // Each value once, as it changes; the steps themselves: tests/integration/update_machine_test.cpp.
+        Check(done && progress.Last() == 100 && progress.Zip(progress.Skip(1), (a, b) => a < b).All(x => x),
+              "the update's progress rises to 100", string.Join(",", progress));
     }
 }
