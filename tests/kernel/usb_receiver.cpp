@@ -22,6 +22,7 @@
 #include "firmware/images.h"
 #include "platform/virtual/transmitter_model.h"
 #include "platform/virtual/update_model.h"
+#include "platform/virtual/virtual_receiver.h"
 #include "support/report_builder.h"
 
 namespace zavn::testing::usb {
@@ -32,24 +33,20 @@ using platform::virt::Reenumeration;
 using platform::virt::TransmitterModel;
 using platform::virt::UpdateModel;
 
-static_assert(platform::virt::kReplyReportLength == kInputReportLength);
-
 namespace fs = std::filesystem;
+
+constexpr std::size_t kInputReportLength = platform::virt::kReplyReportLength;
 
 constexpr const char* kConfigfs = "/sys/kernel/config";
 constexpr const char* kGadgets = "/sys/kernel/config/usb_gadget";
 constexpr const char* kControllers = "/sys/class/udc";
 constexpr const char* kPlatformDevices = "/sys/devices/platform";
-constexpr std::size_t kUnusedInputLengths[] = {4, 14};
-// The gadget's endpoints carry up to this many bytes a transfer (a full-speed packet's 64).
-constexpr int kEndpointBytes = 64;
-// Input reports the device holds while the host is not polling, as a device's FIFO would; the
-// oldest go first.
+constexpr int kEndpointBytes = 64;  // a transfer's most, a full-speed packet's
+// Input reports the device holds while the host does not poll, as its FIFO would, oldest out.
 constexpr std::size_t kDeviceQueueReports = 64;
 constexpr std::uint8_t kInputReportId = 0x02;
 constexpr std::uint16_t kCentre = 0x8000;
-constexpr int kPlayers = 4;  // the transmitter model's serial numbers repeat after four
-// The longest the model waits in poll, so that a stop request is seen even without a wake.
+// The longest wait in poll, so that a stop request is seen even without a wake.
 constexpr auto kLongestWait = std::chrono::milliseconds(50);
 
 template <typename Report>
@@ -80,24 +77,27 @@ constexpr OutputReport kCatalogue[] = {
     {id::kAppInfo, kLength<commands::AppInfoReport>},
 };
 
-// A vendor-defined application collection of bytes, holding `items`.
-Bytes VendorCollection(const Bytes& items) {
+// A numbered report of `length` bytes, its ID included; `main` is 0x81 (input) or 0x91 (output).
+void AddReport(Bytes& items, std::uint8_t reportId, std::size_t length, std::uint8_t main) {
+  items.insert(items.end(), {0x85, reportId, 0x95, static_cast<std::uint8_t>(length - 1), 0x09,
+                             reportId, main, 0x02});
+}
+
+// A vendor-defined collection of bytes with input report `reportId` of `inputLength` bytes and,
+// for the data interface, the catalogue's output reports.
+Bytes Descriptor(std::uint8_t reportId, std::size_t inputLength, bool data) {
   Bytes d = {0x06, 0x00, 0xFF,  // usage page (vendor defined)
              0x09, 0x01,        // usage 1
              0xA1, 0x01,        // collection (application)
              0x15, 0x00,        // logical minimum 0
              0x26, 0xFF, 0x00,  // logical maximum 255
              0x75, 0x08};       // report size 8
-  d.insert(d.end(), items.begin(), items.end());
+  AddReport(d, reportId, inputLength, 0x81);
+  for (const OutputReport& report : kCatalogue) {
+    if (data) AddReport(d, report.id, report.length, 0x91);
+  }
   d.push_back(0xC0);  // end collection
   return d;
-}
-
-// A numbered report of `length` bytes, its ID included; `main` is 0x81 (input) or 0x91 (output).
-void AddReport(Bytes& items, std::uint8_t reportId, std::size_t length, std::uint8_t main) {
-  const Bytes report = {0x85, reportId, 0x95, static_cast<std::uint8_t>(length - 1),
-                        0x09, reportId, main, 0x02};
-  items.insert(items.end(), report.begin(), report.end());
 }
 
 // What can be read of the file: a device's sysfs files fail to read (ENODEV) once it is going
@@ -119,52 +119,36 @@ bool WriteFile(const fs::path& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-// The value of `key` in a uevent file's text, or empty.
-std::string UeventValue(const std::string& uevent, const std::string& key) {
-  const std::string text = "\n" + uevent;
-  const std::size_t at = text.find("\n" + key + "=");
-  if (at == std::string::npos) return {};
-  const std::size_t from = at + key.size() + 2;
-  return text.substr(from, text.find('\n', from) - from);
-}
-
-// The serial number (HID_UNIQ) and interface number of a hidraw node, from sysfs; -1 when gone.
-int NodeInterface(const std::string& node, std::string& serial) {
-  const std::string uevent = ReadText(fs::path("/sys/class/hidraw") / node / "device" / "uevent");
-  serial = UeventValue(uevent, "HID_UNIQ");
-  const std::string phys = UeventValue(uevent, "HID_PHYS");
-  const std::size_t input = phys.rfind("/input");
-  if (serial.empty() || input == std::string::npos) return -1;
-  return std::atoi(phys.c_str() + input + 6);
-}
-
-// The hidraw nodes, in sysfs and in /dev, of the device with this serial number, by interface.
+// The /dev hidraw nodes of the device with this serial number (HID_UNIQ), by interface number
+// (HID_PHYS ends in "/inputN"); empty where there is none yet.
 std::vector<std::string> NodesOf(const std::string& serial, int interfaces) {
   std::vector<std::string> nodes(static_cast<std::size_t>(interfaces));
   std::error_code error;
   for (const auto& entry : fs::directory_iterator("/sys/class/hidraw", error)) {
-    std::string of;
-    const int number = NodeInterface(entry.path().filename(), of);
+    const std::string uevent = "\n" + ReadText(entry.path() / "device" / "uevent");
+    const std::size_t input = uevent.find("/input", uevent.find("\nHID_PHYS="));
+    const int number = input == std::string::npos ? -1 : std::atoi(uevent.c_str() + input + 6);
     const fs::path node = "/dev" / entry.path().filename();
-    if (number >= 0 && number < interfaces && of == serial && fs::exists(node, error))
+    if (uevent.find("\nHID_UNIQ=" + serial + "\n") != std::string::npos && number >= 0 &&
+        number < interfaces && fs::exists(node, error))
       nodes[static_cast<std::size_t>(number)] = node;
   }
   return nodes;
 }
 
-// The data interface: input report 2 and each output report of the catalogue.
-Bytes DataInterfaceDescriptor() {
-  Bytes items;
-  AddReport(items, kInputReportId, kInputReportLength, 0x81);
-  for (const OutputReport& report : kCatalogue) AddReport(items, report.id, report.length, 0x91);
-  return VendorCollection(items);
-}
-
-// An interface that carries no data: one input report of `inputReportLength` bytes.
-Bytes UnusedInterfaceDescriptor(std::size_t inputReportLength) {
-  Bytes items;
-  AddReport(items, 0x01, inputReportLength, 0x81);
-  return VendorCollection(items);
+// Removes a gadget's folders, which frees its HID functions' minor numbers (four in all).
+void TakeApart(const fs::path& g) {
+  if (g.empty()) return;
+  std::error_code error;
+  for (const auto& link : fs::directory_iterator(g / "configs/c.1", error)) {
+    if (link.is_symlink()) fs::remove(link.path(), error);
+  }
+  fs::remove(g / "configs/c.1", error);
+  for (const auto& function : fs::directory_iterator(g / "functions", error)) {
+    fs::remove(function.path(), error);
+  }
+  fs::remove(g / "strings/0x409", error);
+  fs::remove(g, error);
 }
 
 }  // namespace
@@ -173,8 +157,8 @@ Bytes UnusedInterfaceDescriptor(std::size_t inputReportLength) {
 struct ReceiverModel::Function {
   std::string name;  // the configfs folder, "hid.data" or "hid.uN"
   Bytes descriptor;
-  int fd = -1;               // the gadget's /dev/hidgN while bound
-  std::deque<Bytes> queued;  // input reports the host has not taken yet
+  int fd = -1;                 // the gadget's /dev/hidgN while bound
+  std::deque<Bytes> queued{};  // input reports the host has not taken yet
 };
 
 struct ReceiverModel::Receiver {
@@ -186,7 +170,6 @@ struct ReceiverModel::Receiver {
   std::vector<Function> unused;
   Function data;
   std::string product;  // as its firmware gives it
-  std::vector<std::string> products;
   TransmitterModel model;
   UpdateModel update;
   Reenumeration pending;
@@ -215,24 +198,11 @@ ReceiverModel::~ReceiverModel() {
 
 bool ReceiverModel::Usable(std::string& reason) {
   std::error_code error;
-  if (!fs::exists(kGadgets, error) && mount("none", kConfigfs, "configfs", 0, nullptr) != 0 &&
-      errno != EBUSY) {
-    reason = std::string("mounting configfs: ") + std::strerror(errno);
-    return false;
-  }
-  if (!fs::exists(kGadgets, error)) {
-    reason = std::string(kGadgets) + " is missing (libcomposite)";
-    return false;
-  }
-  if (fs::is_empty(kControllers, error)) {
-    reason = "no USB device controller (dummy_hcd)";
-    return false;
-  }
-  if (wakeFd_ < 0) {
-    reason = std::string("eventfd: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
+  if (!fs::exists(kGadgets, error)) mount("none", kConfigfs, "configfs", 0, nullptr);
+  if (!fs::exists(kGadgets, error)) reason = std::string(kGadgets) + " is missing (configfs)";
+  if (fs::is_empty(kControllers, error)) reason = "no USB device controller (dummy_hcd)";
+  if (wakeFd_ < 0) reason = "no eventfd";
+  return reason.empty();
 }
 
 void ReceiverModel::Wake() {
@@ -351,10 +321,9 @@ void ReceiverModel::Pop(Receiver& receiver, bool sent) {
 }
 
 ReceiverModel::Receiver* ReceiverModel::Find(int id) {
-  for (auto& receiver : receivers_) {
-    if (receiver->id == id) return receiver.get();
-  }
-  return nullptr;
+  const auto at = std::find_if(receivers_.begin(), receivers_.end(),
+                               [id](const auto& receiver) { return receiver->id == id; });
+  return at == receivers_.end() ? nullptr : at->get();
 }
 
 void ReceiverModel::ReadOutputs(Receiver& receiver) {
@@ -380,11 +349,10 @@ void ReceiverModel::Answer(Receiver& receiver, const std::uint8_t* report, std::
   // The answers follow the motion the transmitter sent before the command arrived.
   StreamDue(receiver, now);
   const auto bytes = static_cast<std::uint32_t>(length);
-  TransmitterModel::Reply replies[platform::virt::kMaxReplies];
+  TransmitterModel::Reply replies[2 * platform::virt::kMaxReplies];
   int count = receiver.model.Accept(report, bytes, replies);
-  for (int k = 0; k < count; ++k) Send(receiver, replies[k], kInputReportLength);
   Reenumeration next;
-  count = receiver.update.Accept(receiver.product.c_str(), report, bytes, replies, next);
+  count += receiver.update.Accept(receiver.product.c_str(), report, bytes, replies + count, next);
   for (int k = 0; k < count; ++k) Send(receiver, replies[k], kInputReportLength);
   if (next.product == nullptr) return;
   if (next.afterMs == 0) {
@@ -425,7 +393,6 @@ bool ReceiverModel::SendMotion(Receiver& receiver) {
 void ReceiverModel::Reenumerate(Receiver& receiver, const char* product) {
   Unbind(receiver);
   receiver.product = product;
-  receiver.products.push_back(product);
   receiver.pending = {};
   receiver.update.Start(product);
   if (!WriteFile(receiver.gadget / "strings/0x409/product", product)) Fail("product string");
@@ -501,30 +468,10 @@ void ReceiverModel::Loop() {
       StreamDue(*receiver, Clock::now());
     }
   }
-  for (auto& receiver : receivers_) Remove(*receiver);
-}
-
-// Pulls the receiver out and takes its gadget apart.
-void ReceiverModel::Remove(Receiver& receiver) {
-  Unbind(receiver);
-  TakeApart(receiver.gadget);
-  receiver.gadget.clear();
-}
-
-// Removes a gadget's folders, which frees its HID functions' minor numbers: the kernel's HID
-// gadget driver has four in all.
-void ReceiverModel::TakeApart(const fs::path& g) {
-  if (g.empty()) return;
-  std::error_code error;
-  for (const auto& link : fs::directory_iterator(g / "configs/c.1", error)) {
-    if (link.is_symlink()) fs::remove(link.path(), error);
+  for (auto& receiver : receivers_) {
+    Unbind(*receiver);
+    TakeApart(receiver->gadget);
   }
-  fs::remove(g / "configs/c.1", error);
-  for (const auto& function : fs::directory_iterator(g / "functions", error)) {
-    fs::remove(function.path(), error);
-  }
-  fs::remove(g / "strings/0x409", error);
-  fs::remove(g, error);
 }
 
 int ReceiverModel::Plug(const ReceiverOptions& options) {
@@ -540,26 +487,23 @@ int ReceiverModel::Plug(const ReceiverOptions& options) {
   std::error_code error;
   bool made =
       fs::create_directory(g, error) && WriteFile(g / "idVendor", std::to_string(options.vendor)) &&
-      WriteFile(g / "idProduct", std::to_string(kReceiverProduct)) &&
+      WriteFile(g / "idProduct", std::to_string(platform::virt::kReceiverProduct)) &&
       WriteFile(g / "bcdDevice", "0x0100") && fs::create_directory(g / "strings/0x409", error) &&
       (options.maker.empty() || WriteFile(g / "strings/0x409/manufacturer", options.maker)) &&
       WriteFile(g / "strings/0x409/product", options.product) &&
       WriteFile(g / "strings/0x409/serialnumber", receiver->serial) &&
       fs::create_directory(g / "configs/c.1", error);
-  if (options.unusedInterfaces) {
-    for (const std::size_t length : kUnusedInputLengths) {
-      Function& function = receiver->unused.emplace_back();
-      function.name = "hid.u" + std::to_string(length);
-      function.descriptor = UnusedInterfaceDescriptor(length);
-    }
+  for (const std::int32_t length : platform::virt::kUnusedInputLengths) {
+    if (options.unusedInterfaces)
+      receiver->unused.push_back(
+          {.name = "hid.u" + std::to_string(length),
+           .descriptor = Descriptor(0x01, static_cast<std::size_t>(length), false)});
   }
-  receiver->data.name = "hid.data";
-  receiver->data.descriptor = DataInterfaceDescriptor();
-  std::vector<Function*> functions;
-  for (Function& function : receiver->unused) functions.push_back(&function);
-  functions.push_back(&receiver->data);
+  receiver->data = {.name = "hid.data",
+                    .descriptor = Descriptor(kInputReportId, kInputReportLength, true)};
   // Linked in this order: the interfaces are numbered so.
-  for (Function* function : functions) {
+  for (std::size_t k = 0; k <= receiver->unused.size(); ++k) {
+    const Function* function = k < receiver->unused.size() ? &receiver->unused[k] : &receiver->data;
     const fs::path folder = g / "functions" / function->name;
     made = made && fs::create_directory(folder, error) && WriteFile(folder / "protocol", "0") &&
            WriteFile(folder / "subclass", "0") &&
@@ -570,8 +514,7 @@ int ReceiverModel::Plug(const ReceiverOptions& options) {
     made = made && !error;
   }
   receiver->product = options.product;
-  receiver->products.push_back(options.product);
-  receiver->model.Start((receiver->id - 1) % kPlayers);
+  receiver->model.Start((receiver->id - 1) % platform::virt::kMaxTransmitters);
   receiver->update.Start(receiver->product.c_str());
   receiver->nextSample = options.firstSample;
   {
@@ -638,19 +581,13 @@ void ReceiverModel::Stream(int id, int rateHz) {
 
 ReceiverView ReceiverModel::View(int id) {
   std::lock_guard guard(mutex_);
-  ReceiverView view;
-  const Receiver* receiver = Find(id);
-  if (receiver == nullptr) return view;
-  if (receiver->plugged) {
-    const auto interfaces = static_cast<int>(receiver->unused.size()) + 1;
-    view.dataNode = NodesOf(receiver->serial, interfaces).back();
-  }
-  view.products = receiver->products;
-  view.nextSample = receiver->nextSample;
-  view.lastSampleAt = receiver->lastSampleAt;
-  view.outputs = receiver->outputs.size();
-  view.transmitter = receiver->model.State();
-  return view;
+  const Receiver* r = Find(id);
+  if (r == nullptr) return {};
+  const auto interfaces = static_cast<int>(r->unused.size()) + 1;
+  return {.dataNode = r->plugged ? NodesOf(r->serial, interfaces).back() : "",
+          .nextSample = r->nextSample,
+          .lastSampleAt = r->lastSampleAt,
+          .outputs = r->outputs.size()};
 }
 
 std::vector<Clock::time_point> ReceiverModel::SentTimes(int id) {

@@ -3,9 +3,17 @@
 // of Linux usbmon packets (link type 220), as a user would make one with Wireshark or tshark.
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 
 namespace zavn::testing::usb {
 
@@ -13,33 +21,79 @@ class UsbmonCapture {
  public:
   // Starts dumpcap on bus `bus` (usbmonB) writing `file`, and returns once it captures: Running(),
   // else Output() says why.
-  UsbmonCapture(int bus, const std::string& file);
-  ~UsbmonCapture();  // stops a capture still running
+  UsbmonCapture(int bus, const std::string& file) {
+    const std::string interface = "usbmon" + std::to_string(bus);
+    const int log = open(kLog, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+      execlp("dumpcap", "dumpcap", "-q", "-i", interface.c_str(), "-w", file.c_str(),
+             static_cast<char*>(nullptr));
+      _exit(kNotRun);
+    }
+    if (log >= 0) close(log);
+    // dumpcap's line once it captures into the file (after it has opened the interface).
+    const auto capturing = [this] { return Output().find("File: ") != std::string::npos; };
+    if (pid_ < 0 || (Await(capturing) && exit_ < 0)) return;
+    if (exit_ < 0) kill(pid_, SIGKILL);
+    missing_ = Await([] { return false; }) && exit_ == kNotRun;
+  }
+  ~UsbmonCapture() { Stop(); }
   UsbmonCapture(const UsbmonCapture&) = delete;
   UsbmonCapture& operator=(const UsbmonCapture&) = delete;
 
-  bool Running() const { return pid_ > 0; }
+  bool Running() const { return pid_ > 0 && exit_ < 0; }
   // True when dumpcap could not be started at all (not in the guest).
   bool Missing() const { return missing_; }
   // Stops the capture as Ctrl-C does and waits until dumpcap has finished the file; true when it
   // exited normally.
-  bool Stop();
-  // The packets dumpcap captured and dropped, as it reports them when it stops (-1 unsaid).
-  long Captured() const { return Figure("Packets captured: "); }
-  long Dropped() const;
+  bool Stop() {
+    if (!Running()) return false;
+    kill(pid_, SIGINT);
+    if (!Await([] { return false; })) kill(pid_, SIGKILL);
+    return Await([] { return false; }) && exit_ == 0;
+  }
+  // The packets dumpcap captured and dropped, as it reports them when it stops (-1 unsaid):
+  // "Packets received/dropped on interface 'usbmonB': R/D (...)".
+  long Captured() const { return After(Output(), Output().find("Packets captured"), ':'); }
+  long Dropped() const {
+    const std::string output = Output();
+    return After(output, output.find("': ", output.find("received/dropped on interface")), '/');
+  }
   // What dumpcap wrote on its standard error.
-  const std::string& Output() const { return output_; }
+  std::string Output() const {
+    std::ifstream in(kLog);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
 
  private:
-  // Reads dumpcap's standard error into output_ until `until` appears (null: until dumpcap
-  // closes it); false when it closes before or the time limit passes.
-  bool Read(const char* until);
-  long Figure(const char* label) const;
+  static constexpr const char* kLog = "/tmp/dumpcap.log";
+  static constexpr int kNotRun = 127;  // the exit status when dumpcap could not be run
+
+  // Waits until `done` holds (true) or dumpcap has exited (true once reaped); false after 10 s,
+  // in which dumpcap starts under emulation and stops at once.
+  template <typename Done>
+  bool Await(Done done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int status = 0; exit_ < 0 && pid_ > 0;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+      if (done()) return true;
+      if (waitpid(pid_, &status, WNOHANG) == pid_)
+        exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      if (exit_ < 0 && std::chrono::steady_clock::now() > end) return false;
+    }
+    return exit_ >= 0;
+  }
+  // The number after the first `mark` from `at` on; -1 when there is none.
+  static long After(const std::string& text, std::size_t at, char mark) {
+    if (at != std::string::npos) at = text.find(mark, at);
+    return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 1);
+  }
 
   pid_t pid_ = -1;
-  int fd_ = -1;
+  int exit_ = -1;  // dumpcap's exit status once it has ended
   bool missing_ = false;
-  std::string output_;
 };
 
 }  // namespace zavn::testing::usb

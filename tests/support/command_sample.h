@@ -1,11 +1,11 @@
 /* A sample of the commands to player 1, one of each length of output report the library sends
    (2 to 33 bytes), and the exact reports the receiver must get, in order. The hosts that run the
    OS HID backends against the USB receiver model send it: tests/kernel/kernel_test.cpp behind
-   hidraw, tests/kernel/wine_host.c under Wine's HID stack. Every command's layout is checked on
-   the virtual receiver (tests/integration/command_test.cpp). Each report is as long as the
-   longest of its ID, the length the receiver model declares: under Wine 8 a shorter one fails
-   (05 03, the 16-byte serial query) or never arrives (the 2-byte 04 and 05). C, for the Windows
-   host. */
+   hidraw, tests/windows/windows_host.c (zavn_wine_host) under Wine's HID stack. Every command's
+   layout is checked on the virtual receiver (tests/integration/command_test.cpp). Each report is as
+   long as the longest of its ID, the length the receiver model declares: under Wine 8 a shorter one
+   fails (05 03, the 16-byte serial query) or never arrives (the 2-byte 04 and 05). C, for the
+   Windows host. */
 #ifndef ZAVN_TEST_COMMAND_SAMPLE_H
 #define ZAVN_TEST_COMMAND_SAMPLE_H
 
