@@ -1,20 +1,22 @@
 /*
- * The Windows test host: loads ZAVN_Main.dll as a Windows host does (LoadLibraryA, every export
- * by its plain name with GetProcAddress) and runs the host calling order on the virtual receiver:
- * start-up, status snapshots, the raw-data callback, a game plug-in named by a real "NoltaUT.ini"
- * beside this program, and shut-down; then unloads the DLL while its poll thread runs. (Commands
- * through both DLLs, byte for byte: tests/kernel/wine_host.c.) It also reads a file of awkward INI
- * lines through the system's own private-profile functions, to hold the library's INI reader for
- * other systems to the same rules. Exit status 0 when every check passed.
- *
- * Built with ZAVN_LINKED, it calls the functions through the DLL's import library instead: that
- * build is only linked, which proves the names and the calling convention line up.
+ * The Windows test host: the host calling order (start-up, discovery, the raw-data callback,
+ * streaming, snapshots, the rates, shut-down), then what only its receiver shows.
+ * - On the virtual receiver (tests/windows/run_hosts): a game plug-in named by a real NoltaUT.ini,
+ *   awkward INI lines through the system's own private-profile functions (the rules of the
+ *   library's INI reader elsewhere) and unloading the DLL while its poll thread runs.
+ *   zavn_windows_host finds every export with GetProcAddress; zavn_windows_host_linked
+ *   (ZAVN_LINKED) proves through the import library that names and calling convention line up.
+ * - zavn_wine_host (ZAVN_WINE_HID), which ZAVN_KERNEL_WINE=1 tests/kernel/run runs under Wine
+ *   against the USB receiver model of zavn_kernel_test --wine (ZAVN_WINE_RATE_HZ records a second,
+ *   100 unless set; a counter in the first motion value) through the Win32 HID backend: the product
+ *   string, every record once and in order, the commands of support/command_sample.h (the guest
+ *   checks their bytes), the time-out and, with ZAVN_WINE_UNPLUG=1, unplugging and plugging in.
+ * Prints each check and "N passed, M failed"; exit status 0 when every check passed.
  */
 #include <windows.h>
 
 #include <tlhelp32.h>
 
-#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,14 +26,24 @@
 #include "zavn/zavn_virtual.h"
 #include "zavn_exports.h" /* ZAVN_EXPORTS(X): every export of src/core/ZAVN_Main.def */
 
-static int failures;
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++failures;                                                             \
-    }                                                                         \
-  } while (0)
+#if defined(ZAVN_WINE_HID)
+#include "support/command_sample.h"
+static const int hid = 1;
+#else
+static const int hid = 0;
+#endif
+
+static int passed, failed;
+static DWORD started;
+static char detail[256]; /* printed with the next check, then cleared */
+static void Check(int ok, const char* what, int line) {
+  printf("%5.1f s %s: line %d: %s%s%s\n", (GetTickCount() - started) / 1000.0, ok ? "ok" : "FAILED",
+         line, what, detail[0] ? " -- " : "", detail);
+  fflush(stdout);
+  detail[0] = '\0';
+  ++*(ok ? &passed : &failed);
+}
+#define CHECK(condition) Check((condition) != 0, #condition, __LINE__)
 
 #define ZAVN_API_FIELD(name) __typeof__(&name) name;
 static struct { ZAVN_EXPORTS(ZAVN_API_FIELD) } api;
@@ -46,85 +58,162 @@ static int LoadApi(void) {
   ZAVN_EXPORTS(ZAVN_API_SET)
   return 1;
 #else
-  library = LoadLibraryA("ZAVN_Main.dll");
-  if (library == NULL) {
-    fprintf(stderr, "cannot load ZAVN_Main.dll (error %lu)\n", GetLastError());
-    return 0;
-  }
+  CHECK((library = LoadLibraryA("ZAVN_Main.dll")) != NULL);
+  if (library == NULL) return 0;
+  int found = 1;
 #define ZAVN_API_FIND(name)                                                     \
   api.name = (__typeof__(&name))(void (*)(void))GetProcAddress(library, #name); \
-  if (api.name == NULL) {                                                       \
-    fprintf(stderr, "ZAVN_Main.dll does not export %s\n", #name);               \
-    ++failures;                                                                 \
-  }
+  if (api.name == NULL) found = 0, fprintf(stderr, "ZAVN_Main.dll lacks %s\n", #name);
   ZAVN_EXPORTS(ZAVN_API_FIND)
-  return failures == 0;
+  CHECK(found);
+  return found;
 #endif
 }
 
-/* How long a check waits for what the poll thread does: long, as under emulation a cycle can take
-   far longer than its 10 ms. */
-static const DWORD kPatienceMs = 10000;
-
-static char folder[MAX_PATH]; /* this program's folder, with a trailing backslash */
-
-static void FindFolder(void) {
-  GetModuleFileNameA(NULL, folder, MAX_PATH);
-  char* last = strrchr(folder, '\\');
-  if (last != NULL) last[1] = '\0';
-}
-
-static void WriteFile_(const char* name, const char* text) {
-  char path[MAX_PATH * 2];
-  snprintf(path, sizeof path, "%s%s", folder, name);
-  FILE* out = fopen(path, "wb");
-  CHECK(out != NULL);
-  if (out == NULL) return;
-  fputs(text, out);
-  fclose(out);
-}
-
-static volatile LONG rawRecords;
-static void ZAVN_CALL OnRawData(int32_t kind, PlayerStatus* status) {
-  if (kind == 1 && status != NULL) InterlockedIncrement(&rawRecords);
-}
-
-/* 87 KB: on the heap, as a host keeps it. */
-static PlayerStatus* status;
-
-/* The header asserts the layout at compile time; this checks what the DLL copies out. */
-static void CheckSnapshot(void) {
-  memset(status, 0xA5, sizeof *status);
-  api.ZAVNGetStatus(1, status);
-  const int32_t count = status->MotionCount;
-  CHECK(count > 0 && count <= ZAVN_HISTORY_LENGTH);
-  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
-    CHECK(status->Motion[k] > 10000 && status->Motion[k] < 56000);
-    /* the newest sample of MotionHistory is the latest value */
-    CHECK(count > 0 && status->MotionHistory[k][count - 1] == status->Motion[k]);
-  }
-  CHECK(status->RecordCount > 0);
-  CHECK(status->BootBlock[0] == 0xA5 && status->BootBlock[1] == 0xA5); /* the caller's */
-  CHECK(status->SecondaryRecordCount == (int32_t)0xA5A5A5A5);          /* not copied */
-  CHECK(status->RawRecord[0] == 0xA5 && status->Padding2 == 0xA5);     /* not copied */
-  for (int b = 0; b < ZAVN_BUTTON_COUNT; ++b) CHECK(status->Buttons[b] <= 1);
-}
-
-/* Whether player 1's link is up within kPatienceMs (players are assigned after 80 cycles with
-   data). */
-static int AwaitPlayerOne(void) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < kPatienceMs; Sleep(1)) {
-    if (api.ZAVNGetTxStatus(1) == LINK_OK) return 1;
+/* Whether `link` of slot 1 gives `state` within `ms`, taking `take` on the way (8 ms apart). */
+static int Await(int32_t(ZAVN_CALL* link)(int32_t), int32_t state, DWORD ms, void (*take)(void)) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(8)) {
+    if (take != NULL) take();
+    if (link(1) == state) return 1;
   }
   return 0;
 }
 
-/* Whether the file holds `text` within kPatienceMs. */
-static int FileGets(const char* path, const char* text) {
+/* Connects, as a host would on the arrival notice, until receiver 1 is there or `ms` have
+   passed: Wine's HID bus presents a device a while after the kernel has it. */
+static void Connect(DWORD ms) {
+  int32_t reset, routine;
+  for (DWORD start = GetTickCount();; Sleep(250)) {
+    reset = api.ZAVNReset();
+    api.ZAVNConnectRx();
+    routine = api.ZAVNRoutineFunc();
+    if (api.ZAVNGetRxStatus(1) == LINK_OK || GetTickCount() - start >= ms) break;
+  }
+  CHECK(reset == LINK_RESET_DONE && routine == 1);
+}
+
+/* Start-up on the model, or on a virtual receiver (which run_hosts' environment selects too). */
+static void Start(int32_t transmitters, int32_t rateHz) {
+  CHECK(api.ZAVNVirtualSelect(!hid) == !hid);
+  if (!hid) {
+    api.ZAVNVirtualClear();
+    CHECK(api.ZAVNVirtualPlugReceiver(transmitters, rateHz) > 0);
+  }
+  api.ZAVNInit();
+  Connect(hid ? 20000 : 0);
+}
+
+/* How long a check waits for the poll thread, whose 10 ms can be far longer under emulation. */
+static const DWORD kPatienceMs = 10000;
+
+/* 87 KB: on the heap, as a host keeps it. */
+static PlayerStatus* status;
+
+/* Every sample of player 1 since the last call; on the model each follows the one before it. */
+static long samples, gaps, last = -1;
+static char gapText[64];
+static void Take(void) {
+  status->MotionCount = 0;
+  api.ZAVNGetStatus(1, status);
+  for (int k = 0; k < status->MotionCount; ++k) {
+    const long value = status->MotionHistory[0][k] & 0xFFFF;
+    if (hid && last >= 0 && value != ((last + 1) & 0xFFFF) && gaps++ == 0)
+      snprintf(gapText, sizeof gapText, ": sample %ld followed %ld", value, last);
+    last = value;
+    ++samples;
+  }
+}
+
+/* Once player 1 streams (after 80 reads), takes `ms` worth of records: on the model every one, in
+   order; late under emulation, but none missing, as the driver's queue drops the oldest. */
+static void Stream(const char* name, DWORD ms) {
+  const char* rate = getenv("ZAVN_WINE_RATE_HZ");
+  const long expected = hid ? (long)ms * (rate != NULL ? atol(rate) : 100) / 1000 : 1;
+  samples = 0;
+  for (DWORD start = GetTickCount(); samples == 0 && GetTickCount() - start < 20000; Sleep(8))
+    Take();
+  CHECK(samples > 0 && Await(api.ZAVNGetTxStatus, LINK_OK, kPatienceMs, Take));
+  if (hid) Await(api.ZAVNGetTxStatus, 0, 5000, Take); /* settles: Wine starting up */
+  samples = gaps = 0;
+  gapText[0] = '\0';
+  const DWORD start = GetTickCount();
+  while ((hid ? samples < expected : 1) && GetTickCount() - start < (hid ? 3 * ms : ms)) {
+    Take();
+    Sleep(8);
+  }
+  snprintf(detail, sizeof detail, "%s: %ld samples of %ld in %lu ms, %ld gaps%s", name, samples,
+           expected, (unsigned long)(GetTickCount() - start), gaps, gapText);
+  CHECK(gaps == 0 && samples >= expected);
+}
+
+/* When the raw-data callback had each sample, by its counter: the guest reports the latency. */
+static LONGLONG arrivedAt[1 << 16];
+static volatile LONG rawRecords;
+static void ZAVN_CALL OnRawData(int32_t kind, PlayerStatus* record) {
+  (void)kind;
+  if (record == NULL) return;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  InterlockedExchange64(&arrivedAt[record->Motion[0] & 0xFFFF], now.QuadPart);
+  InterlockedIncrement(&rawRecords);
+}
+
+/* What the DLL copies out; the header asserts the layout at compile time. */
+static void CheckSnapshot(void) {
+  for (DWORD start = GetTickCount();; Sleep(8)) { /* until a sample has come since the last call */
+    memset(status, 0xA5, sizeof *status);
+    api.ZAVNGetStatus(1, status);
+    if (status->MotionCount != 0 || GetTickCount() - start >= kPatienceMs) break;
+  }
+  const int32_t count = status->MotionCount;
+  CHECK(count > 0 && count <= ZAVN_HISTORY_LENGTH);
+  int latest = count > 0, ranged = 1, buttons = 1;
+  for (int k = 0; k < ZAVN_MOTION_CHANNELS; ++k) {
+    ranged &= status->Motion[k] > 10000 && status->Motion[k] < 56000;
+    latest &= count > 0 && status->MotionHistory[k][count - 1] == status->Motion[k];
+  }
+  for (int b = 0; b < ZAVN_BUTTON_COUNT; ++b) buttons &= status->Buttons[b] <= 1;
+  CHECK(latest && buttons && (hid || ranged)); /* the model's first value is a counter */
+  CHECK(status->RecordCount > 0);
+  /* As the caller left them: the boot block and what the DLL does not copy. */
+  CHECK(status->BootBlock[0] == 0xA5 && status->BootBlock[1] == 0xA5 &&
+        status->RawRecord[0] == 0xA5 && status->SecondaryRecordCount == (int32_t)0xA5A5A5A5 &&
+        status->Padding2 == 0xA5);
+  /* The rates' rows; their value, which a loaded machine lowers, is pinned on a stepped clock by
+     the library's own tests. */
+  uint32_t rates[4][4];
+  memset(rates, 0xFF, sizeof rates);
+  uint32_t* rows[4] = {rates[0], rates[1], rates[2], rates[3]};
+  CHECK(api.ZAVNGetRawdataFPS(0, rows) == 1);
+  CHECK(rates[0][0] > 0 && rates[0][0] < 150 && rates[3][0] == 0);
+}
+
+/* Asks the guest's side of the kernel test for something: it acts on files in /tmp. */
+static void Ask(const char* file) {
+  fclose(fopen(file, "w"));
+}
+
+static char folder[MAX_PATH]; /* this program's folder, with a trailing backslash */
+static const char* Beside(const char* name) {
+  static char path[MAX_PATH * 2];
+  snprintf(path, sizeof path, "%s%s", folder, name);
+  return path;
+}
+
+/* Writes `text` into `name` beside this program; its path. */
+static const char* WriteFile_(const char* name, const char* text) {
+  FILE* out = fopen(Beside(name), "wb");
+  CHECK(out != NULL && fputs(text, out) >= 0 && fclose(out) == 0);
+  return Beside(name);
+}
+
+/* Whether the file holds `text` within `ms`, or with `text` NULL, whether it is gone by then. */
+static int FileHolds(const char* path, const char* text, DWORD ms) {
   static char contents[65536];
-  for (DWORD start = GetTickCount(); GetTickCount() - start < kPatienceMs; Sleep(10)) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10)) {
     FILE* in = fopen(path, "rb");
-    if (in == NULL) continue;
+    if (in == NULL && text == NULL) return 1;
+    if (in == NULL || text == NULL) continue;
     const size_t length = fread(contents, 1, sizeof contents - 1, in);
     fclose(in);
     contents[length] = '\0';
@@ -138,20 +227,39 @@ static void CheckGamePlugin(void) {
   WriteFile_("NoltaUT.ini",
              "[PROG_INFO]\r\nCurrentGames=3\r\n[GAME_MAPPING]\r\nGame0003=Race\r\n"
              "[Game0003]\r\nActive=1\r\nDLL_PATH=plugins\r\nDLL_NAME=GameThree.dll\r\n");
-  char log[MAX_PATH * 2];
-  snprintf(log, sizeof log, "%splugin.log", folder);
+  const char* log = Beside("plugin.log"); /* the last call of Beside here */
   remove(log);
-  char variable[MAX_PATH * 2 + 20];
-  snprintf(variable, sizeof variable, "ZAVN_PLUGIN_LOG=%s", log);
-  _putenv(variable);
+  CHECK(_putenv_s("ZAVN_PLUGIN_LOG", log) == 0);
 
   const int32_t modes[4] = {1, 0, 0, 0};
   api.ZAVNSelectGameChannel(3, modes, 5);
-  CHECK(FileGets(log, "GameThree loaded"));
-  CHECK(FileGets(log, "GameThree call player 1 game 3 parameter 5 slots 1 2 0 0 modes 1 0 0 0"));
+  CHECK(FileHolds(log, "GameThree loaded", kPatienceMs));
+  CHECK(FileHolds(log, "GameThree call player 1 game 3 parameter 5 slots 1 2 0 0 modes 1 0 0 0",
+                  kPatienceMs));
   api.ZAVNClearGameChannel();
-  CHECK(FileGets(log, "GameThree call player 1 game 0 parameter 5"));
-  CHECK(FileGets(log, "GameThree unloaded"));
+  CHECK(FileHolds(log, "GameThree call player 1 game 0 parameter 5", kPatienceMs));
+  CHECK(FileHolds(log, "GameThree unloaded", kPatienceMs));
+}
+
+/* The system's private-profile functions on support/profile_rules.h: the library's own rules. */
+static void CheckProfileRules(void) {
+  const char* path = WriteFile_("rules.ini", zavnProfileRulesFile);
+  char value[64];
+  for (size_t k = 0; k < sizeof zavnProfileStrings / sizeof zavnProfileStrings[0]; ++k) {
+    const char* expected = zavnProfileStrings[k].value ? zavnProfileStrings[k].value : "<default>";
+    GetPrivateProfileStringA(zavnProfileStrings[k].section, zavnProfileStrings[k].key, "<default>",
+                             value, sizeof value, path);
+    snprintf(detail, sizeof detail, "[%s] %s reads \"%s\"", zavnProfileStrings[k].section,
+             zavnProfileStrings[k].key, value);
+    CHECK(strcmp(value, expected) == 0);
+  }
+  for (size_t k = 0; k < sizeof zavnProfileIntegers / sizeof zavnProfileIntegers[0]; ++k) {
+    const int read = (int)GetPrivateProfileIntA("Game0003", zavnProfileIntegers[k].key, 7, path);
+    snprintf(detail, sizeof detail, "%s reads %d", zavnProfileIntegers[k].key, read);
+    CHECK(read == zavnProfileIntegers[k].value);
+  }
+  CHECK(GetPrivateProfileStringA("Game0003", "DLL_NAME", "", value, 5, path) == 4);
+  CHECK(strcmp(value, "Race") == 0);
 }
 
 #if !defined(ZAVN_LINKED)
@@ -169,110 +277,110 @@ static int ProcessThreads(void) {
   return count;
 }
 
-/* Loads the DLL and connects a receiver; returns once the poll thread has read its records. */
-static int LoadAndStream(void) {
-  if (!LoadApi()) return 0;
-  api.ZAVNVirtualSelect(1);
-  api.ZAVNVirtualClear();
-  CHECK(api.ZAVNVirtualPlugReceiver(1, 200) > 0);
-  api.ZAVNInit();
-  api.ZAVNReset();
-  api.ZAVNConnectRx();
-  api.ZAVNRoutineFunc();
-  CHECK(AwaitPlayerOne());
-  return 1;
-}
-
 /* FreeLibrary while the poll thread runs: the thread's reference keeps the DLL loaded, and the
    next load's reset ends it. After ZAVNTerminate the DLL unloads and leaves no thread behind. */
 static void CheckUnload(void) {
   const int threads = ProcessThreads();
-  for (int round = 0; round < 5; ++round) {
-    if (!LoadAndStream()) return;
-    CHECK(FreeLibrary(library) != 0);
-    CHECK(GetModuleHandleA("ZAVN_Main.dll") != NULL);
+  for (int round = 0; round < 6; ++round) {
+    if (!LoadApi()) return;
+    Start(1, 200);
+    CHECK(Await(api.ZAVNGetTxStatus, LINK_OK, kPatienceMs, NULL));
+    if (round < 5) CHECK(FreeLibrary(library) != 0 && GetModuleHandleA("ZAVN_Main.dll") != NULL);
   }
-  if (!LoadAndStream()) return;
   for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
   CHECK(api.ZAVNTerminate(0) != 0);
   api.ZAVNVirtualClear();
-  CHECK(FreeLibrary(library) != 0);
-  CHECK(GetModuleHandleA("ZAVN_Main.dll") == NULL);
+  CHECK(FreeLibrary(library) != 0 && GetModuleHandleA("ZAVN_Main.dll") == NULL);
   CHECK(ProcessThreads() <= threads);
 }
 #endif
 
-/* The system's private-profile functions on the lines of support/profile_rules.h: the rules the
-   library's own INI reader follows where these functions are missing. */
-static void CheckProfileRules(void) {
-  WriteFile_("rules.ini", zavnProfileRulesFile);
-  char path[MAX_PATH * 2];
-  snprintf(path, sizeof path, "%srules.ini", folder);
-  char value[64];
-  for (size_t k = 0; k < sizeof zavnProfileStrings / sizeof zavnProfileStrings[0]; ++k) {
-    const char* expected = zavnProfileStrings[k].value ? zavnProfileStrings[k].value : "<default>";
-    GetPrivateProfileStringA(zavnProfileStrings[k].section, zavnProfileStrings[k].key, "<default>",
-                             value, sizeof value, path);
-    if (strcmp(value, expected) != 0) {
-      fprintf(stderr, "[%s] %s reads \"%s\", not \"%s\"\n", zavnProfileStrings[k].section,
-              zavnProfileStrings[k].key, value, expected);
-      ++failures;
-    }
-  }
-  for (size_t k = 0; k < sizeof zavnProfileIntegers / sizeof zavnProfileIntegers[0]; ++k) {
-    const int read = (int)GetPrivateProfileIntA("Game0003", zavnProfileIntegers[k].key, 7, path);
-    if (read != zavnProfileIntegers[k].value) {
-      fprintf(stderr, "%s reads %d, not %d\n", zavnProfileIntegers[k].key, read,
-              (int)zavnProfileIntegers[k].value);
-      ++failures;
-    }
-  }
-  CHECK(GetPrivateProfileStringA("Game0003", "DLL_NAME", "", value, 5, path) == 4);
-  CHECK(strcmp(value, "Race") == 0);
+#if defined(ZAVN_WINE_HID)
+/* With the hotplug on, unplugs the receiver (a USB disconnect) and plugs a new one in, which the
+   library takes with no call of the host's (without the hotplug, the host connects again as on a
+   WM_DEVICECHANGE of its own). Under emulation Wine's HID bus does not always follow (it may not
+   present the new device, or its reads stay silent), so this runs only when asked for. */
+static void Unplug(void) {
+  const int hotplug = ZAVNSwitchHotplug(1);
+  Ask("Z:\\tmp\\zavn-unplug");
+  /* The checks' times show how long Wine takes to follow. */
+  CHECK(Await(ZAVNGetRxStatus, LINK_NO_DEVICE, 15000, Take));
+  /* The new receiver comes a little later: Wine may not take a device under the hidraw node of
+     one it is still removing. */
+  Sleep(2000);
+  Ask("Z:\\tmp\\zavn-plug");
+  CHECK(FileHolds("Z:\\tmp\\zavn-plug", NULL, 20000));
+  if (hotplug)
+    Await(ZAVNGetRxStatus, LINK_OK, 30000, Take);
+  else
+    Connect(40000);
+  strcpy(detail, hotplug ? "by the hotplug" : "by connecting again");
+  CHECK(ZAVNGetRxStatus(1) == LINK_OK);
+  Stream("streaming again", 1000);
 }
 
+/* What only the USB receiver model under Wine's HID stack shows. */
+static void CheckHid(void) {
+  wchar_t product[ZAVN_PRODUCT_STRING_BYTES / 2] = {0};
+  CHECK(ZAVNGetProductString(1, product) == 1 && wcscmp(product, L"NOLTADongle") == 0);
+  FILE* out = fopen("Z:\\tmp\\zavn-arrivals", "w");
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  for (int k = 0; out != NULL && k < 1 << 16; ++k) {
+    const LONGLONG at = InterlockedCompareExchange64(&arrivedAt[k], 0, 0);
+    const LONGLONG f = frequency.QuadPart, ns = at / f * 1000000000 + at % f * 1000000000 / f;
+    if (at != 0) fprintf(out, "%d %lld\n", k, ns);
+  }
+  if (out != NULL) fclose(out);
+
+  CHECK(ZavnSendCommandSample());
+  Ask("Z:\\tmp\\zavn-pause");
+  CHECK(Await(ZAVNGetTxStatus, LINK_TIMEOUT, 2000, Take));
+  CHECK(FileHolds("Z:\\tmp\\zavn-pause", NULL, 5000) &&
+        Await(ZAVNGetTxStatus, LINK_OK, 2000, Take));
+  const char* unplug = getenv("ZAVN_WINE_UNPLUG");
+  if (unplug != NULL && strcmp(unplug, "1") == 0) Unplug();
+}
+#endif
+
 int main(void) {
-  FindFolder();
+  started = GetTickCount();
+  GetModuleFileNameA(NULL, folder, MAX_PATH);
+  strrchr(folder, '\\')[1] = '\0';
   status = (PlayerStatus*)malloc(sizeof *status);
   if (status == NULL || !LoadApi()) return 1;
-  CheckProfileRules();
+  if (!hid) CheckProfileRules();
 
-  /* The runner selects the virtual receiver through the environment. */
-  CHECK(api.ZAVNVirtualSelect(1) == 1);
-  api.ZAVNVirtualClear();
-  CHECK(api.ZAVNVirtualPlugReceiver(2, 100) > 0);
+  Start(2, 100);
+  /* On the model, discovery takes the data interface alone (not the 4- and 14-byte ones, nor
+     another vendor's device); the virtual receiver has one interface a transmitter. */
+  char links[32];
+  snprintf(links, sizeof links, "%d %d %d %d", api.ZAVNGetRxStatus(1), api.ZAVNGetRxStatus(2),
+           api.ZAVNGetRxStatus(3), api.ZAVNGetRxStatus(4));
+  CHECK(strcmp(links, hid ? "5 6 6 6" : "5 5 6 6") == 0);
 
-  api.ZAVNInit();
+  if (hid) Ask("Z:\\tmp\\zavn-stream");
   api.ZAVNInitGetRawDataCallBack(OnRawData);
-  CHECK(api.ZAVNReset() == LINK_RESET_DONE);
-  api.ZAVNConnectRx();
-  CHECK(api.ZAVNRoutineFunc() == 1);
-  CHECK(api.ZAVNGetRxStatus(2) == LINK_OK && api.ZAVNGetRxStatus(3) == LINK_NO_DEVICE);
-  /* Then a second and a half of records, for the rates. */
-  CHECK(AwaitPlayerOne());
-  Sleep(1500);
-  CHECK(api.ZAVNGetTxStatus(1) == LINK_OK);
-
-  CheckSnapshot();
+  Stream(hid ? "3 s: every sample once and in order" : "1.5 s", hid ? 3000 : 1500);
+  api.ZAVNInitGetRawDataCallBack(NULL);
   CHECK(rawRecords > 0);
-  /* The rows copied out through the DLL; the rate's value, which a loaded machine lowers, is
-     pinned on a stepped clock by the library's own tests. */
-  uint32_t rates[4][4];
-  memset(rates, 0xFF, sizeof rates);
-  uint32_t* rows[4] = {rates[0], rates[1], rates[2], rates[3]};
-  CHECK(api.ZAVNGetRawdataFPS(0, rows) == 1);
-  CHECK(rates[0][0] > 0 && rates[0][0] < 150 && rates[3][0] == 0);
-  CheckGamePlugin();
+  CheckSnapshot();
+  if (!hid) CheckGamePlugin();
+#if defined(ZAVN_WINE_HID)
+  CheckHid();
+#endif
 
   for (int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
   CHECK(api.ZAVNTerminate(0) != 0);
-  CHECK(api.ZAVNVirtualOpenHandles() == 0);
-  api.ZAVNVirtualClear();
+  if (!hid) {
+    CHECK(api.ZAVNVirtualOpenHandles() == 0);
+    api.ZAVNVirtualClear();
+  }
 #if !defined(ZAVN_LINKED)
   CHECK(FreeLibrary(library) != 0);
   CheckUnload();
 #endif
   free(status);
-  if (failures == 0) printf("windows host: all checks passed\n");
-  return failures == 0 ? 0 : 1;
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
 }
