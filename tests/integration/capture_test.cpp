@@ -135,9 +135,9 @@ class CaptureTest : public LibraryTest {
                                 .string();
 };
 
-// Four transmitters at 1000 records a second and a command: each player's callback has a run of
-// its slot's captured samples, none missing, the capture dropped nothing, the command is there
-// as written, and tshark shows the same report bytes in the same order.
+// Four transmitters at 1000 records a second and a command: the capture dropped nothing, the
+// command is there as written, the replay decodes the session's records, and tshark shows the
+// same report bytes in the same order.
 TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
@@ -155,34 +155,20 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   std::uint16_t linkType = 0;
   const std::vector<Captured> packets = ReadCapture(path_, linkType);
   EXPECT_EQ(linkType, format::kLinkTypeUsbLinuxMmapped);
-  std::vector<std::uint32_t> captured[4];
   bool motorSeen = false;
   for (const Captured& packet : packets) {
     ASSERT_TRUE(packet.device >= 1 && packet.device <= 4);
-    if (!packet.output && packet.data.size() > 19 && packet.data[3] == 'A' && packet.data[1] != '2')
-      captured[packet.device - 1].push_back(SampleOf(packet.data.data()));
     motorSeen |= packet.output && packet.device == 1 && packet.data.size() >= 9 &&
                  std::memcmp(&packet.data[packet.data.size() - 8], motor, 8) == 0;
   }
   EXPECT_TRUE(motorSeen);
-  for (int p = 0; p < 4; ++p) {
-    const std::vector<Decoded>& had = g_samples[p];
-    ASSERT_GE(had.size(), 500u) << "player " << p + 1;
-    const auto first = std::find(captured[p].begin(), captured[p].end(),
-                                 static_cast<std::uint32_t>(had.front()[0]));
-    // A read's records after the callback's last may not have been decoded when the slot closed.
-    ASSERT_GE(captured[p].end() - first, std::ssize(had)) << "player " << p + 1;
-    EXPECT_TRUE(std::equal(
-        had.begin(), had.end(), first,
-        [](const Decoded& d, std::uint32_t n) { return static_cast<std::uint32_t>(d[0]) == n; }))
-        << "player " << p + 1 << ": the callback's samples are not the captured ones";
-  }
 
   // Played back at its captured timing, each player's host decodes what it decoded live: the
-  // same records in the same order, where the two runs overlap (each one's players are
-  // assigned after a few cycles, whose records the library drops).
+  // same records in the same order, none missing, where the two runs overlap (each one's players
+  // are assigned after a few cycles, whose records the library drops).
   std::vector<Decoded> live[4];
   for (int p = 0; p < 4; ++p) {
+    ASSERT_GE(g_samples[p].size(), 500u) << "player " << p + 1;
     live[p].swap(g_samples[p]);
     g_counts[p] = 0;
     g_last[p] = 0;

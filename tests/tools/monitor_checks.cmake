@@ -64,9 +64,12 @@ function(render svg)
 endfunction()
 
 if(CHECK STREQUAL "json")
-  # Not on a terminal: one JSON object per line, every line parses.
-  run(${MONITOR} --virtual 2 --seconds 1.5)
-  expect("status EQUAL 0" "the monitor failed")
+  # Not on a terminal: one JSON object per line, every line parses. Two transmitters in the plot:
+  # a chart per player that sent data, the others named in one line.
+  set(svg ${WORK_DIR}/motion.svg)
+  file(REMOVE ${svg})
+  run(${MONITOR} --virtual 2 --seconds 1.5 --plot ${svg})
+  expect("status EQUAL 0 AND err MATCHES \"plot written to\"" "the monitor failed")
   string(REGEX REPLACE "\n$" "" out_lines "${out}")
   string(REPLACE "\n" ";" lines "${out_lines}")
   list(LENGTH lines count)
@@ -84,13 +87,6 @@ if(CHECK STREQUAL "json")
   expect("rate GREATER 50" "player 1 streams at 100 records/s")
   expect("serial STREQUAL ZAVNTX0000000002" "player 2's serial number is asked and shown")
   expect("err MATCHES \"using the virtual receiver with 2 transmitters\"" "says which receiver")
-
-elseif(CHECK STREQUAL "plot")
-  # Two transmitters: a chart per player that sent data, the others named in one line.
-  set(svg ${WORK_DIR}/motion.svg)
-  file(REMOVE ${svg})
-  run(${MONITOR} --virtual 2 --seconds 1.5 --plot ${svg})
-  expect("status EQUAL 0 AND err MATCHES \"plot written to\"" "the monitor failed")
   check_svg(${svg})
   expect("plot MATCHES \"id=.player1.*id=.player2.\" AND NOT plot MATCHES \"id=.player[34]\""
     "a chart for each player with data, none for the others")

@@ -1,7 +1,7 @@
 // Checks the C# binding against libZAVN_Main on its virtual receiver: the record layouts against
 // the C compiler's, callbacks under collection pressure, a sample stream with every sample once,
-// every command wrapper, a firmware update, a receiver plugged and pulled while open, and the
-// shutdown.
+// every command wrapper, a firmware update and the shutdown. (The library's following of receivers
+// plugged and pulled while open: tests/integration/hotplug_test.cpp.)
 // Usage: mono BindingTest.exe LAYOUT_FILE [--no-update]
 // (LAYOUT_FILE: lines "Type Field offset" and "Type . size", printed by a C program.)
 using System;
@@ -54,7 +54,6 @@ static unsafe class BindingTest
             // The update first: its checksum counts every HEX line written since the reset.
             if (update) Run("firmware update", () => Update(receiver));
             Run("commands", () => Commands(receiver, first + 1));
-            Run("a receiver plugged later", () => Followed(receiver));
             Check(Throws<InvalidOperationException>(() => new Receiver()), "a second Receiver is refused");
         }
         Check(ZavnNative.ZAVNVirtualOpenHandles() == 0, "Dispose leaves no handle open");
@@ -151,6 +150,8 @@ static unsafe class BindingTest
         var links = receiver.GetPlayers();
         Check(links.Select(p => p.Rx).SequenceEqual(new[] { LinkState.Ok, LinkState.Ok, LinkState.NoDevice, LinkState.NoDevice }),
               "players 1 and 2 are connected, 3 and 4 not", string.Join(",", links.Select(p => p.Rx)));
+        Check(receiver.Following && receiver.Rx(2) == LinkState.Ok && receiver.Rx(3) == LinkState.NoDevice,
+              "the Receiver follows arrivals; each player's link");
         Check(receiver.ProductString(2) == "NOLTADongle" && receiver.ProductString(3) == null,
               "product strings", receiver.ProductString(2));
 
@@ -295,19 +296,6 @@ static unsafe class BindingTest
         fixed (byte* t = text)
             Check(new string((sbyte*)ZavnNative.ZAVNITOA(-1, t, 16)) == "ffffffff", "ZAVNITOA");
         Check(!Throws<EntryPointNotFoundException>(() => r.SetJoystickLoop(true)), "the joystick loop switch is bound");
-    }
-
-    // With no Connect() call: the library connects a receiver plugged in while the Receiver is
-    // open, and gives it up when it is pulled out.
-    static void Followed(Receiver receiver)
-    {
-        Check(receiver.Following, "the Receiver follows arrivals");
-        int id = ZavnNative.ZAVNVirtualPlugReceiver(1, RateHz);
-        Check(WaitFor(() => { MotionRecord r; return receiver.Rx(3) == LinkState.Ok && receiver.TryGetLatest(3, out r); }, 2000),
-              "a transmitter plugged later streams as player 3");
-        ZavnNative.ZAVNVirtualUnplug(id);
-        Check(WaitFor(() => receiver.Rx(3) == LinkState.NoDevice, 2000) && receiver.Rx(1) == LinkState.Ok,
-              "pulled out, its player's link is NoDevice");
     }
 
     static void Update(Receiver receiver)

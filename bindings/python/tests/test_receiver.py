@@ -107,16 +107,15 @@ def test_a_plugged_interface_takes_input_and_gives_back_output():
     virtual.clear()
 
 
-def test_a_receiver_plugged_or_pulled_while_open_is_followed_without_a_connect():
+# The library follows: keep() leaves it to it (its removals: tests/integration/hotplug_test.cpp).
+def test_a_receiver_plugged_while_open_is_followed_without_a_connect():
     virtual.select(True)
     virtual.clear()
     with zavn.Receiver() as rx:
         rx.connect = lambda: pytest.fail("connected again although the library follows arrivals")
         assert rx.following and rx.linked_players() == []
-        first = virtual.plug_receiver(2, 100)
+        virtual.plug_receiver(2, 100)
         assert wait_for(lambda: rx.keep() or rx.linked_players() == [1, 2])
-        assert virtual.unplug(first)
-        assert wait_for(lambda: rx.linked_players() == [2])
     assert virtual.open_handles() == 0
     virtual.clear()
 
@@ -217,13 +216,11 @@ def test_itoa():
     assert zavn.itoa(-255, 10) == "-255" and zavn.itoa(-1, 16) == "ffffffff"
 
 
-def test_update_runs_to_done_and_the_receiver_streams_again():
+def test_update_runs_to_done_with_its_progress():
     assert zavn.firmware_images_are_placeholders()  # which update only the virtual receiver
     seen = []
     with zavn.Receiver(virtual=1) as rx:
         assert rx.update(1, lambda percent, phase: seen.append((percent, phase)), timeout=90)
-        # It comes back under the new firmware: followed by the hotplug, it streams again.
-        assert wait_for(lambda: rx.snapshot(1).motion_count > 0, 5)
     assert seen[-1][0] == 100  # the steps between: tests/integration/update_machine_test.cpp
     phases = {phase for _, phase in seen}
     assert {"reading the serial number", "sending the HEX image", "done"} <= phases
