@@ -37,6 +37,7 @@ double Seconds(clockid_t clock);
 class ThreadClockSystem final : public platform::System {
  public:
   std::uint32_t TickMs() override { return os_.TickMs(); }
+  std::uint64_t TickUs() override { return os_.TickUs(); }
   void SleepMs(std::uint32_t ms) override { os_.SleepMs(ms); }
   std::uint32_t MaxInputBuffers() override { return os_.MaxInputBuffers(); }
   platform::ThreadHandle StartThread(platform::ThreadProc proc, void* argument) override;
