@@ -85,12 +85,12 @@ grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
   readme './minimal_host'
   # A capture by the installed monitor (of the virtual receiver here), which tshark reads.
   export PATH="$prefix/bin:$PATH"
-  readme 'zavn-monitor --capture session.pcapng --seconds 10   # or ZAVN_CAPTURE=session.pcapng in a host' \
+  readme 'zavn-monitor --capture session.pcapng --seconds 5   # or ZAVN_CAPTURE=session.pcapng in a host' \
     >/dev/null
   readme 'tshark -r session.pcapng -T fields -e frame.time_relative -e usb.device_address -e usb.capdata' \
     >tshark.out 2>/dev/null
   [ "$(grep -c "$(printf '\t[1-4]\t02')" tshark.out)" -gt 100 ] || fail "tshark shows no captured report"
-  readme 'zavn-monitor --replay session.pcapng --seconds 10   # also --speed 2, --speed 0 (as fast as read), --loop' \
+  readme 'zavn-monitor --replay session.pcapng --seconds 5   # also --speed 2, --speed 0 (as fast as read), --loop' \
     >replay.out
   grep -q '"rx":"LINK_OK","tx":"LINK_OK","rate":[1-9]' replay.out || fail "the replay showed no player"
 )
@@ -100,7 +100,7 @@ readme '/usr/bin/python3 -m venv --system-site-packages build/python-venv && . b
 readme 'pip install --no-build-isolation bindings/python'
 readme 'export ZAVN_LIBRARY=$PWD/build/native/src/libZAVN_Main.so'
 readme 'python3 bindings/python/examples/stream.py'
-(cd "$work" && readme 'python3 -m zavn record --seconds 10 out.csv' && [ "$(wc -l <out.csv)" -gt 100 ]) ||
+(cd "$work" && readme 'python3 -m zavn record --seconds 5 out.csv' && [ "$(wc -l <out.csv)" -gt 100 ]) ||
   fail "the recording has no samples"
 (cd "$work" && readme 'ZAVN_VIRTUAL_RX=session.pcapng python3 -m zavn record --seconds 5 replayed.csv   # any host, once' &&
   [ "$(wc -l <replayed.csv)" -gt 100 ]) || fail "the replay's recording has no samples"
