@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
   for (int32_t player = 1; player <= 4; ++player) {
     if (ZAVNGetRxStatus(player) != LINK_OK) continue;
     ZAVNGetStatus(player, &status); /* hands over the samples since the last call */
+    if (status.MotionCount == 0) {  /* none while the poll thread decodes this player's record: */
+      Pause(10);                    /* they come with the next snapshot */
+      ZAVNGetStatus(player, &status);
+    }
     printf("player %d: %d new samples, motion %d %d %d %d %d %d, %d records\n", player,
            status.MotionCount, status.Motion[0], status.Motion[1], status.Motion[2],
            status.Motion[3], status.Motion[4], status.Motion[5], status.RecordCount);
