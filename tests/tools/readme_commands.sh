@@ -118,7 +118,9 @@ else
   echo "(no udev daemon here: its rules are not reloaded)"
 fi
 
-# A build with the maker's firmware files.
+# A build with the maker's firmware files, seeded as the native build (its objects come from
+# the compiler cache).
+cmake -S . -B build/real -DZAVN_WERROR=ON >/dev/null
 readme 'cmake -S . -B build/real -DZAVN_FIRMWARE_HEX=/path/firmware.hex \' \
   '  -DZAVN_FIRMWARE_REPORT_TABLE=/path/report_table.txt'
 cmake --build build/real -j "$(nproc)" --target ZAVN_Main
