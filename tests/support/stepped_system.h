@@ -27,21 +27,17 @@ class SteppedSystem final : public platform::System {
   // From now on every sleep moves the clock on by its length, as real time would pass.
   void AdvanceClockOnSleep() { advanceOnSleep_ = true; }
 
-  // Lets the parked thread run one more cycle and waits until it has parked again. False when
-  // the thread has ended instead (or was never started).
+  // Let the parked thread run one more cycle, as its time (Step) or woken by the reports that
+  // have arrived (StepWakeUp), and wait until it has parked again; false once it has ended.
   bool Step() { return Release(false); }
-  // Lets the thread, parked between two cycles, take the reports that have arrived as it does
-  // when they come (with nothing arrived it runs its cycle); waits until it has parked again.
   bool StepWakeUp() { return Release(true); }
 
-  // Waits until the thread is parked in a sleep, or has ended or never started: what its cycle
-  // wrote may then be read.
+  // Waits until the thread is parked, has ended or never started: its cycle's writes are done.
   bool WaitUntilParked() {
     std::unique_lock lock(mutex_);
     return WaitFor(lock, [&] { return ended_ || sleeps_ > released_; });
   }
 
-  // Waits until the thread started last has returned.
   bool WaitUntilEnded() {
     std::unique_lock lock(mutex_);
     return WaitFor(lock, [&] { return ended_; });
@@ -76,7 +72,6 @@ class SteppedSystem final : public platform::System {
   }
 
   std::uint32_t TickMs() override { return now_; }
-
   void SleepMs(std::uint32_t ms) override { Park(ms); }
 
   // Each wait between cycles is a sleep the test releases: as the cycle's time (Step) or as a
@@ -132,8 +127,7 @@ class SteppedSystem final : public platform::System {
  private:
   bool Release(bool wakeUp) {
     std::unique_lock lock(mutex_);
-    if (!WaitFor(lock, [&] { return ended_ || sleeps_ > released_; })) return false;
-    if (ended_) return false;
+    if (!WaitFor(lock, [&] { return ended_ || sleeps_ > released_; }) || ended_) return false;
     wakeUp_ = wakeUp;
     released_ = sleeps_;
     changed_.notify_all();

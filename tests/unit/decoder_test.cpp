@@ -99,13 +99,12 @@ TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
   EXPECT_EQ(p1_.MotionCount, 2);
 
   // Answers lead a read in any order; each is taken, and the motion records behind them too.
-  const std::uint8_t version[12] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2};
-  std::uint8_t account[27] = {'2'};
-  std::memset(account + 1, 0xD2, 25);
-  std::uint8_t serial[16];
-  std::memset(serial, 'S', sizeof serial);
+  const std::vector<std::uint8_t> version = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2}, serial(16, 'S');
+  std::vector<std::uint8_t> account(27, 0xD2);
+  account[0] = '2';
+  account[26] = 0;
   const std::pair<char, std::vector<std::uint8_t>> answers[] = {
-      {'V', {version, version + 12}}, {'D', {account, account + 27}}, {'R', {serial, serial + 16}}};
+      {'V', version}, {'D', account}, {'R', serial}};
   int order[] = {0, 1, 2};
   do {
     LibraryStatus(1) = {};
@@ -116,9 +115,9 @@ TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
     PutMotion(&buffer_[96], {5, 0, 0, 0, 0, 0});
     PutMotion(&buffer_[128], {6, 0, 0, 0, 0, 0});
     Decode(buffer_, 1);
-    EXPECT_EQ(std::memcmp(p1_.VersionBlock, version, 12), 0);
+    EXPECT_EQ(std::memcmp(p1_.VersionBlock, version.data(), 12), 0);
     EXPECT_EQ(p1_.AccountPages[2][0], 0xD2);
-    EXPECT_EQ(std::memcmp(p1_.SerialBlock, serial, 16), 0);
+    EXPECT_EQ(std::memcmp(p1_.SerialBlock, serial.data(), 16), 0);
     EXPECT_EQ(p1_.MotionCount, 2);
     EXPECT_EQ(p1_.MotionHistory[0][1], 6);
     EXPECT_EQ(p1_.RecordCount, 5);

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +23,7 @@
 #include "platform/hid_port.h"
 #include "platform/posix/hidraw_port.h"
 #include "support/descriptors.h"
+#include "support/eventually.h"
 
 // The test binary's allocations go to malloc as before; a thread counts its own while
 // t_counting is set (AllocationsIn). Every form is replaced, so that new and delete match.
@@ -241,7 +241,7 @@ TEST_F(HidrawTest, IdentityComesFromSysfsAloneAndPathsFromOneListing) {
   EXPECT_FALSE(port_.Identify(Node("hidraw9").c_str(), identity));
 }
 
-// Notes what a watch tells, and waits (at most a bounded time) for what it expects.
+// Notes what a watch tells; Saw waits (at most a bounded time) for what it expects.
 class Recorder final : public platform::InterfaceListener {
  public:
   void Arrived(const char* path) override { Note("+" + std::string(path)); }
@@ -249,10 +249,12 @@ class Recorder final : public platform::InterfaceListener {
 
   bool Saw(const std::string& event,
            std::chrono::milliseconds within = std::chrono::milliseconds(2000)) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, within, [&] {
-      return std::find(events_.begin(), events_.end(), event) != events_.end();
-    });
+    return Eventually(
+        [&] {
+          std::lock_guard lock(mutex_);
+          return std::find(events_.begin(), events_.end(), event) != events_.end();
+        },
+        within);
   }
   std::vector<std::string> Take() {
     std::lock_guard lock(mutex_);
@@ -261,14 +263,10 @@ class Recorder final : public platform::InterfaceListener {
 
  private:
   void Note(std::string event) {
-    {
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
   }
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<std::string> events_;
 };
 

@@ -81,13 +81,12 @@ TEST_F(SettingsTest, GameEntriesComeFromTheirSectionAndDefaultToEmpty) {
   EXPECT_EQ(entry.Active, 1);
   EXPECT_STREQ(entry.EXE_NAME, "Race.exe");
   EXPECT_EQ(std::string(entry.DLL_NAME), std::string(31, 'd'));
-  ASSERT_EQ(games::ReadGameEntry(&entry, 0), 1);
-  EXPECT_STREQ(entry.DLL_NAME, "Zero.so");
-  ASSERT_EQ(games::ReadGameEntry(&entry, 12345), 1);  // five digits, not cut to four
-  EXPECT_STREQ(entry.DLL_NAME, "Five.so");
-  ASSERT_EQ(games::ReadGameEntry(&entry, 8), 1);  // no such section: all empty, still read
-  EXPECT_STREQ(entry.DLL_NAME, "");
-  EXPECT_EQ(entry.Active, 0);
+  // Game 12345: five digits, not cut to four; game 8: no such section, all empty, still read.
+  for (const auto& [game, dll] : {std::pair{0, "Zero.so"}, {12345, "Five.so"}, {8, ""}}) {
+    ASSERT_EQ(games::ReadGameEntry(&entry, game), 1) << game;
+    EXPECT_STREQ(entry.DLL_NAME, dll) << game;
+    EXPECT_EQ(entry.Active, 0) << game;
+  }
   std::remove(File().c_str());
   ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);  // no file either
 
