@@ -119,21 +119,16 @@ bool WriteFile(const fs::path& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-// The /dev hidraw nodes of the device with this serial number (HID_UNIQ), by interface number
-// (HID_PHYS ends in "/inputN"); empty where there is none yet.
-std::vector<std::string> NodesOf(const std::string& serial, int interfaces) {
-  std::vector<std::string> nodes(static_cast<std::size_t>(interfaces));
+// The hidraw nodes in /dev of the device with this serial number (HID_UNIQ).
+int NodeCount(const std::string& serial) {
+  int count = 0;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator("/sys/class/hidraw", error)) {
     const std::string uevent = "\n" + ReadText(entry.path() / "device" / "uevent");
-    const std::size_t input = uevent.find("/input", uevent.find("\nHID_PHYS="));
-    const int number = input == std::string::npos ? -1 : std::atoi(uevent.c_str() + input + 6);
-    const fs::path node = "/dev" / entry.path().filename();
-    if (uevent.find("\nHID_UNIQ=" + serial + "\n") != std::string::npos && number >= 0 &&
-        number < interfaces && fs::exists(node, error))
-      nodes[static_cast<std::size_t>(number)] = node;
+    count += uevent.find("\nHID_UNIQ=" + serial + "\n") != std::string::npos &&
+             fs::exists("/dev" / entry.path().filename(), error);
   }
-  return nodes;
+  return count;
 }
 
 // Removes a gadget's folders, which frees its HID functions' minor numbers (four in all).
@@ -178,8 +173,7 @@ struct ReceiverModel::Receiver {
   Clock::time_point streamStart{};
   std::uint64_t produced = 0;  // records due since streamStart that are accounted for
   std::uint16_t nextSample = 0;
-  Clock::time_point lastSampleAt{};
-  std::vector<Clock::time_point> sentAt;  // by sample counter, once streaming began
+  std::vector<Clock::time_point> sentAt;  // by sample counter: when the gadget took each record
   std::vector<Bytes> outputs;
 };
 
@@ -267,11 +261,15 @@ int ReceiverModel::NextBus() {
 
 // Binds the gadget to a free device controller: the host enumerates it.
 bool ReceiverModel::Bind(Receiver& receiver) {
-  if (!TakeController(receiver)) return false;
-  receiver.plugged = WriteFile(receiver.gadget / "UDC", receiver.controller);
-  if (!receiver.plugged) Fail("binding " + receiver.gadget.string() + " to " + receiver.controller);
-  if (!receiver.plugged) receiver.controller.clear();
-  return receiver.plugged;
+  return TakeController(receiver) &&
+         Bound(receiver, WriteFile(receiver.gadget / "UDC", receiver.controller));
+}
+
+// After the write to UDC: a failed one is noted and frees the controller.
+bool ReceiverModel::Bound(Receiver& receiver, bool written) {
+  if (!written) Fail("binding " + receiver.gadget.string() + " to " + receiver.controller);
+  if (!written) receiver.controller.clear();
+  return receiver.plugged = written;
 }
 
 // The model lets go of the data interface: nothing more is written to it or read from it.
@@ -312,11 +310,12 @@ void ReceiverModel::Flush(Receiver& receiver) {
   }
 }
 
-// The oldest queued report goes; a motion record that never went onto the bus loses its time.
+// The oldest queued report goes; a motion record notes when the gadget took it (which it does
+// once the host has taken the one before), none when it never went onto the bus.
 void ReceiverModel::Pop(Receiver& receiver, bool sent) {
   const Bytes& report = receiver.data.queued.front();
-  if (!sent && report[3] == 'A' && !receiver.sentAt.empty())
-    receiver.sentAt[(report[4] << 8) | report[5]] = {};
+  if (report[3] == 'A' && !receiver.sentAt.empty())
+    receiver.sentAt[(report[4] << 8) | report[5]] = sent ? Clock::now() : Clock::time_point{};
   receiver.data.queued.pop_front();
 }
 
@@ -383,9 +382,8 @@ bool ReceiverModel::SendMotion(Receiver& receiver) {
   std::uint8_t report[kInputReportLength] = {};
   PutMotion(report, {receiver.nextSample, kCentre, kCentre, kCentre, kCentre, kCentre});
   if (receiver.data.fd < 0) return false;
-  receiver.lastSampleAt = Clock::now();
   if (receiver.sentAt.empty()) receiver.sentAt.resize(std::size_t{1} << 16);
-  receiver.sentAt[receiver.nextSample++] = receiver.lastSampleAt;
+  receiver.sentAt[receiver.nextSample++] = {};
   return Send(receiver, report, sizeof report);
 }
 
@@ -523,12 +521,9 @@ int ReceiverModel::Plug(const ReceiverOptions& options) {
     if (!made) Fail("making the gadget " + g.string() + " (at most four HID functions at once)");
     if (!made || !TakeController(*receiver)) return 0;
   }
-  const bool bound = WriteFile(receiver->gadget / "UDC", receiver->controller);
+  const bool written = WriteFile(receiver->gadget / "UDC", receiver->controller);
   std::lock_guard guard(mutex_);
-  if (!bound) Fail("binding " + receiver->gadget.string() + " to " + receiver->controller);
-  if (!bound) receiver->controller.clear();
-  receiver->plugged = bound;
-  return bound ? receiver->id : 0;
+  return Bound(*receiver, written) ? receiver->id : 0;
 }
 
 void ReceiverModel::Unplug(int id, int lastRecords) {
@@ -561,8 +556,7 @@ bool ReceiverModel::AwaitNodes(int id, std::chrono::milliseconds limit) {
       serial = receiver->serial;
       interfaces = static_cast<int>(receiver->unused.size()) + 1;
     }
-    const auto nodes = NodesOf(serial, interfaces);
-    if (std::none_of(nodes.begin(), nodes.end(), std::mem_fn(&std::string::empty))) return true;
+    if (NodeCount(serial) == interfaces) return true;
     if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -579,15 +573,10 @@ void ReceiverModel::Stream(int id, int rateHz) {
   });
 }
 
-ReceiverView ReceiverModel::View(int id) {
+std::uint16_t ReceiverModel::NextSample(int id) {
   std::lock_guard guard(mutex_);
-  const Receiver* r = Find(id);
-  if (r == nullptr) return {};
-  const auto interfaces = static_cast<int>(r->unused.size()) + 1;
-  return {.dataNode = r->plugged ? NodesOf(r->serial, interfaces).back() : "",
-          .nextSample = r->nextSample,
-          .lastSampleAt = r->lastSampleAt,
-          .outputs = r->outputs.size()};
+  const Receiver* receiver = Find(id);
+  return receiver == nullptr ? 0 : receiver->nextSample;
 }
 
 std::vector<Clock::time_point> ReceiverModel::SentTimes(int id) {

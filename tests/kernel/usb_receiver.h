@@ -34,14 +34,6 @@ struct ReceiverOptions {
   std::uint16_t firstSample = 0;
 };
 
-// What a receiver's model has seen and done, copied out at one moment.
-struct ReceiverView {
-  std::string dataNode;          // the data interface's hidraw node in /dev, while plugged
-  std::uint16_t nextSample = 0;  // the counter of the next motion record
-  Clock::time_point lastSampleAt{};
-  std::size_t outputs = 0;
-};
-
 class ReceiverModel {
  public:
   ReceiverModel();
@@ -63,8 +55,8 @@ class ReceiverModel {
   // Streams motion records at rateHz (0 stops) whenever the data interface runs "NOLTADongle".
   void Stream(int id, int rateHz);
 
-  ReceiverView View(int id);
-  // When each motion record went to the gadget, by counter; none for one the device dropped.
+  std::uint16_t NextSample(int id);  // the counter of the next motion record
+  // When the gadget took each motion record, by counter; none for one the device dropped.
   std::vector<Clock::time_point> SentTimes(int id);
   std::vector<Bytes> Outputs(int id, std::size_t from = 0);  // the data interface's, from `from`
   std::string Failure();  // the first failure of the model's own gadget I/O, or empty
@@ -81,6 +73,7 @@ class ReceiverModel {
   std::string FreeController() const;
   bool TakeController(Receiver& receiver);
   bool Bind(Receiver& receiver);
+  bool Bound(Receiver& receiver, bool written);
   void Leave(Receiver& receiver);
   void Unbind(Receiver& receiver);
   bool Send(Receiver& receiver, const std::uint8_t* report, std::size_t length);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -34,10 +35,9 @@ class UsbmonCapture {
     }
     if (log >= 0) close(log);
     // dumpcap's line once it captures into the file (after it has opened the interface).
-    const auto capturing = [this] { return Output().find("File: ") != std::string::npos; };
-    if (pid_ < 0 || (Await(capturing) && exit_ < 0)) return;
-    if (exit_ < 0) kill(pid_, SIGKILL);
-    missing_ = Await([] { return false; }) && exit_ == kNotRun;
+    if (pid_ < 0 || Await([this] { return Output().find("File: ") != std::string::npos; })) return;
+    if (Running()) kill(pid_, SIGKILL);
+    Await();
   }
   ~UsbmonCapture() { Stop(); }
   UsbmonCapture(const UsbmonCapture&) = delete;
@@ -45,14 +45,14 @@ class UsbmonCapture {
 
   bool Running() const { return pid_ > 0 && exit_ < 0; }
   // True when dumpcap could not be started at all (not in the guest).
-  bool Missing() const { return missing_; }
+  bool Missing() const { return exit_ == kNotRun; }
   // Stops the capture as Ctrl-C does and waits until dumpcap has finished the file; true when it
   // exited normally.
   bool Stop() {
     if (!Running()) return false;
     kill(pid_, SIGINT);
-    if (!Await([] { return false; })) kill(pid_, SIGKILL);
-    return Await([] { return false; }) && exit_ == 0;
+    if (!Await()) kill(pid_, SIGKILL);
+    return Await() && exit_ == 0;
   }
   // The packets dumpcap captured and dropped, as it reports them when it stops (-1 unsaid):
   // "Packets received/dropped on interface 'usbmonB': R/D (...)".
@@ -71,19 +71,18 @@ class UsbmonCapture {
   static constexpr const char* kLog = "/tmp/dumpcap.log";
   static constexpr int kNotRun = 127;  // the exit status when dumpcap could not be run
 
-  // Waits until `done` holds (true) or dumpcap has exited (true once reaped); false after 10 s,
-  // in which dumpcap starts under emulation and stops at once.
-  template <typename Done>
-  bool Await(Done done) {
+  // True once `done` holds, or, with none, once dumpcap has exited (reaped); false when it
+  // exited first or after 10 s, in which dumpcap starts under emulation and stops at once.
+  bool Await(const std::function<bool()>& done = nullptr) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (int status = 0; exit_ < 0 && pid_ > 0;
-         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      if (done()) return true;
+    for (int status = 0; Running(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+      if (done != nullptr && done()) return true;
       if (waitpid(pid_, &status, WNOHANG) == pid_)
         exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-      if (exit_ < 0 && std::chrono::steady_clock::now() > end) return false;
+      else if (std::chrono::steady_clock::now() > end)
+        return false;
     }
-    return exit_ >= 0;
+    return done == nullptr;
   }
   // The number after the first `mark` from `at` on; -1 when there is none.
   static long After(const std::string& text, std::size_t at, char mark) {
@@ -93,7 +92,6 @@ class UsbmonCapture {
 
   pid_t pid_ = -1;
   int exit_ = -1;  // dumpcap's exit status once it has ended
-  bool missing_ = false;
 };
 
 }  // namespace zavn::testing::usb
