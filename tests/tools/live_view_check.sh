@@ -1,13 +1,13 @@
 #!/bin/sh
 # The live view in a real terminal (tmux), as a user sees it:
 #   live_view_check.sh [--under LOADER] MONITOR WORK_DIR COLUMNSxROWS [START_SIZE]
-# With START_SIZE the terminal starts at that size and is resized to COLUMNSxROWS during the run.
-# Every screen must show the title on its first line and all four players with their six
-# channels, with no line wrapped and nothing the view does not draw (escape sequences or
-# misdecoded characters shown as text); the cursor is hidden during the run; after it the last
-# frame stays on the main screen. With --under, the monitor runs under LOADER (wine64 for
-# zavn-monitor.exe), whose console draws the program's screen buffers on the terminal's main
-# screen: the terminal's alternate screen is not checked. A LOADER not installed skips the check.
+# With START_SIZE the terminal starts at that size and is resized during the run. Every screen
+# shows the title on top and all four players with their six channels, no line wrapped and
+# nothing the view does not draw (escape sequences, misdecoded characters); the cursor is hidden
+# during the run, and the last frame stays on the main screen after it. --under runs the monitor
+# under LOADER (wine64 for zavn-monitor.exe; skipped when not installed), whose console draws on
+# the main screen: the alternate screen is not checked then.
+# shellcheck disable=SC2016 # await's commands are evaluated at each try
 set -eu
 loader=""
 if [ "${1:-}" = --under ]; then
@@ -69,12 +69,12 @@ problem() {
     }' "$work/frame.txt"
 }
 
-# Waits (at most 30 s) until the screen is right.
-await_right_screen() {
+# Waits (at most 30 s) until the command `$1` succeeds; else fails with what `$2` prints.
+await() {
   tries=150
-  while [ -n "$(problem)" ]; do
+  until eval "$1"; do
     tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || fail "$(problem)"
+    [ "$tries" -gt 0 ] || fail "$(eval "$2")"
     sleep 0.2
   done
 }
@@ -92,19 +92,14 @@ if [ "$start" != "$size" ]; then
   sleep 1
   tmux resize-window -x "$columns" -y "$rows"
 fi
-await_right_screen
+await '[ -z "$(problem)" ]' problem
 [ "$(tmux display -p '#{cursor_flag}')" = 0 ] || fail "the cursor shows during the live view"
 [ -n "$loader" ] || [ "$(tmux display -p '#{alternate_on}')" = 1 ] ||
   fail "the live view is not on the alternate screen"
 
 # After the run: the main screen back with its cursor, and the last frame on it.
-tries=100
-until grep -q '^exit status' "$screen"; do
-  tries=$((tries - 1))
-  [ "$tries" -gt 0 ] || fail "the monitor did not end"
-  sleep 0.2
-  tmux capture-pane -p -J >"$screen"
-done
+await 'tmux capture-pane -p -J >"$screen" && grep -q "^exit status" "$screen"' \
+  'echo the monitor did not end'
 grep -q '^exit status 0$' "$screen" || fail "the monitor failed"
 [ "$(tmux display -p '#{alternate_on} #{cursor_flag}')" = "0 1" ] ||
   fail "the terminal is not restored (alternate screen, cursor)"
