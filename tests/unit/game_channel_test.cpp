@@ -10,9 +10,7 @@ namespace {
 using Modes = std::array<std::int32_t, 4>;
 
 Modes Pending() {
-  const commands::GameChannelWords words = commands::ReadGameChannel();
-  return {words.pendingModes[0], words.pendingModes[1], words.pendingModes[2],
-          words.pendingModes[3]};
+  return std::to_array(commands::ReadGameChannel().pendingModes);
 }
 
 TEST(GameChannel, APendingSetIsKeptUntilTheDispatchTakesIt) {
@@ -27,7 +25,7 @@ TEST(GameChannel, APendingSetIsKeptUntilTheDispatchTakesIt) {
 
   std::int32_t taken[4] = {5, 5, 5, 5};
   ASSERT_TRUE(commands::TakePendingChannelModes(taken));
-  EXPECT_EQ((Modes{taken[0], taken[1], taken[2], taken[3]}), (Modes{1, 0, 1, 0}));
+  EXPECT_EQ(std::to_array(taken), (Modes{1, 0, 1, 0}));
   taken[0] = 5;
   EXPECT_FALSE(commands::TakePendingChannelModes(taken));
   EXPECT_EQ(taken[0], 5);  // nothing new: the dispatch keeps what it took

@@ -47,7 +47,6 @@ TEST_F(SettingsTest, ProgramSettingsAreReadAfreshUpToTheTablesEnd) {
   EXPECT_STREQ(s.ProgramIni, "UT.ini");
   EXPECT_STREQ(s.ReleaseDate, "2026-12-01T");  // cut to 11 characters
   EXPECT_EQ(s.CurrentGames, 250);              // as given; only the table stops at 200
-  EXPECT_STREQ(s.GameMapping[0], "");
   EXPECT_STREQ(s.GameMapping[1], "g1");
   EXPECT_STREQ(s.GameMapping[200], "g200");  // and no further
   EXPECT_STREQ(s.ShowItemNo[2], "item2");

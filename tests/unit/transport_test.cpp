@@ -27,7 +27,18 @@ using transport::PathKeyOf;
 using transport::ReadRequestBytes;
 using transport::Slot;
 
-using DiscoveryTest = LibraryTest;
+class TransportTest : public LibraryTest {
+ protected:
+  void OpenSlot0(std::int32_t inputLength = kReportLength) {
+    id_ = ZAVNVirtualPlug(kVendor, kProduct, inputLength, kReportLength, "NOLTADongle");
+    ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
+  }
+  ZAVNLinkState ReadAt(std::uint32_t now) {
+    system_.SetNow(now);
+    return transport::ReadSlot(InputBufferOf(0), 0);
+  }
+  std::int32_t id_ = 0;
+};
 
 TEST(PathKey, StartsAtTheFirstLowerCaseH) {
   EXPECT_STREQ(PathKeyOf("\\\\?\\hid#vid_ffff&pid_0008#7&1").data(), "hid#vid_ffff&pid_0008#7&1");
@@ -35,7 +46,7 @@ TEST(PathKey, StartsAtTheFirstLowerCaseH) {
   EXPECT_STREQ(PathKeyOf("\\\\?\\USB#VID_FFFF").data(), "\\\\?\\USB#VID_FFFF");
 }
 
-TEST_F(DiscoveryTest, TakesOnlyReceiverDataInterfaces) {
+TEST_F(TransportTest, TakesOnlyReceiverDataInterfaces) {
   // Passed over: input length 4, another vendor or product.
   const std::vector<std::int32_t> passed = {ZAVNVirtualPlug(kVendor, kProduct, 4, 4, "NOLTADongle"),
                                             ZAVNVirtualPlug(0x046D, kProduct, 32, 32, "Mouse"),
@@ -43,7 +54,10 @@ TEST_F(DiscoveryTest, TakesOnlyReceiverDataInterfaces) {
   const std::int32_t data = PlugReceiver();
 
   EXPECT_EQ(transport::CountRxCandidates(), 1);
-  EXPECT_EQ(OpenHandles(data), 0);  // counting leaves nothing open
+  KnownPaths known{};  // with every key taken nothing is opened
+  for (auto& key : known) key = PathKeyOf("hid#elsewhere");
+  EXPECT_EQ(transport::OpenRxByPath(known, 0), LINK_NO_DEVICE);
+  EXPECT_EQ(OpenHandles(data), 0);  // nor by counting
   EXPECT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
   EXPECT_EQ(transport::OpenRxByIndex(1, 1), LINK_NO_DEVICE);
   EXPECT_EQ(OpenHandles(data), 1);
@@ -51,27 +65,16 @@ TEST_F(DiscoveryTest, TakesOnlyReceiverDataInterfaces) {
   EXPECT_FALSE(Slot(1).MarkedOpen());
 }
 
-// With every key taken nothing is opened.
-TEST_F(DiscoveryTest, ByPathWithoutAnEmptyKeyOpensNothing) {
-  const std::int32_t id = PlugReceiver();
-  KnownPaths known{};
-  for (auto& key : known) key = PathKeyOf("hid#elsewhere");
-  EXPECT_EQ(transport::OpenRxByPath(known, 0), LINK_NO_DEVICE);
-  EXPECT_EQ(OpenHandles(id), 0);
-}
-
 // Paths too long for the buffer are passed over; enumeration stops below interface 64. A search
 // lists the interfaces once and opens none but the receiver's.
-TEST_F(DiscoveryTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
+TEST_F(TransportTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
   ScriptedPort port;
   port.Add({PathResult::kTooLong, "", {}, {}, 0});
   port.Add({PathResult::kFound, "\\\\?\\hid#second", {0xFFFF, 0x0008, 1}, {32, 32, 0}, 0x20});
   for (int n = 2; n < 70; ++n) {
-    port.Add({PathResult::kFound,
-              "\\\\?\\hid#other" + std::to_string(n),
-              {0x1234, 1, 1},
-              {8, 8, 0},
-              static_cast<platform::HidHandle>(0x100 + n)});
+    const auto handle = static_cast<platform::HidHandle>(0x100 + n);
+    port.Add(
+        {PathResult::kFound, "\\\\?\\hid#" + std::to_string(n), {0x1234, 1, 1}, {8, 8, 0}, handle});
   }
   port.Add({PathResult::kFound, "\\\\?\\hid#late", {0xFFFF, 0x0008, 1}, {32, 32, 0}, 0x500});
   platform::InstallHidPort(&port);
@@ -90,7 +93,6 @@ TEST_F(DiscoveryTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
 
 TEST(ReadRequest, Is100ReportsLimitedToWholeReportsInTheBuffer) {
   EXPECT_EQ(ReadRequestBytes(32), 3200u);
-  EXPECT_EQ(ReadRequestBytes(64), 4096u);
   EXPECT_EQ(ReadRequestBytes(200), 20u * 200u);
   EXPECT_EQ(ReadRequestBytes(0), 0u);
   for (std::uint32_t length = 1; length <= kInputBufferSize; ++length) {
@@ -102,21 +104,8 @@ TEST(ReadRequest, Is100ReportsLimitedToWholeReportsInTheBuffer) {
   EXPECT_EQ(transport::ReadsToEmpty(512, 64), 8u);
 }
 
-class ReportReaderTest : public LibraryTest {
- protected:
-  void OpenSlot0(std::int32_t inputLength = kReportLength) {
-    id_ = ZAVNVirtualPlug(kVendor, kProduct, inputLength, kReportLength, "NOLTADongle");
-    ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
-  }
-  ZAVNLinkState ReadAt(std::uint32_t now) {
-    system_.SetNow(now);
-    return transport::ReadSlot(InputBufferOf(0), 0);
-  }
-  std::int32_t id_ = 0;
-};
-
 // A report ends a run of empty reads; the next empty read starts a new one.
-TEST_F(ReportReaderTest, EmptyReadsAreOkForFiveHundredMillisecondsAcrossTheTickWrap) {
+TEST_F(TransportTest, EmptyReadsAreOkForFiveHundredMillisecondsAcrossTheTickWrap) {
   EXPECT_EQ(ReadAt(0), LINK_NO_DEVICE);
   OpenSlot0();
   EXPECT_EQ(ReadAt(1000), LINK_OK);
@@ -128,7 +117,7 @@ TEST_F(ReportReaderTest, EmptyReadsAreOkForFiveHundredMillisecondsAcrossTheTickW
   EXPECT_EQ(ReadAt(0xFFFFFF00u + 501u), LINK_TIMEOUT);
 }
 
-TEST_F(ReportReaderTest, LongReportsFillTheBufferButNeverPassIt) {
+TEST_F(TransportTest, LongReportsFillTheBufferButNeverPassIt) {
   constexpr std::int32_t kLength = 1000;  // four fit the buffer, the fifth does not
   OpenSlot0(kLength);
   std::uint8_t report[kLength];
@@ -145,10 +134,8 @@ TEST_F(ReportReaderTest, LongReportsFillTheBufferButNeverPassIt) {
   EXPECT_EQ(buffer[0], 5);
 }
 
-using SlotIoTest = LibraryTest;
-
 // Handles from a driver may be null; such a slot is put back to closed instead of being used.
-TEST_F(SlotIoTest, SlotMarkedOpenWithNullHandleIsClosedAndGetsNothing) {
+TEST_F(TransportTest, SlotMarkedOpenWithNullHandleIsClosedAndGetsNothing) {
   ScriptedPort port;
   port.Add({platform::PathResult::kFound, "\\\\?\\hid#null", {0xFFFF, 8, 1}, {32, 32, 0}, 0});
   platform::InstallHidPort(&port);
@@ -160,7 +147,7 @@ TEST_F(SlotIoTest, SlotMarkedOpenWithNullHandleIsClosedAndGetsNothing) {
   EXPECT_EQ(port.closes, 0);  // a null handle is never passed to Close
 }
 
-TEST_F(SlotIoTest, ProductStringComesAsTheDriverGivesItOrNotAtAll) {
+TEST_F(TransportTest, ProductStringComesAsTheDriverGivesItOrNotAtAll) {
   PlugReceiver();
   ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
   unsigned char buffer[ZAVN_PRODUCT_STRING_BYTES];
@@ -171,13 +158,11 @@ TEST_F(SlotIoTest, ProductStringComesAsTheDriverGivesItOrNotAtAll) {
   EXPECT_EQ(ZAVNGetProductString(1, nullptr), 0);
 
   ASSERT_EQ(ZAVNGetProductString(1, buffer), 1);
-  EXPECT_EQ(buffer[0], 'N');
-  EXPECT_EQ(buffer[1], 0);
-  EXPECT_EQ(buffer[20], 'e');
-  EXPECT_EQ(buffer[22] | buffer[23], 0);
+  const char16_t expected[] = u"NOLTADongle";  // UTF-16LE, terminated
+  EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
 }
 
-TEST_F(SlotIoTest, ClassifiesByTheLettersOfTheProductString) {
+TEST_F(TransportTest, ClassifiesByTheLettersOfTheProductString) {
   const std::int32_t id = PlugReceiver();
   ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
   const struct {
@@ -203,9 +188,7 @@ TEST_F(SlotIoTest, ClassifiesByTheLettersOfTheProductString) {
 
 // The virtual receiver counts uses of closed handles: the fixture's check that the library never
 // uses one relies on it.
-using VirtualReceiverTest = LibraryTest;
-
-TEST_F(VirtualReceiverTest, RefusesAndCountsStaleHandles) {
+TEST_F(TransportTest, VirtualReceiverRefusesAndCountsStaleHandles) {
   PlugReceiver();
   platform::virt::VirtualReceiver& rx = platform::virt::Receiver();
   char path[platform::kDevicePathSize];
