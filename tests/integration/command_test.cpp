@@ -130,11 +130,7 @@ class CommandTest : public ConnectedReceiverTest {
  protected:
   void SetUp() override {
     ConnectedReceiverTest::SetUp();
-    commands::VUKChecksum() = 0x0001A2B3;
-  }
-  void TearDown() override {
-    commands::VUKChecksum() = 0;
-    LibraryTest::TearDown();
+    commands::VUKChecksum() = 0x0001A2B3;  // the reset after the test clears it
   }
 };
 

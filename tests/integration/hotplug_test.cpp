@@ -8,55 +8,34 @@
 #include <vector>
 
 #include "core/poll_thread.h"
-#include "input/status_records.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "support/eventually.h"
 #include "support/library_fixture.h"
+#include "support/sample_recorder.h"
 #include "transport/hid_device.h"
 
 namespace zavn::testing {
 namespace {
 
-// Every motion record of every player, checked by its sample number.
-struct SampleLog {
-  std::atomic<std::uint32_t> received[4] = {};
-  std::atomic<std::uint32_t> faults[4] = {};  // samples lost, repeated or out of order
-  std::uint32_t next[4] = {};                 // on the poll thread only
-  bool started[4] = {};
-
-  static inline SampleLog* active = nullptr;
-  static void ZAVN_CALL OnRecord(std::int32_t, PlayerStatus* status) {
-    SampleLog& log = *active;
-    for (int p = 0; p < 4; ++p) {
-      if (status != &input::LibraryStatus(p + 1)) continue;
-      const std::uint32_t sample = SampleOf(status->RawRecord);
-      if (log.started[p] && sample != log.next[p]) ++log.faults[p];
-      log.started[p] = true;
-      log.next[p] = sample + 1;
-      ++log.received[p];
-    }
-  }
-};
-
 // The virtual receiver behind a port whose searches and writes take as long as the test says:
-// each waits until the players it names have received `records` more, as a slow system call
-// would last. With nothing held that the poll thread needs, they do.
+// each waits until the players it names have had 20 more records, as a slow system call would
+// last. With nothing held that the poll thread needs, they do.
 class SlowPort final : public platform::HidPort {
  public:
-  explicit SlowPort(SampleLog& log) : log_(log) {}
+  explicit SlowPort(const SampleRecorder& samples) : samples_(samples) {}
   std::atomic<int> searches{0};
   std::atomic<int> waitsTimedOut{0};
   std::atomic<bool> slow{false};
 
   std::vector<std::string> InterfacePaths(std::uint32_t max) override {
     ++searches;
-    HoldWhileStreaming({0, 1, 2});
+    HoldWhileStreaming({1, 2, 3});
     return rx_.InterfacePaths(max);
   }
   platform::WriteOutcome SetOutputReport(platform::HidHandle handle, const std::uint8_t* report,
                                          std::uint32_t length) override {
     // The host's writes to player 1; the poll thread's own writes go straight through.
-    if (handle == transport::Slot(0).Handle() && !core::OnPollThread()) HoldWhileStreaming({1, 2});
+    if (handle == transport::Slot(0).Handle() && !core::OnPollThread()) HoldWhileStreaming({2, 3});
     return rx_.SetOutputReport(handle, report, length);
   }
 
@@ -99,20 +78,10 @@ class SlowPort final : public platform::HidPort {
 
  private:
   void HoldWhileStreaming(std::initializer_list<int> players) {
-    if (!slow) return;
-    constexpr std::uint32_t kRecords = 20;
-    std::uint32_t from[4];
-    for (int p : players) from[p] = log_.received[p];
-    const bool streamed = Eventually([&] {
-      for (int p : players) {
-        if (log_.received[p] - from[p] < kRecords) return false;
-      }
-      return true;
-    });
-    if (!streamed) ++waitsTimedOut;
+    if (slow && !samples_.AwaitMore(players, 20)) ++waitsTimedOut;
   }
 
-  SampleLog& log_;
+  const SampleRecorder& samples_;
   platform::virt::VirtualReceiver& rx_ = platform::virt::Receiver();
 };
 
@@ -122,20 +91,15 @@ class HotplugTest : public LibraryTest {
     LibraryTest::SetUp();
     platform::InstallSystem(nullptr);  // the library's own clock and threads
     platform::InstallHidPort(&port_);
-    SampleLog::active = &log_;
-    ZAVNInitGetRawDataCallBack(SampleLog::OnRecord);
+    samples_.Install();
   }
   void TearDown() override {
     ZAVNSwitchHotplug(0);
     LibraryTest::TearDown();
   }
-  bool Streaming(int player) {
-    const std::uint32_t from = log_.received[player - 1];
-    return Eventually([&] { return log_.received[player - 1] > from + 10; });
-  }
 
-  SampleLog log_;
-  SlowPort port_{log_};
+  SampleRecorder samples_;
+  SlowPort port_{samples_};
 };
 
 // Four transmitters at 1000 records/s; the fourth is pulled, and while its slot is free 100
@@ -146,7 +110,7 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   const std::int32_t first = ZAVNVirtualPlugReceiver(4, 1000);
   ASSERT_GT(first, 0);
   Connect();
-  for (int player = 1; player <= 4; ++player) ASSERT_TRUE(Streaming(player)) << player;
+  ASSERT_TRUE(samples_.AwaitMore({1, 2, 3, 4}, 10));
   ZAVNVirtualUnplug(first + 3);
   ASSERT_TRUE(Eventually([] { return ZAVNGetRxStatus(4) == LINK_NO_DEVICE; }));
 
@@ -166,8 +130,10 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   ASSERT_EQ(ZAVNVirtualReplug(first + 3), 1);
   ZAVNConnectRx();
   ZAVNRoutineFunc();
-  EXPECT_TRUE(Streaming(4));
-  for (int p = 0; p < 3; ++p) EXPECT_EQ(log_.faults[p], 0u) << "player " << p + 1;
+  EXPECT_TRUE(samples_.AwaitMore({4}, 10));
+  for (int p = 1; p <= 3; ++p) {
+    EXPECT_EQ(samples_.StreamOf(p).lost + samples_.StreamOf(p).repeated, 0u) << "player " << p;
+  }
 }
 
 // With the hotplug on, a receiver plugged after the start streams, one pulled is given up at
@@ -176,7 +142,7 @@ TEST_F(HotplugTest, ReceiversThatComeAndGoAreFollowed) {
   ASSERT_EQ(ZAVNSwitchHotplug(1), 1);
   const std::int32_t id = ZAVNVirtualPlugReceiver(1, 200);
   ASSERT_GT(id, 0);
-  EXPECT_TRUE(Streaming(1));
+  EXPECT_TRUE(samples_.AwaitMore({1}, 10));
 
   const int searches = port_.searches;
   ASSERT_GT(ZAVNVirtualPlug(0x046D, 0xC52B, 8, 8, "Mouse"), 0);
@@ -186,7 +152,7 @@ TEST_F(HotplugTest, ReceiversThatComeAndGoAreFollowed) {
   EXPECT_EQ(port_.searches, searches);
 
   ASSERT_EQ(ZAVNVirtualReplug(id), 1);
-  EXPECT_TRUE(Streaming(1));
+  EXPECT_TRUE(samples_.AwaitMore({1}, 10));
   EXPECT_EQ(ZAVNGetRxStatus(1), LINK_OK);
   EXPECT_EQ(OpenHandles(id), 1);
 

@@ -14,20 +14,16 @@ constexpr Links kFirstOnly = {5, 6, 6, 6};
 
 using LinkTest = LibraryTest;
 
-TEST_F(LinkTest, ConnectWithoutReceiverStartsNoThreadAndOtherPlayersAnswerForPlayerOne) {
-  EXPECT_EQ(ZAVNGetRxStatus(0), ZAVNGetRxStatus(1));
-  EXPECT_EQ(ZAVNGetTxStatus(99), ZAVNGetTxStatus(1));
+// Another maker's device starts no thread. Of five receivers the first four are opened, once,
+// and polled by one thread; a second connect keeps what the slots hold.
+TEST_F(LinkTest, ConnectOpensFourReceiversOnceWithOneThread) {
   ZAVNVirtualPlug(0x045E, 0x0008, 32, 32, "Pad");
   ZAVNConnectRx();
   EXPECT_EQ(RxStatus(), kAllNoDevice);
   EXPECT_EQ(system_.ThreadsStarted(), 0);
-  EXPECT_EQ(ZAVNTerminate(0), 0);
-}
-
-TEST_F(LinkTest, ConnectOpensFourReceiversOnceWithOneThread) {
   std::int32_t data[5];
   for (auto& id : data) id = PlugReceiver();
-  for (int connect = 0; connect < 2; ++connect) {  // a second connect keeps what the slots hold
+  for (int connect = 0; connect < 2; ++connect) {
     ZAVNConnectRx();
     EXPECT_EQ(RxStatus(), (Links{5, 5, 5, 5})) << connect;
     for (int k = 0; k < 4; ++k) EXPECT_EQ(OpenHandles(data[k]), 1) << connect << " " << k;
@@ -81,6 +77,10 @@ TEST_F(LinkTest, DisconnectOrLossFreesTheSlotAndReconnectTakesAReceiverNoOtherSl
   ZAVNVirtualUnplug(b);
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(RxStatus(), kFirstOnly);
+  EXPECT_EQ(OpenHandles(b), 0);  // a lost link gives its handle up
+  // Players out of range answer as player 1.
+  EXPECT_EQ(ZAVNGetRxStatus(0), LINK_OK);
+  EXPECT_EQ(ZAVNGetTxStatus(99), ZAVNGetTxStatus(1));
 
   ZAVNDisconnectRx(5);  // out of range: closes nothing
   EXPECT_EQ(OpenHandles(a), 1);
@@ -89,16 +89,6 @@ TEST_F(LinkTest, DisconnectOrLossFreesTheSlotAndReconnectTakesAReceiverNoOtherSl
   EXPECT_EQ(Connect(), 1);
   EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 2);
-
-  // A slot whose device is gone gives its handle up: plugged back, the receiver is taken again
-  // by the next connect, without a disconnect.
-  ZAVNVirtualUnplug(c);
-  ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(OpenHandles(c), 0);
-  ASSERT_EQ(ZAVNVirtualReplug(c), 1);
-  EXPECT_EQ(Connect(), 1);
-  EXPECT_EQ(RxStatus(), (Links{5, 5, 6, 6}));
-  EXPECT_EQ(OpenHandles(c), 1);
 
   // The reset closes every slot and ends the thread.
   EXPECT_EQ(ZAVNReset(), LINK_RESET_DONE);

@@ -11,6 +11,7 @@
 #include "firmware/images.h"
 #include "input/status_records.h"
 #include "support/output_log.h"
+#include "support/sample_recorder.h"
 #include "support/scripted_port.h"
 #include "support/update_fixture.h"
 
@@ -73,53 +74,18 @@ const Step* StepOf(const Bytes& report) {
   return nullptr;  // the periodic reports
 }
 
-// Each player's motion records as its raw-data callbacks saw them, told apart by the sample
-// numbers that the virtual transmitters put into them. Written on the poll thread, read while
-// it is parked.
-struct Stream {
-  bool started = false;
-  std::uint32_t lastSample = 0, lastTick = 0, longestSilenceMs = 0;
-  std::uint64_t taken = 0, lost = 0, repeated = 0;
-};
-Stream g_streams[4];
-
-void ZAVN_CALL WatchStreams(std::int32_t, PlayerStatus* status) {
-  for (int p = 0; p < 4; ++p) {
-    if (status != &input::LibraryStatus(p + 1)) continue;
-    Stream& s = g_streams[p];
-    const std::uint32_t sample = SampleOf(status->RawRecord);
-    const std::uint32_t now = platform::ActiveSystem().TickMs();
-    if (s.started) {
-      if (sample <= s.lastSample) {
-        ++s.repeated;
-        return;
-      }
-      s.lost += sample - s.lastSample - 1;
-      s.longestSilenceMs = std::max(s.longestSilenceMs, now - s.lastTick);
-    }
-    s.started = true;
-    s.lastSample = sample;
-    s.lastTick = now;
-    ++s.taken;
-  }
-}
-
 // One poll-thread cycle at a time, the host reconnecting whenever the receiver drops off. What
 // was sent to player 1's receiver is taken after each cycle, with the time it was sent.
 class UpdateRunTest : public UpdateReadyTest {
  protected:
   void SetUp() override {
     UpdateReadyTest::SetUp();
-    for (Stream& s : g_streams) s = {};
-    ZAVNInitGetRawDataCallBack(WatchStreams);
+    samples_.Install();
   }
 
-  void Plug(std::int32_t transmitters, std::int32_t rateHz, const char* product = nullptr) {
+  void Plug(std::int32_t transmitters, std::int32_t rateHz) {
     id_ = ZAVNVirtualPlugReceiver(transmitters, rateHz);
     ASSERT_GT(id_, 0);
-    if (product != nullptr) {
-      ASSERT_EQ(ZAVNVirtualSetProduct(id_, product), 1);
-    }
   }
 
   // Runs until `done` holds, calling `afterCycle` after each; false after 100'000 cycles.
@@ -153,14 +119,11 @@ class UpdateRunTest : public UpdateReadyTest {
   std::size_t Count(const Is& is) const { return std::count_if(sent_.begin(), sent_.end(), is); }
   // Position of the first report from `from` on that `is` accepts; sent_.size() when none.
   std::size_t Find(std::size_t from, const Is& is) const {
-    while (from < sent_.size() && !is(sent_[from])) ++from;
-    return from;
+    return std::find_if(sent_.begin() + from, sent_.end(), is) - sent_.begin();
   }
   std::size_t FindLast(const Is& is) const {
-    for (std::size_t at = sent_.size(); at > 0; --at) {
-      if (is(sent_[at - 1])) return at - 1;
-    }
-    return sent_.size();
+    const auto last = std::find_if(sent_.rbegin(), sent_.rend(), is);
+    return last == sent_.rend() ? sent_.size() : sent_.rend() - last - 1;
   }
 
   // The last table image went out whole: every row in order, once, from its first.
@@ -210,11 +173,7 @@ class UpdateRunTest : public UpdateReadyTest {
     const Bytes writeBack = SerialWrite(kSerial);
     at = Find(Find(at, kFinish), Equals(writeBack));
     EXPECT_LT(Find(at, Equals(WithZeros({0x05, 0x00}, 16))), sent_.size());
-    for (std::size_t k = 0; k < sent_.size(); ++k) {
-      if (kSerialWrite(sent_[k])) {
-        EXPECT_EQ(sent_[k], writeBack) << k;
-      }
-    }
+    EXPECT_EQ(Count(kSerialWrite), Count(Equals(writeBack)));
     ZAVNVirtualTransmitterState state{};
     ASSERT_EQ(ZAVNVirtualGetTransmitter(id_, &state), 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(state.serial), 16), kSerial);
@@ -244,15 +203,16 @@ class UpdateRunTest : public UpdateReadyTest {
   // Players 2 to 4 had every record once and in order, never waiting 50 ms for the next, up to
   // the end.
   void ExpectOthersServed() {
-    for (int p = 1; p < 4; ++p) {
-      const Stream& s = g_streams[p];
-      EXPECT_GE(s.taken * 1000, (s.taken + s.lost) * 999) << "player " << p + 1;
-      EXPECT_EQ(s.repeated, 0u) << "player " << p + 1;
-      EXPECT_LT(s.longestSilenceMs, 50u) << "player " << p + 1;
-      EXPECT_LT(end_ - s.lastTick, 50u) << "player " << p + 1;
+    for (int p = 2; p <= 4; ++p) {
+      const Stream s = samples_.StreamOf(p);
+      EXPECT_GE(samples_.Count(p) * 1000, (samples_.Count(p) + s.lost) * 999) << "player " << p;
+      EXPECT_EQ(s.repeated, 0u) << "player " << p;
+      EXPECT_LT(s.longestGapMs, 50u) << "player " << p;
+      EXPECT_LT(end_ - s.last.tickMs, 50u) << "player " << p;
     }
   }
 
+  SampleRecorder samples_;
   std::int32_t id_ = 0;
   std::vector<Bytes> sent_;
   std::vector<std::uint32_t> sentAt_;
@@ -268,10 +228,10 @@ TEST_F(UpdateRunTest, RecordsQueuedWhileThePollThreadWasHeldUpAllArrive) {
   for (int k = 0; k < 150; ++k) ASSERT_TRUE(system_.Step());
   system_.Advance(300);
   for (int k = 0; k < 50; ++k) ASSERT_TRUE(system_.Step());
-  for (const Stream& s : g_streams) {
-    EXPECT_GT(s.taken, 1000u);
-    EXPECT_EQ(s.lost, 0u);
-    EXPECT_EQ(s.repeated, 0u);
+  for (int p = 1; p <= 4; ++p) {
+    const Stream s = samples_.StreamOf(p);
+    EXPECT_GT(samples_.Count(p), 1000u);
+    EXPECT_EQ(s.lost + s.repeated, 0u);
   }
 }
 
@@ -290,16 +250,13 @@ const CutPoint kCutPoints[] = {
     {"TableImage", kTableRow, 500}, {"BootSteps", kBootStep1, 1},    {"HexImage", kHexLine, 700},
     {"Checksum", kChecksum, 1},     {"Finish", kFinish, 1},          {"WriteBack", kSerialWrite, 1},
 };
-void PrintTo(const CutPoint& cut, std::ostream* out) {
-  *out << cut.name;
-}
-
 class UpdateAtRateTest : public UpdateRunTest,
                          public ::testing::WithParamInterface<std::tuple<CutPoint, int>> {};
 
 TEST_P(UpdateAtRateTest, TheUpdateFinishesWhileTheOtherPlayersStream) {
   const auto& [cut, rate] = GetParam();
-  Plug(4, rate, "nRFUSBDongle");
+  Plug(4, rate);
+  ASSERT_EQ(ZAVNVirtualSetProduct(id_, "nRFUSBDongle"), 1);
   std::uint32_t pulledAt = 0;
   std::size_t backAt = 0;
   ASSERT_TRUE(Run(Done, [&, &cut = cut] {
