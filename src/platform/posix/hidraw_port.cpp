@@ -167,22 +167,32 @@ class HidrawPort final : public HidPort {
     const std::string device = DeviceFolder(path);
     const int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kInvalidHidHandle;
-    std::lock_guard guard(mutex_);
-    for (int index = 0; index < kMaxOpen; ++index) {
-      if (nodes_[index].fd >= 0) continue;
-      nodes_[index] = {fd, device, LengthsOf(fd, device)};
-      return static_cast<HidHandle>(index + 1);
+    // Read before the lock, which every read of the poll thread takes: sysfs answers slowly
+    // while the device is still being set up.
+    const hid::ReportLengths lengths = LengthsOf(fd, device);
+    {
+      std::lock_guard guard(mutex_);
+      for (int index = 0; index < kMaxOpen; ++index) {
+        if (nodes_[index].fd >= 0) continue;
+        nodes_[index] = {fd, device, lengths};
+        return static_cast<HidHandle>(index + 1);
+      }
     }
     close(fd);
     return kInvalidHidHandle;
   }
 
+  // The node is closed after the lock: the kernel's close waits for the device's transfers.
   void Close(HidHandle handle) override {
-    std::lock_guard guard(mutex_);
-    if (Node* node = Find(handle)) {
-      close(node->fd);
-      *node = {};
+    int fd = -1;
+    {
+      std::lock_guard guard(mutex_);
+      if (Node* node = Find(handle)) {
+        fd = node->fd;
+        *node = {};
+      }
     }
+    if (fd >= 0) close(fd);
   }
 
   bool Attributes(HidHandle handle, HidAttributes& out) override {
