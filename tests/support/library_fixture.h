@@ -43,7 +43,6 @@ class LibraryTest : public ::testing::Test {
     platform::InstallSystem(nullptr);
   }
 
-  // A receiver data interface.
   static std::int32_t PlugReceiver(const char* product = "NOLTADongle") {
     return ZAVNVirtualPlug(kVendor, kProduct, kReportLength, kReportLength, product);
   }

@@ -50,25 +50,25 @@ class ScriptedPort final : public platform::HidPort {
   }
   // As the OS backends do: from the listing, without opening the interface.
   bool Identify(const char* path, platform::HidIdentity& out) override {
-    const Entry* entry = ByPath(path);
+    const Entry* entry = Find(path);
     if (entry == nullptr) return false;
     out = {entry->attributes, entry->caps, true};
     return true;
   }
   platform::HidHandle Open(const char* path) override {
-    const Entry* entry = ByPath(path);
+    const Entry* entry = Find(path);
     if (entry == nullptr) return platform::kInvalidHidHandle;
     ++opens;
     return entry->handle;
   }
   void Close(platform::HidHandle) override { ++closes; }
   bool Attributes(platform::HidHandle handle, platform::HidAttributes& out) override {
-    const Entry* entry = ByHandle(handle);
+    const Entry* entry = Find(nullptr, handle);
     if (entry != nullptr) out = entry->attributes;
     return entry != nullptr;
   }
   bool Capabilities(platform::HidHandle handle, platform::HidCaps& out) override {
-    const Entry* entry = ByHandle(handle);
+    const Entry* entry = Find(nullptr, handle);
     if (entry != nullptr) out = entry->caps;
     return entry != nullptr;
   }
@@ -89,15 +89,12 @@ class ScriptedPort final : public platform::HidPort {
   }
 
  private:
-  const Entry* ByPath(const char* path) const {
+  // The listed interface with that path, or else with that handle.
+  const Entry* Find(const char* path, platform::HidHandle handle = 0) const {
     for (const Entry& entry : entries_) {
-      if (entry.result == platform::PathResult::kFound && entry.path == path) return &entry;
-    }
-    return nullptr;
-  }
-  const Entry* ByHandle(platform::HidHandle handle) const {
-    for (const Entry& entry : entries_) {
-      if (entry.result == platform::PathResult::kFound && entry.handle == handle) return &entry;
+      if (entry.result == platform::PathResult::kFound &&
+          (path != nullptr ? entry.path == path : entry.handle == handle))
+        return &entry;
     }
     return nullptr;
   }

@@ -74,8 +74,7 @@ class SteppedSystem final : public platform::System {
   std::uint32_t TickMs() override { return now_; }
   void SleepMs(std::uint32_t ms) override { Park(ms); }
 
-  // Each wait between cycles is a sleep the test releases: as the cycle's time (Step) or as a
-  // wake-up by the reports that have arrived (StepWakeUp), which takes no time.
+  // A wait between cycles is a sleep, which StepWakeUp ends as a wake-up by arrived reports.
   std::uint32_t WaitForInput(platform::HidPort* port, const platform::HidHandle* handles, int count,
                              std::uint32_t ms) override {
     if (!Park(ms) || port == nullptr || !port->CanWaitForInput()) return 0;

@@ -103,25 +103,22 @@ Bytes DeviceDescriptor(std::uint16_t vendor, std::uint16_t product) {
   d.resize(18);
   return d;
 }
-// Three HID interfaces (endpoints 0x81..0x83) and a vendor-class one (0x84).
-Bytes Configuration() {
-  Bytes d = {9, 2, 9 + 4 * 16, 0, 4, 1, 0, 0x80, 50};
-  for (std::uint8_t n = 0; n < 4; ++n) {
-    d.insert(d.end(), {9, 4, n, 0, 1, std::uint8_t(n < 3 ? 3 : 0xFF), 0, 0, 0});
-    d.insert(d.end(), {7, 5, std::uint8_t(0x81 + n), 3, 64, 0, 1});
-  }
-  return d;
-}
 
 // Receiver 2 with its descriptors, and device 3 of another maker whose reports look like the
 // receiver's. Only receiver 2's endpoint 0x83 carries data; its one 64-byte report is left out.
 std::vector<Event> DescribedDevices() {
+  // Three HID interfaces (endpoints 0x81..0x83) and a vendor-class one (0x84).
+  Bytes config = {9, 2, 9 + 4 * 16, 0, 4, 1, 0, 0x80, 50};
+  for (std::uint8_t n = 0; n < 4; ++n) {
+    config.insert(config.end(), {9, 4, n, 0, 1, std::uint8_t(n < 3 ? 3 : 0xFF), 0, 0, 0});
+    config.insert(config.end(), {7, 5, std::uint8_t(0x81 + n), 3, 64, 0, 1});
+  }
   return {
       {Kind::kSetup, 2, 0x80, GetDescriptor(1), kT0 - 90, 1},
       {Kind::kAnswer, 2, 0x80,
        DeviceDescriptor(transport::kReceiverVendorId, transport::kReceiverProductId), kT0 - 80, 1},
       {Kind::kSetup, 2, 0x80, GetDescriptor(2), kT0 - 70, 1},
-      {Kind::kAnswer, 2, 0x80, Configuration(), kT0 - 60, 1},
+      {Kind::kAnswer, 2, 0x80, config, kT0 - 60, 1},
       {Kind::kSetup, 3, 0x80, GetDescriptor(1), kT0 - 55, 7},
       {Kind::kAnswer, 3, 0x80, DeviceDescriptor(0x1234, 0x5678), kT0 - 54, 7},
       {Kind::kReport, 2, 0x81, Bytes(4, 1), kT0 - 50},

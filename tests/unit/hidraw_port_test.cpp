@@ -26,7 +26,7 @@
 #include "support/eventually.h"
 
 // The test binary's allocations go to malloc as before; a thread counts its own while
-// t_counting is set (AllocationsIn). Every form is replaced, so that new and delete match.
+// t_counting is set. Every form is replaced, so that new and delete match.
 namespace {
 thread_local bool t_counting = false;
 thread_local int t_allocations = 0;
@@ -76,15 +76,6 @@ namespace zavn::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <typename F>
-int AllocationsIn(F&& f) {
-  t_allocations = 0;
-  t_counting = true;
-  f();
-  t_counting = false;
-  return t_allocations;
-}
 
 void Write(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -142,15 +133,16 @@ std::u16string Utf16(const std::uint8_t* bytes) {
   return text;
 }
 
-// Identity and lengths, which decide which nodes are taken, are checked end to end behind the
-// kernel's hidraw (tests/kernel/).
-TEST_F(HidrawTest, NodesAreFoundInNumberOrderAndNameThemselves) {
+// Which nodes are taken is checked end to end behind the kernel's hidraw (tests/kernel/); here,
+// what the backend reads for it: the listing, product strings, and identity from sysfs alone.
+TEST_F(HidrawTest, NodesAreListedInNumberOrderNameThemselvesAndAreIdentifiedFromSysfs) {
   char path[platform::kDevicePathSize];
   std::vector<std::string> found;
   for (std::uint32_t n = 0; port_.InterfacePath(n, path) == platform::PathResult::kFound; ++n) {
     found.push_back(fs::path(path).filename().string());
   }
   EXPECT_EQ(found, (std::vector<std::string>{"hidraw0", "hidraw1", "hidraw2", "hidraw10"}));
+  EXPECT_EQ(port_.InterfacePaths(2), (std::vector<std::string>{Node("hidraw0"), Node("hidraw1")}));
 
   const platform::HidHandle receiver = port_.Open(Node("hidraw0").c_str());
   ASSERT_TRUE(platform::IsUsable(receiver));
@@ -169,6 +161,22 @@ TEST_F(HidrawTest, NodesAreFoundInNumberOrderAndNameThemselves) {
   platform::HidAttributes attributes;
   EXPECT_FALSE(port_.Attributes(receiver, attributes));
   EXPECT_FALSE(platform::IsUsable(port_.Open(Node("hidraw9").c_str())));
+
+  fs::remove(Node("hidraw0"));  // whatever opens the node fails
+  platform::HidIdentity identity;
+  ASSERT_TRUE(port_.Identify(Node("hidraw0").c_str(), identity));
+  EXPECT_EQ(identity.attributes.vendorId, 0xFFFF);
+  EXPECT_EQ(identity.attributes.productId, 0x0008);
+  EXPECT_TRUE(identity.capsKnown);
+  EXPECT_EQ(identity.caps.inputReportLength, 32);
+  EXPECT_EQ(identity.caps.outputReportLength, 33);
+  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
+  EXPECT_EQ(identity.attributes.vendorId, 0x046D);
+  fs::remove(root_ / "devices/usb1/1-2/1-2:1.0/hid/report_descriptor");
+  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
+  EXPECT_FALSE(identity.capsKnown);
+  EXPECT_FALSE(port_.Identify(Node("hidraw10").c_str(), identity));  // no HID_ID
+  EXPECT_FALSE(port_.Identify(Node("hidraw9").c_str(), identity));
 }
 
 TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
@@ -193,13 +201,11 @@ TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
 
   const std::uint8_t command[2] = {0x05, 0x01};
   ASSERT_EQ(write(device, report.data(), report.size()), 32);
-  platform::WriteOutcome wrote;
-  platform::ReadOutcome got;
-  EXPECT_EQ(AllocationsIn([&] {
-              got = port_.Read(handle, buffer.data(), 4096);
-              wrote = port_.SetOutputReport(handle, command, 2);
-            }),
-            0);
+  t_counting = true;
+  const platform::ReadOutcome got = port_.Read(handle, buffer.data(), 4096);
+  const platform::WriteOutcome wrote = port_.SetOutputReport(handle, command, 2);
+  t_counting = false;
+  EXPECT_EQ(t_allocations, 0);
   EXPECT_TRUE(wrote.written);
   EXPECT_EQ(got.bytes, 32u);
   std::uint8_t sent[platform::kHidrawMaxOutputReport + 1] = {};
@@ -216,30 +222,11 @@ TEST_F(HidrawTest, ReadsTakeWholeReportsThatFitAndWritesSendTheReportAsIs) {
   EXPECT_FALSE(port_.SetOutputReport(handle, command, 2).written);
 }
 
-// The listing order is pinned by NodesAreFoundInNumberOrderAndNameThemselves; here, its cut.
-TEST_F(HidrawTest, IdentityComesFromSysfsAloneAndPathsFromOneListing) {
-  EXPECT_EQ(port_.InterfacePaths(2), (std::vector<std::string>{Node("hidraw0"), Node("hidraw1")}));
-
-  fs::remove(Node("hidraw0"));  // whatever opens the node fails
-  platform::HidIdentity identity;
-  ASSERT_TRUE(port_.Identify(Node("hidraw0").c_str(), identity));
-  EXPECT_EQ(identity.attributes.vendorId, 0xFFFF);
-  EXPECT_EQ(identity.attributes.productId, 0x0008);
-  EXPECT_TRUE(identity.capsKnown);
-  EXPECT_EQ(identity.caps.inputReportLength, 32);
-  EXPECT_EQ(identity.caps.outputReportLength, 33);
-  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
-  EXPECT_EQ(identity.attributes.vendorId, 0x046D);
-  fs::remove(root_ / "devices/usb1/1-2/1-2:1.0/hid/report_descriptor");
-  ASSERT_TRUE(port_.Identify(Node("hidraw1").c_str(), identity));
-  EXPECT_FALSE(identity.capsKnown);
-  EXPECT_FALSE(port_.Identify(Node("hidraw10").c_str(), identity));  // no HID_ID
-  EXPECT_FALSE(port_.Identify(Node("hidraw9").c_str(), identity));
-}
-
-// Notes what a watch tells; Saw waits (at most a bounded time) for what it expects.
+// Notes what a watch tells; Saw waits (at most a bounded time) for what it expects. Whatever
+// fails, the watch stops before a recorder goes.
 class Recorder final : public platform::InterfaceListener {
  public:
+  ~Recorder() { platform::OsHidPort().WatchInterfaces(nullptr); }
   void Arrived(const char* path) override { Note("+" + std::string(path)); }
   void Removed(const char* path) override { Note("-" + std::string(path)); }
 
@@ -266,10 +253,6 @@ class Recorder final : public platform::InterfaceListener {
 
 TEST_F(HidrawTest, WatchTellsNodesComingGettingPermissionsAndGoingUntilStopped) {
   Recorder first, second;
-  struct StopFirst {  // before the recorders go, whatever fails
-    platform::HidPort& port;
-    ~StopFirst() { port.WatchInterfaces(nullptr); }
-  } stop{port_};
   ASSERT_TRUE(port_.WatchInterfaces(&first));
   Write(root_ / "dev/ttyS0", "");
   ASSERT_EQ(mkfifo(Node("hidraw5").c_str(), 0600), 0);
