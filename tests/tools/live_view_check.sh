@@ -1,22 +1,18 @@
 #!/bin/sh
 # The live view in a real terminal (tmux), as a user sees it:
 #   live_view_check.sh [--under LOADER] MONITOR WORK_DIR COLUMNSxROWS [START_SIZE]
-# With START_SIZE the terminal starts at that size and is resized during the run. Every screen
-# shows the title on top and all four players with their six channels, no line wrapped and
-# nothing the view does not draw (escape sequences, misdecoded characters); the cursor is hidden
-# during the run, and the last frame stays on the main screen after it. --under runs the monitor
-# under LOADER (wine64 for zavn-monitor.exe; skipped when not installed), whose console draws on
-# the main screen: the alternate screen is not checked then.
+# With START_SIZE the terminal starts at that size and is resized during the run. The screen
+# shows the title and all four players with their six channels, no line wrapped and nothing the
+# view does not draw; the cursor is hidden during the run, and the last frame stays on the main
+# screen after it. --under runs the monitor under LOADER (wine64 for zavn-monitor.exe; skipped
+# when not installed), whose console draws on the main screen: no alternate screen is checked.
 # shellcheck disable=SC2016 # await's commands are evaluated at each try
 set -eu
 loader=""
 if [ "${1:-}" = --under ]; then
   loader=$2
   shift 2
-  if ! command -v "$loader" >/dev/null; then
-    echo "SKIPPED: $loader is not installed: the live view under it is not checked"
-    exit 0
-  fi
+  command -v "$loader" >/dev/null || { echo "SKIPPED: $loader is not installed"; exit 0; }
 fi
 monitor=$1 work=$2 size=$3 start=${4:-$3}
 columns=${size%x*} rows=${size#*x}
@@ -26,16 +22,11 @@ socket=zavn-live-view-$$
 tmux() { command tmux -L "$socket" "$@"; }
 trap 'tmux kill-server 2>/dev/null || true' EXIT
 
-fail() {
-  echo "FAIL ($size): $*"
-  echo "--- the screen:"
-  cat "$screen"
-  exit 1
-}
+fail() { printf 'FAIL (%s): %s\n--- the screen:\n' "$size" "$*"; cat "$screen"; exit 1; }
 
 # The frame's problem, or nothing when it is right: the live frame from the screen's top, or
-# (with "last") the frame left after the run, below the monitor's messages. Wrapped lines are
-# joined (-J), so a line wider than the terminal shows up as one.
+# (with "last") the frame left after the run, below the monitor's messages. Lines are joined
+# (-J), so a wrapped line shows up wider than the terminal.
 problem() {
   tmux capture-pane -p -J >"$screen"
   [ "$(LC_ALL=C.UTF-8 wc -L <"$screen")" -le "$columns" ] || { echo "a line is wider"; return; }

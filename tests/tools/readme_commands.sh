@@ -1,11 +1,10 @@
 #!/bin/sh
 # The README's commands, as written there: each line is first found, whole, in README.md, so the
-# two cannot drift apart. Run by scripts/test from the project's root, after scripts/setup; its
-# by-hand build is scripts/test's plain build (warnings as errors, from a seeded cache).
+# two cannot drift apart. Run by scripts/test from the project's root, after scripts/setup.
 # Only places change: the install prefix /opt/zavn becomes a scratch folder, the maker's
 # firmware files (/path/...) are the placeholder tables written out as such files, the udev rule
 # is copied into a scratch /etc, `sudo` is left out (scripts/test runs as root), and udev's
-# rules are reloaded only where a udev daemon answers. scripts/test itself is the caller.
+# rules are reloaded only where a udev daemon answers.
 set -eu
 root=$(pwd)
 work=$root/build/readme
@@ -15,10 +14,7 @@ rm -rf "$work"
 cmake -DSOURCE_DIR=src/firmware -DWORK_DIR="$firmware" -P tests/support/write_image_files.cmake
 mkdir -p "$work/etc/udev/rules.d"
 
-fail() {
-  echo "README commands: $*" >&2
-  exit 1
-}
+fail() { echo "README commands: $*" >&2; exit 1; }
 
 # Runs the README's lines given (one command, continued lines included) with the places above.
 readme() {
@@ -33,12 +29,11 @@ readme() {
     -e "s|/etc/udev/|$work/etc/udev/|g" -e 's|^sudo ||' -e 's|&& sudo |\&\& |g')"
 }
 
-# Quick start. The demo on a terminal (a pseudo-terminal), as a user runs it.
+# Quick start. The demo on a terminal (a pseudo-terminal), as a user runs it; its arguments go
+# to zavn-monitor (--help shows it; the update on a terminal: the Monitor_update test).
 readme 'scripts/demo    # builds the library and zavn-monitor and shows the live view for a few seconds'
 script -qec "scripts/demo" /dev/null >"$work/demo.out" || fail "scripts/demo failed"
 grep -q "player 1  Rx LINK_OK" "$work/demo.out" || fail "scripts/demo showed no player"
-grep -qF '`scripts/demo --update` runs a firmware update' README.md || fail "no demo --update"
-script -qec "scripts/demo --update" /dev/null >"$work/update.out" || fail "the demo's update failed"
 grep -qF '`scripts/demo --help` shows every option' README.md || fail "no demo --help"
 scripts/demo --help | grep -q "^usage: zavn-monitor" || fail "scripts/demo --help"
 
@@ -63,18 +58,11 @@ else
 fi
 cd "$root"
 
-# The installed package, by CMake and by pkg-config (in a scratch folder that sees examples/).
+# The installed package, by CMake and by pkg-config (in a scratch folder that sees examples/);
+# the installed minimal_host with the example plug-in: tests/packages/deb.
 rm -rf build/examples
 readme 'cmake -S examples -B build/examples -DCMAKE_PREFIX_PATH=/opt/zavn && cmake --build build/examples'
 readme 'build/examples/minimal_host'
-# The example plug-in built beside it, called through a NoltaUT.ini there, and the udev rule (the
-# installed monitor runs the capture below).
-printf '[Game0001]\nDLL_PATH=.\nDLL_NAME=ExamplePlugin.so\n' >build/examples/NoltaUT.ini
-ZAVN_PLUGIN_LOG=$work/plugin.log build/examples/minimal_host 1 >"$work/host.out"
-grep -q "player 1: [1-9][0-9]* new samples" "$work/host.out" || fail "the host read no samples"
-grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
-  grep -q "ExamplePlugin call player 1 game 0" "$work/plugin.log" ||
-  fail "the example plug-in was not called"
 [ -f "$prefix/lib/udev/rules.d/70-zavn-receiver.rules" ] || fail "the udev rule is not installed"
 (
   cd "$work"
@@ -83,27 +71,29 @@ grep -q "ExamplePlugin call player 1 game 1" "$work/plugin.log" &&
   readme 'cc examples/minimal_host/minimal_host.c $(pkg-config --cflags --libs zavn) \' \
     '  -Wl,-rpath,$(pkg-config --variable=libdir zavn) -o minimal_host'
   readme './minimal_host'
-  # A capture by the installed monitor (of the virtual receiver here), which tshark reads.
+  # A capture by the installed monitor (of the virtual receiver here), which tshark reads (its
+  # packets: tests/integration/capture_test.cpp).
   export PATH="$prefix/bin:$PATH"
   readme 'zavn-monitor --capture session.pcapng --seconds 5   # or ZAVN_CAPTURE=session.pcapng in a host' \
     >/dev/null
   readme 'tshark -r session.pcapng -T fields -e frame.time_relative -e usb.device_address -e usb.capdata' \
-    >tshark.out 2>/dev/null
-  [ "$(grep -c "$(printf '\t[1-4]\t02')" tshark.out)" -gt 100 ] || fail "tshark shows no captured report"
+    >/dev/null 2>&1
   readme 'zavn-monitor --replay session.pcapng --seconds 5   # also --speed 2, --speed 0 (as fast as read), --loop' \
     >replay.out
   grep -q '"rx":"LINK_OK","tx":"LINK_OK","rate":[1-9]' replay.out || fail "the replay showed no player"
 )
 
-# From Python: the venv, the package, the example and a recording (in a scratch folder).
+# From Python: the venv, the package, the example and recordings (in a scratch folder; the
+# recorder's samples: bindings/python/tests; the replay's, by ZAVN_VIRTUAL_RX, only here).
 readme '/usr/bin/python3 -m venv --system-site-packages build/python-venv && . build/python-venv/bin/activate'
 readme 'pip install --no-build-isolation bindings/python'
 readme 'export ZAVN_LIBRARY=$PWD/build/native/src/libZAVN_Main.so'
 readme 'python3 bindings/python/examples/stream.py'
-(cd "$work" && readme 'python3 -m zavn record --seconds 5 out.csv' && [ "$(wc -l <out.csv)" -gt 100 ]) ||
-  fail "the recording has no samples"
-(cd "$work" && readme 'ZAVN_VIRTUAL_RX=session.pcapng python3 -m zavn record --seconds 5 replayed.csv   # any host, once' &&
-  [ "$(wc -l <replayed.csv)" -gt 100 ]) || fail "the replay's recording has no samples"
+cd "$work"
+readme 'python3 -m zavn record --seconds 5 out.csv'
+readme 'ZAVN_VIRTUAL_RX=session.pcapng python3 -m zavn record --seconds 5 replayed.csv   # any host, once'
+[ "$(wc -l <replayed.csv)" -gt 100 ] || fail "the replay's recording has no samples"
+cd "$root"
 deactivate
 
 # The udev rule.
