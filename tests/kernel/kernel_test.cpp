@@ -1,8 +1,6 @@
 // The library behind the kernel's hidraw nodes, against receivers modelled as USB gadgets on
 // dummy_hcd (read by usbhid). Runs as root in the guest of tests/kernel/run, with a library built
 // with the firmware images given as files; prints each check and "N passed, M failed".
-#include <pthread.h>
-#include <sched.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -365,6 +363,7 @@ constexpr std::uint16_t kExtraFirstSamples[] = {36000, 46000, 56000};
 constexpr std::uint16_t kPluggedBackFirstSample = 62000;
 constexpr auto kPhase = 3s;               // each phase of FourReceivers, at least
 constexpr double kLongestSilenceMs = 50;  // of player 1 at the raw-data callback
+constexpr auto kWriteSeenWithin = 10ms;   // of its end: a write that ended a silence
 // With the hotplug on: from a bind to the first record, and from a disconnect to LINK_NO_DEVICE.
 constexpr double kArrivalLimitMs = 1000;
 constexpr double kRemovalLimitMs = 100;
@@ -377,38 +376,27 @@ void StreamWhile(ReceiverModel& model, int id, Samples& player1, const std::stri
   const std::size_t from = player1.Values().size();
   std::atomic<bool> acted = false;
   std::thread taker([&] { Collect({&player1}, 60s, [&] { return acted.load(); }); });
-  // The guest's own pauses (under emulation on a busy machine a virtual CPU stands still now and
-  // then), as a thread on each CPU waking every 2 ms sees them.
-  std::vector<std::vector<Clock::time_point>> beats(
-      std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<std::thread> heartbeats;
-  for (std::size_t cpu = 0; cpu < beats.size(); ++cpu) {
-    heartbeats.emplace_back([&, cpu] {
-      cpu_set_t only;
-      CPU_ZERO(&only);
-      CPU_SET(cpu, &only);
-      pthread_setaffinity_np(pthread_self(), sizeof only, &only);
-      for (; !acted; std::this_thread::sleep_for(2ms)) beats[cpu].push_back(Clock::now());
-    });
-  }
+  // The guest's own pauses (under emulation on a busy machine it stands still now and then), as
+  // a thread waking every 2 ms sees them.
+  std::vector<Clock::time_point> beats;
+  std::thread heartbeat([&] {
+    for (; !acted; std::this_thread::sleep_for(2ms)) beats.push_back(Clock::now());
+  });
   const auto start = Clock::now();
   act();
   std::this_thread::sleep_until(start + kPhase);
   acted = true;
   taker.join();
-  for (std::thread& heartbeat : heartbeats) heartbeat.join();
+  heartbeat.join();
   const auto end = Clock::now();
   const auto pauseMs = [&](Clock::time_point after, Clock::time_point before) {
     Clock::duration longest{};
-    for (const std::vector<Clock::time_point>& cpu : beats) {
-      auto last = after;
-      for (auto beat = std::upper_bound(cpu.begin(), cpu.end(), after);
-           beat != cpu.end() && *beat < before; last = *beat++) {
-        longest = std::max(longest, *beat - last);
-      }
-      longest = std::max(longest, before - last);
+    auto last = after;
+    for (auto beat = std::upper_bound(beats.begin(), beats.end(), after);
+         beat != beats.end() && *beat < before; last = *beat++) {
+      longest = std::max(longest, *beat - last);
     }
-    return Ms(longest);
+    return Ms(std::max(longest, before - last));
   };
   // From the previous phase's last record on.
   const auto& all = player1.Values();
@@ -421,15 +409,24 @@ void StreamWhile(ReceiverModel& model, int id, Samples& player1, const std::stri
     const Clock::time_point next = sent[static_cast<std::uint16_t>(v + 1)];
     return next != kNever ? next : sent[static_cast<std::size_t>(v)];
   };
-  double silence = 0, unexplained = 0, bus = 0;
+  // The poll thread's writes to the receiver wait in the kernel while another hidraw node is
+  // opened (usbhid's open sleeps 50 ms under the lock that hidraw's writes take).
+  const std::vector<Clock::time_point> writes = model.OutputTimes(id);
+  double silence = 0, unexplained = 0, bus = 0, writing = 0;
   for (std::size_t k = 1; k < values.size(); ++k) {
     const Clock::time_point before = g_arrived[values[k - 1]], at = g_arrived[values[k]];
     const double gap = Ms(at - before);
     silence = std::max(silence, gap);
     if (gap <= 10) continue;
     const double busGap = onBus(values[k]) == kNever ? 0 : Ms(onBus(values[k]) - before);
+    // The gadget's side reads a write a moment after the poll thread has gone on.
+    const auto written = std::upper_bound(writes.begin(), writes.end(), at + kWriteSeenWithin);
+    const double writeGap = written == writes.begin() || written[-1] <= before
+                                ? 0
+                                : Ms(std::min(written[-1], at) - before);
     bus = std::max(bus, busGap);
-    unexplained = std::max(unexplained, gap - std::max(busGap, pauseMs(before, at)));
+    writing = std::max(writing, writeGap);
+    unexplained = std::max(unexplained, gap - std::max({busGap, writeGap, pauseMs(before, at)}));
   }
   long dropped = 0, lost = 0;
   if (!values.empty()) {
@@ -437,13 +434,13 @@ void StreamWhile(ReceiverModel& model, int id, Samples& player1, const std::stri
     for (std::int32_t v = values.front(); v < values.back(); ++v)
       dropped += sent[static_cast<std::size_t>(v)] == kNever;
   }
-  char figures[320];
+  char figures[400];
   std::snprintf(figures, sizeof figures,
                 " (%.1f s): player 1 lost %ld of %zd records (%ld dropped at the device), longest "
-                "silence %.1f ms, %.1f ms of it beyond the bus's (%.1f ms) and the guest's own "
-                "pauses (longest %.1f ms)",
+                "silence %.1f ms, %.1f ms of it beyond the bus's (%.1f ms), the poll thread's "
+                "writes to it (%.1f ms) and the guest's own pauses (longest %.1f ms)",
                 Seconds(end - start), lost, std::ssize(values) + lost, dropped, silence,
-                unexplained, bus, pauseMs(start, end));
+                unexplained, bus, writing, pauseMs(start, end));
   const std::string problem = SequenceProblem(values, -1, &sent);
   Check(problem.empty() && unexplained < kLongestSilenceMs, name + figures, problem);
 }
@@ -644,9 +641,9 @@ bool LastRecordIs(std::int32_t counter) {
 constexpr const char* kCaptureFile = "/tmp/kernel-replay.pcapng";  // kept by tests/kernel/run
 constexpr auto kLiveStream = 2500ms;
 constexpr std::uint16_t kReplayFirstSample = 20000;
-// The live records the replay must share: only those before each run's player is assigned may
-// be missing.
-constexpr double kLeastOverlap = 0.9;
+// The replay may miss the live records of its player's assignment (20 poll cycles, longer on a
+// busy emulated machine), and none after.
+constexpr auto kReplayAssignment = 300ms;
 
 // A receiver's USB traffic, captured through usbmon by dumpcap while the library took its records
 // through hidraw, played back by the virtual receiver at its captured timing: the callback gets
@@ -718,8 +715,8 @@ void CaptureReplay(Context& c) {
   std::snprintf(figures, sizeof figures,
                 "%zu records live (from %d), %zu replayed (from %d), %zu the same in order",
                 live.size(), first(live), replayed.size(), first(replayed), same);
-  Check(same == overlap &&
-            static_cast<double>(overlap) >= kLeastOverlap * static_cast<double>(live.size()),
+  const auto mayMiss = static_cast<std::size_t>(kSustainedRateHz * kReplayAssignment / 1s);
+  Check(same == overlap && live.size() - overlap <= mayMiss,
         std::string("the replay at the captured timing hands the callback the live run's "
                     "records: ") +
             figures,
