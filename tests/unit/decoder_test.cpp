@@ -45,6 +45,11 @@ TEST_F(DecoderTest, MotionRecordsFillValuesButtonsAndRawRecord) {
   EXPECT_EQ(std::memcmp(p1_.RawRecord, header, 3), 0);
   EXPECT_EQ(std::memcmp(p1_.RawRecord + 3, copy.data() + 3, 61), 0);
   EXPECT_EQ(std::accumulate(buffer_.begin(), buffer_.end(), 0), 0);  // cleared
+  buffer_.back() = 0x7F;  // so is a buffer that is zero but for its last byte
+  Decode(buffer_, 1);
+  EXPECT_EQ(buffer_.back(), 0);
+  EXPECT_EQ(input::DecodeComplete(), 1);
+  EXPECT_EQ(p1_.RecordCount, 1);
 }
 
 // Only the letter at each report's letter position counts: a backlog of reports whose values
@@ -58,14 +63,12 @@ TEST_F(DecoderTest, OnlyLettersAtReportPositionsCountTowardsTheBound) {
       std::memset(&buffer_[stride * k + 16], 'A', static_cast<std::size_t>(stride - 16));
       if (stride == 64) PutExtension(&buffer_[stride * k], {0x4141, 0x4242, 0x4156}, true);
     }
-    Decode(buffer_, 2);
-    const PlayerStatus& p2 = LibraryStatus(2);
-    ASSERT_EQ(p2.MotionCount, reports) << stride;
-    for (int k = 0; k < reports; ++k) ASSERT_EQ(p2.MotionHistory[0][k], k) << stride;
-    LibraryStatus(2) = {};
+    Decode(buffer_, 1);
+    ASSERT_EQ(p1_.MotionCount, reports) << stride;
+    for (int k = 0; k < reports; ++k) ASSERT_EQ(p1_.MotionHistory[0][k], k) << stride;
+    p1_ = {};
   }
-  // Not reports: a letter at every report position, or 'A' everywhere. One letter fewer is
-  // walked.
+  // Not reports: a letter at every report position (one fewer is walked), or 'A' everywhere.
   for (const int letters : {127, 128}) {
     for (int k = 0; k < letters; ++k) buffer_[32 * k + 3] = "ARDV"[k % 4];
     Decode(buffer_, 1);
@@ -75,14 +78,6 @@ TEST_F(DecoderTest, OnlyLettersAtReportPositionsCountTowardsTheBound) {
   std::memset(buffer_.data(), 'A', buffer_.size());
   Decode(buffer_, 1);
   EXPECT_EQ(p1_.MotionCount, 0);
-}
-
-TEST_F(DecoderTest, ABufferThatIsZeroButForItsLastByteIsStillCleared) {
-  buffer_.back() = 0x7F;
-  Decode(buffer_, 1);
-  EXPECT_EQ(buffer_.back(), 0);
-  EXPECT_EQ(input::DecodeComplete(), 1);
-  EXPECT_EQ(p1_.RecordCount, 0);
 }
 
 TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
@@ -97,14 +92,14 @@ TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
   std::vector<std::uint8_t> account(27, 0xD2);
   account[0] = '2';
   account[26] = 0;
-  const std::pair<char, std::vector<std::uint8_t>> answers[] = {
-      {'V', version}, {'D', account}, {'R', serial}};
-  int order[] = {0, 1, 2};
+  std::pair<std::uint8_t, std::vector<std::uint8_t>> answers[] = {
+      {'D', account}, {'R', serial}, {'V', version}};  // sorted, for the permutations
   do {
     LibraryStatus(1) = {};
+    SCOPED_TRACE(::testing::Message() << answers[0].first << answers[1].first << answers[2].first);
     for (int k = 0; k < 3; ++k) {
-      const auto& [letter, payload] = answers[order[k]];
-      PutReply(&buffer_[32 * k], static_cast<std::uint8_t>(letter), payload.data(), payload.size());
+      const auto& [letter, payload] = answers[k];
+      PutReply(&buffer_[32 * k], letter, payload.data(), payload.size());
     }
     PutMotion(&buffer_[96], {5, 0, 0, 0, 0, 0});
     PutMotion(&buffer_[128], {6, 0, 0, 0, 0, 0});
@@ -114,7 +109,7 @@ TEST_F(DecoderTest, RecordsAreTakenOnlyAtTheExpectedPosition) {
     EXPECT_EQ(std::memcmp(p1_.SerialBlock, serial.data(), 16), 0);
     EXPECT_EQ(p1_.MotionHistory[0][1], 6);
     EXPECT_EQ(p1_.RecordCount, 5);
-  } while (std::next_permutation(order, order + 3));
+  } while (std::next_permutation(std::begin(answers), std::end(answers)));
 }
 
 TEST_F(DecoderTest, AccountSelectorsAreDigitsOrPageNumbers) {
@@ -138,13 +133,10 @@ TEST_F(DecoderTest, AccountSelectorsAreDigitsOrPageNumbers) {
 }
 
 TEST_F(DecoderTest, BootRecordAtByteOneAndOnlyWhereItFitsTheBuffer) {
-  auto putBoot = [&](std::size_t at) {
-    buffer_[at] = 'B';
-    buffer_[at + 1] = 0x95;
-    buffer_[at + 2] = 0x3B;
-    for (std::size_t k = 3; k <= 14 && at + k < buffer_.size(); ++k) {
-      buffer_[at + k] = static_cast<std::uint8_t>(0x10 + k);
-    }
+  const std::uint8_t boot[15] = {'B',  0x95, 0x3B, 0x13, 0x14, 0x15, 0x16, 0x17,
+                                 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E};
+  auto putBoot = [&](std::size_t at) {  // cut at the end of the buffer
+    std::memcpy(&buffer_[at], boot, std::min(sizeof boot, buffer_.size() - at));
   };
   buffer_[0] = 0x02;  // the first report's record, as the receiver sends it
   putBoot(1);
@@ -209,8 +201,7 @@ TEST_F(DecoderTest, RatesCountEachWindowsRecordsAcrossTheCounterWrap) {
     for (std::uint32_t t = 0; t <= 3050; t += periodMs) {
       system_.SetNow(t);
       PutMotion(&buffer_[0], {1, 0, 0, 0, 0, 0});
-      PutMotion(&buffer_[32], {2, 0, 0, 0, 0, 0});
-      buffer_[33] = '2';  // a secondary record
+      PutMotion(&buffer_[32], {2, 0, 0, 0, 0, 0}, '2');  // a secondary record
       Decode(buffer_, 2);
       if (t == 2050 || t == 3050) {
         EXPECT_NEAR(input::RecordRate(2, 0), rate, 2) << rate << "/s at " << t;

@@ -14,19 +14,6 @@ namespace {
 
 using firmware::HexPair;
 
-// ':' and digit pairs, as many as the count byte says, summing to zero.
-bool IsValidRecord(const std::string& text) {
-  if (text.size() < 11 || text[0] != ':' || text.size() % 2 != 1) return false;
-  std::uint8_t sum = 0;
-  for (std::size_t i = 1; i < text.size(); i += 2) {
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
-        !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-      return false;
-    sum = static_cast<std::uint8_t>(sum + HexPair(text[i], text[i + 1]));
-  }
-  return text.size() == 11u + 2u * HexPair(text[1], text[2]) && sum == 0;
-}
-
 // 64-digit rows; each record is cut over three of them, 19 bytes of its text at byte 6 of each.
 TEST(ImageTables, HarlonRowsAreWholeReportsAndTheirRecordsCarryValidChecksums) {
   for (int row = 0; row < firmware::kHarlonRows; ++row) {
@@ -42,7 +29,16 @@ TEST(ImageTables, HarlonRowsAreWholeReportsAndTheirRecordsCarryValidChecksums) {
         if (byte != 0) text += static_cast<char>(byte);
       }
     }
-    EXPECT_TRUE(IsValidRecord(text)) << row << ": " << text;
+    // ':' and digit pairs, as many as the count byte says, summing to zero.
+    bool valid = text.size() >= 11 && text[0] == ':' && text.size() % 2 == 1;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 1; valid && i < text.size(); i += 2) {
+      valid = std::isxdigit(static_cast<unsigned char>(text[i])) &&
+              std::isxdigit(static_cast<unsigned char>(text[i + 1]));
+      sum = static_cast<std::uint8_t>(sum + HexPair(text[i], text[i + 1]));
+    }
+    EXPECT_TRUE(valid && sum == 0 && text.size() == 11u + 2u * HexPair(text[1], text[2]))
+        << row << ": " << text;
   }
 }
 

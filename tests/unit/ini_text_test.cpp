@@ -21,25 +21,6 @@ std::string Value(std::string_view text, std::string_view section, std::string_v
   return value ? std::string(*value) : kMissing;
 }
 
-// The shared rules file, read as the Windows functions read it.
-TEST(Profile, ReadsTheRulesFileAsWindowsDoes) {
-  const std::string path = ::testing::TempDir() + "zavn_profile_rules.ini";
-  std::ofstream(path, std::ios::binary) << zavnProfileRulesFile;
-  char value[64];
-  for (const auto& rule : zavnProfileStrings) {
-    platform::ReadProfileString(rule.section, rule.key, kMissing, value, sizeof value,
-                                path.c_str());
-    EXPECT_STREQ(value, rule.value != nullptr ? rule.value : kMissing)
-        << "[" << rule.section << "] " << rule.key;
-  }
-  for (const auto& rule : zavnProfileIntegers) {
-    EXPECT_EQ(platform::ReadProfileInt("Game0003", rule.key, 7, path.c_str()), rule.value)
-        << rule.key;
-  }
-  std::remove(path.c_str());
-  EXPECT_EQ(platform::ini::ParseInteger("0x10"), 0u);  // not in the table: Wine 8 reads 16
-}
-
 TEST(IniText, OddFilesReadWithoutHarm) {
   EXPECT_EQ(Value("K=before any section\n[S]\n", "S", "K"), kMissing);
   EXPECT_EQ(Value("[S", "S", "K"), kMissing);
@@ -47,11 +28,25 @@ TEST(IniText, OddFilesReadWithoutHarm) {
   const std::string longLine = "[S]\nLong=" + std::string(100000, 'x') + "\nAfter=1\n";
   EXPECT_EQ(Value(longLine, "S", "Long").size(), 100000u);
   EXPECT_EQ(Value(longLine, "S", "After"), "1");
+  EXPECT_EQ(platform::ini::ParseInteger("0x10"), 0u);  // not in the rules: Wine 8 reads 16
 }
 
-TEST(Profile, StringsAreCutToTheBufferAndDefaultsFillTheGaps) {
-  const std::string path = ::testing::TempDir() + "zavn_profile_strings.ini";
+// The shared rules file read as the Windows functions read it; then strings cut to the buffer
+// and defaults for what is missing.
+TEST(Profile, ReadsAsWindowsDoes) {
+  const std::string path = ::testing::TempDir() + "zavn_profile.ini";
   const char* file = path.c_str();
+  std::ofstream(path, std::ios::binary) << zavnProfileRulesFile;
+  char value[64];
+  for (const auto& rule : zavnProfileStrings) {
+    platform::ReadProfileString(rule.section, rule.key, kMissing, value, sizeof value, file);
+    EXPECT_STREQ(value, rule.value != nullptr ? rule.value : kMissing)
+        << "[" << rule.section << "] " << rule.key;
+  }
+  for (const auto& rule : zavnProfileIntegers) {
+    EXPECT_EQ(platform::ReadProfileInt("Game0003", rule.key, 7, file), rule.value) << rule.key;
+  }
+
   std::ofstream(path, std::ios::binary)
       << "[Game0001]\r\nDLL_NAME=" + std::string(40, 'n') + "\r\nQuoted=\"q\"\r\nInt=\"17\"\r\n";
   // Missing key, section or file: the default, its trailing spaces cut and quotes removed.
@@ -64,17 +59,15 @@ TEST(Profile, StringsAreCutToTheBufferAndDefaultsFillTheGaps) {
       {"Game0002", "DLL_NAME", nullptr, file, ""},
       {"Game0001", "DLL_NAME", "x", "/no/such/file.ini", "x"},
   };
-  char buffer[32];
   for (const auto& c : cases) {
-    EXPECT_EQ(platform::ReadProfileString(c.section, c.key, c.fallback, buffer, 32, c.file),
+    EXPECT_EQ(platform::ReadProfileString(c.section, c.key, c.fallback, value, 32, c.file),
               c.expected.size())
         << c.key;
-    EXPECT_EQ(std::string(buffer), c.expected) << c.key;
+    EXPECT_EQ(std::string(value), c.expected) << c.key;
   }
-  buffer[0] = 'k';  // a buffer of no size is left alone
-  EXPECT_EQ(platform::ReadProfileString("Game0001", "Quoted", "", buffer, 0, file), 0u);
-  EXPECT_EQ(buffer[0], 'k');
-
+  value[0] = 'k';  // a buffer of no size is left alone
+  EXPECT_EQ(platform::ReadProfileString("Game0001", "Quoted", "", value, 0, file), 0u);
+  EXPECT_EQ(value[0], 'k');
   EXPECT_EQ(platform::ReadProfileInt("Game0001", "Int", 5, file), 17);
   std::remove(file);
 }

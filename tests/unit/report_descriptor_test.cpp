@@ -1,6 +1,8 @@
 // Report lengths from real-world descriptors, and descriptors that end where they should not.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/posix/report_descriptor.h"
 #include "support/descriptors.h"
 
@@ -15,17 +17,11 @@ ReportLengths Parse(const std::vector<std::uint8_t>& d) {
 }
 
 TEST(ReportDescriptor, RealDevicesGiveTheLengthsWindowsReports) {
-  const ReportLengths keyboard = Parse(descriptors::kKeyboard);
-  EXPECT_EQ(keyboard.input, 8);
-  EXPECT_EQ(keyboard.output, 1);
-  EXPECT_FALSE(keyboard.numbered);
+  const ReportLengths k = Parse(descriptors::kKeyboard), g = Parse(descriptors::kGamepad);
+  EXPECT_EQ(std::tie(k.input, k.output, k.numbered), std::tuple(8, 1, false));
   // Numbered reports: the largest of each kind, plus the report ID byte; Pop restores the
   // 8-bit size and count after the feature report.
-  const ReportLengths gamepad = Parse(descriptors::kGamepad);
-  EXPECT_TRUE(gamepad.numbered);
-  EXPECT_EQ(gamepad.input, 7);
-  EXPECT_EQ(gamepad.output, 5);
-  EXPECT_EQ(gamepad.feature, 3);
+  EXPECT_EQ(std::tie(g.input, g.output, g.feature, g.numbered), std::tuple(7, 5, 3, true));
   EXPECT_EQ(Parse(descriptors::kReceiver).output, 33);
 }
 

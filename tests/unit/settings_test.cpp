@@ -1,7 +1,7 @@
 // The settings file and the plug-in path, found beside an executable path the test chooses.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,8 +27,9 @@ class SettingsTest : public ::testing::Test {
     platform::InstallSystem(nullptr);
     std::filesystem::remove_all(folder_);
   }
-  std::string File() const { return folder_ + "/NoltaUT.ini"; }
-  void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
+  void Write(const std::string& text) const {
+    std::ofstream(folder_ + "/NoltaUT.ini", std::ios::binary) << text;
+  }
 
   std::string folder_;
   SteppedSystem system_;
@@ -70,11 +71,14 @@ TEST_F(SettingsTest, ProgramSettingsAreReadAfreshUpToTheTablesEnd) {
   EXPECT_EQ(s.MajorVersion, 99);
 }
 
-TEST_F(SettingsTest, GameEntriesComeFromTheirSectionAndDefaultToEmpty) {
+TEST_F(SettingsTest, GameEntriesAndPluginPathsComeFromTheirSectionAndDefaultToEmpty) {
   Write(
       "[Game0000]\nDLL_NAME=Zero.so\n[Game12345]\nDLL_NAME=Five.so\n[Game0003]\nActive=1\n"
       "EXE_NAME=Race.exe\nDLL_NAME=" +
-      std::string(40, 'd') + "\n");
+      std::string(40, 'd') +
+      "\n[Game0005]\nDLL_PATH=Games\\Race\nDLL_NAME=RacePlug.so\n[Game0004]\nDLL_NAME=Bare.so\n"
+      "[Game0006]\nDLL_PATH=" +
+      std::string(255, 'p') + "\nDLL_NAME=Long.so\n[Game0007]\nDLL_PATH=x\n");
   games::GameEntry entry;
   ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);
   EXPECT_EQ(entry.Active, 1);
@@ -86,33 +90,26 @@ TEST_F(SettingsTest, GameEntriesComeFromTheirSectionAndDefaultToEmpty) {
     EXPECT_STREQ(entry.DLL_NAME, dll) << game;
     EXPECT_EQ(entry.Active, 0) << game;
   }
-  std::remove(File().c_str());
-  ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);  // no file either
 
-  std::strcpy(entry.DLL_NAME, "kept");
-  EXPECT_EQ(games::ReadGameEntry(&entry, -1), 0);
-  EXPECT_EQ(games::ReadGameEntry(nullptr, 3), 0);
-  EXPECT_STREQ(entry.DLL_NAME, "kept");
-}
-
-TEST_F(SettingsTest, PluginPathsJoinTheFolderPathAndName) {
-  Write(
-      "[Game0003]\nDLL_PATH=Games\\Race\nDLL_NAME=RacePlug.so\n[Game0004]\nDLL_NAME=Bare.so\n"
-      "[Game0006]\nDLL_PATH=" +
-      std::string(255, 'p') + "\nDLL_NAME=Long.so\n[Game0007]\nDLL_PATH=x\n");
   char path[games::kPluginPathSize];
   char name[games::kPluginNameSize];
-  ASSERT_EQ(games::GetGamePluginPath(3, path, name), 1);
+  ASSERT_EQ(games::GetGamePluginPath(5, path, name), 1);
   EXPECT_EQ(std::string(path), folder_ + "/Games/Race/RacePlug.so");
   EXPECT_STREQ(name, "RacePlug");
   ASSERT_EQ(games::GetGamePluginPath(4, path, name), 1);
-  EXPECT_EQ(std::string(path), folder_ + "//Bare.so");  // an empty DLL_PATH is used as it comes
-
+  EXPECT_EQ(std::string(path), folder_ + "//Bare.so");    // an empty DLL_PATH is used as it comes
   EXPECT_EQ(games::GetGamePluginPath(6, path, name), 0);  // past 267 characters
   EXPECT_STREQ(path, "");
   EXPECT_EQ(games::GetGamePluginPath(7, path, name), 0);  // no DLL_NAME
   EXPECT_EQ(games::GetGamePluginPath(-1, path, name), 0);
-  EXPECT_EQ(games::GetGamePluginPath(3, nullptr, name), 0);
+  EXPECT_EQ(games::GetGamePluginPath(5, nullptr, name), 0);
+
+  std::filesystem::remove(folder_ + "/NoltaUT.ini");
+  ASSERT_EQ(games::ReadGameEntry(&entry, 3), 1);  // no file either
+  std::strcpy(entry.DLL_NAME, "kept");
+  EXPECT_EQ(games::ReadGameEntry(&entry, -1), 0);
+  EXPECT_EQ(games::ReadGameEntry(nullptr, 3), 0);
+  EXPECT_STREQ(entry.DLL_NAME, "kept");
 }
 
 }  // namespace

@@ -20,9 +20,7 @@ namespace {
 
 using platform::PathResult;
 using transport::ClassifyProductString;
-using transport::InputBufferOf;
 using transport::kInputBufferSize;
-using transport::KnownPaths;
 using transport::PathKeyOf;
 using transport::ReadRequestBytes;
 using transport::Slot;
@@ -35,18 +33,16 @@ class TransportTest : public LibraryTest {
   }
   ZAVNLinkState ReadAt(std::uint32_t now) {
     system_.SetNow(now);
-    return transport::ReadSlot(InputBufferOf(0), 0);
+    return transport::ReadSlot(transport::InputBufferOf(0), 0);
   }
   std::int32_t id_ = 0;
 };
 
-TEST(PathKey, StartsAtTheFirstLowerCaseH) {
+// A path's key starts at its first lower-case h.
+TEST_F(TransportTest, TakesOnlyReceiverDataInterfacesKeyedByTheirPaths) {
   EXPECT_STREQ(PathKeyOf("\\\\?\\hid#vid_ffff&pid_0008#7&1").data(), "hid#vid_ffff&pid_0008#7&1");
   EXPECT_STREQ(PathKeyOf("\\\\?\\HID#VID_FFFF#h").data(), "h");
   EXPECT_STREQ(PathKeyOf("\\\\?\\USB#VID_FFFF").data(), "\\\\?\\USB#VID_FFFF");
-}
-
-TEST_F(TransportTest, TakesOnlyReceiverDataInterfaces) {
   // Passed over: input length 4, another vendor or product.
   const std::vector<std::int32_t> passed = {ZAVNVirtualPlug(kVendor, kProduct, 4, 4, "NOLTADongle"),
                                             ZAVNVirtualPlug(0x046D, kProduct, 32, 32, "Mouse"),
@@ -54,7 +50,7 @@ TEST_F(TransportTest, TakesOnlyReceiverDataInterfaces) {
   const std::int32_t data = PlugReceiver();
 
   EXPECT_EQ(transport::CountRxCandidates(), 1);
-  KnownPaths known{};  // with every key taken nothing is opened
+  transport::KnownPaths known{};  // with every key taken nothing is opened
   for (auto& key : known) key = PathKeyOf("hid#elsewhere");
   EXPECT_EQ(transport::OpenRxByPath(known, 0), LINK_NO_DEVICE);
   EXPECT_EQ(OpenHandles(data), 0);  // nor by counting
@@ -72,9 +68,7 @@ TEST_F(TransportTest, PassesOverPathsTooLongAndStopsBelowInterfaceSixtyFour) {
   port.Add({PathResult::kTooLong, "", {}, {}, 0});
   port.Add({PathResult::kFound, "\\\\?\\hid#second", {0xFFFF, 0x0008, 1}, {32, 32, 0}, 0x20});
   for (int n = 2; n < 70; ++n) {
-    const auto handle = static_cast<platform::HidHandle>(0x100 + n);
-    port.Add(
-        {PathResult::kFound, "\\\\?\\hid#" + std::to_string(n), {0x1234, 1, 1}, {8, 8, 0}, handle});
+    port.Add({PathResult::kFound, "\\\\?\\hid#" + std::to_string(n), {0x1234, 1, 1}, {8, 8, 0}, 0});
   }
   port.Add({PathResult::kFound, "\\\\?\\hid#late", {0xFFFF, 0x0008, 1}, {32, 32, 0}, 0x500});
   platform::InstallHidPort(&port);
@@ -125,7 +119,7 @@ TEST_F(TransportTest, LongReportsFillTheBufferButNeverPassIt) {
     std::fill(std::begin(report), std::end(report), k);
     ASSERT_EQ(ZAVNVirtualQueueInput(id_, report, kLength), 1);
   }
-  transport::InputBuffer& buffer = InputBufferOf(0);
+  transport::InputBuffer& buffer = transport::InputBufferOf(0);
   buffer.fill(0xEE);
   EXPECT_EQ(ReadAt(0), LINK_OK);
   EXPECT_EQ(buffer[4 * kLength - 1], 4);
@@ -147,24 +141,19 @@ TEST_F(TransportTest, SlotMarkedOpenWithNullHandleIsClosedAndGetsNothing) {
   EXPECT_EQ(port.closes, 0);  // a null handle is never passed to Close
 }
 
-TEST_F(TransportTest, ProductStringComesAsTheDriverGivesItOrNotAtAll) {
-  PlugReceiver();
-  ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
+// The string comes as the driver gives it or not at all; its letters classify the slot.
+TEST_F(TransportTest, ProductStringIsCopiedAsGivenAndClassifiedByItsLetters) {
+  OpenSlot0();
   unsigned char buffer[ZAVN_PRODUCT_STRING_BYTES];
   std::memset(buffer, 0xAA, sizeof buffer);
   EXPECT_EQ(ZAVNGetProductString(5, buffer), 0);
   EXPECT_EQ(ZAVNGetProductString(2, buffer), 0);  // slot 2 is closed
   EXPECT_EQ(buffer[0], 0xAA);
   EXPECT_EQ(ZAVNGetProductString(1, nullptr), 0);
-
   ASSERT_EQ(ZAVNGetProductString(1, buffer), 1);
   const char16_t expected[] = u"NOLTADongle";  // UTF-16LE, terminated
   EXPECT_EQ(std::memcmp(buffer, expected, sizeof expected), 0);
-}
 
-TEST_F(TransportTest, ClassifiesByTheLettersOfTheProductString) {
-  const std::int32_t id = PlugReceiver();
-  ASSERT_EQ(transport::OpenRxByIndex(0, 0), LINK_OK);
   const struct {
     const char* product;
     transport::ProductKind kind;
@@ -177,11 +166,11 @@ TEST_F(TransportTest, ClassifiesByTheLettersOfTheProductString) {
       {"NOLTADongleX", transport::PRODUCT_OTHER},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(ZAVNVirtualSetProduct(id, c.product), 1);
+    ASSERT_EQ(ZAVNVirtualSetProduct(id_, c.product), 1);
     EXPECT_EQ(ClassifyProductString(1), c.kind) << c.product;
   }
-  ZAVNVirtualSetFaults(id, ZAVN_VIRTUAL_FAULT_PRODUCT);
-  ZAVNVirtualSetProduct(id, "NOLTADongle");
+  ZAVNVirtualSetFaults(id_, ZAVN_VIRTUAL_FAULT_PRODUCT);
+  ZAVNVirtualSetProduct(id_, "NOLTADongle");
   EXPECT_EQ(ClassifyProductString(1), transport::PRODUCT_OTHER);  // unreadable
   EXPECT_EQ(ClassifyProductString(5), transport::PRODUCT_OTHER);
 }
