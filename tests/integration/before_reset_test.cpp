@@ -11,9 +11,7 @@ TEST(BeforeReset, ConnectShowsNotResetAndStartsNoThread) {
   ZAVNVirtualSelect(1);
   ASSERT_GT(ZAVNVirtualPlug(0xFFFF, 0x0008, 32, 32, "NOLTADongle"), 0);
   ZAVNConnectRx();
-  for (int player = 1; player <= 4; ++player) {
-    EXPECT_EQ(ZAVNGetRxStatus(player), LINK_NOT_RESET) << player;
-  }
+  for (int p = 1; p <= 4; ++p) EXPECT_EQ(ZAVNGetRxStatus(p), LINK_NOT_RESET) << p;
   EXPECT_EQ(ZAVNTerminate(0), 0);
   ZAVNReset();
 }

@@ -17,31 +17,6 @@
 namespace zavn::testing {
 namespace {
 
-// A packet as tshark shows it: the device (slot + 1), whether it went to the host, the report.
-struct Shown {
-  int device = 0;
-  int in = 0;
-  std::string hex;  // colons removed
-};
-
-// Every packet of the capture as tshark reads it, in order; a file it cannot read fails.
-std::vector<Shown> TsharkPackets(const std::string& path) {
-  const std::string command = "tshark -r '" + path + "' -T fields -e usb.device_address " +
-                              "-e usb.endpoint_address.direction -e usb.capdata 2>/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::vector<Shown> packets;
-  if (pipe == nullptr) return packets;
-  Shown packet;
-  char hex[4096];
-  while (std::fscanf(pipe, "%d %d %4095s", &packet.device, &packet.in, hex) == 3) {
-    packet.hex = hex;
-    std::erase(packet.hex, ':');
-    packets.push_back(packet);
-  }
-  EXPECT_EQ(pclose(pipe), 0) << "tshark cannot read the capture";
-  return packets;
-}
-
 // Closes the slots and waits for the poll thread to end by itself, so that no read of it is
 // under way afterwards (a read that meets a capture's end goes uncaptured).
 void CloseAndAwaitPollEnd() {
@@ -105,7 +80,6 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
     return true;
   });
   CloseAndAwaitPollEnd();
-  ZAVNTerminate(0);
   for (int p = 0; p < 4; ++p) {
     const std::vector<Sample> replayed = replay.Of(p + 1);
     ASSERT_FALSE(replayed.empty()) << "player " << p + 1;
@@ -128,13 +102,22 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   if (std::system("tshark -v >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no tshark here (apt-get install tshark)";
   }
+  const std::string command = "tshark -r '" + path_ + "' -T fields -e usb.device_address " +
+                              "-e usb.endpoint_address.direction -e usb.capdata 2>/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
   std::size_t inputs[4] = {};
   bool motorSeen = false;
-  for (const Shown& packet : TsharkPackets(path_)) {
-    ASSERT_TRUE(packet.device >= 1 && packet.device <= 4) << packet.device;
-    inputs[packet.device - 1] += packet.in;
-    motorSeen |= !packet.in && packet.device == 1 && packet.hex.ends_with("0102030405060708");
+  int device = 0, in = 0;
+  char hex[4096];
+  while (std::fscanf(pipe, "%d %d %4095s", &device, &in, hex) == 3) {
+    ASSERT_TRUE(device >= 1 && device <= 4) << device;
+    inputs[device - 1] += in;
+    std::string bytes = hex;
+    std::erase(bytes, ':');
+    motorSeen |= !in && device == 1 && bytes.ends_with("0102030405060708");
   }
+  EXPECT_EQ(pclose(pipe), 0) << "tshark cannot read the capture";
   EXPECT_TRUE(motorSeen);
   for (int p = 0; p < 4; ++p) EXPECT_GE(inputs[p], live[p].size()) << "player " << p + 1;
 }

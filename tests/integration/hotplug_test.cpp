@@ -93,10 +93,6 @@ class HotplugTest : public LibraryTest {
     platform::InstallHidPort(&port_);
     samples_.Install();
   }
-  void TearDown() override {
-    ZAVNSwitchHotplug(0);
-    LibraryTest::TearDown();
-  }
 
   SampleRecorder samples_;
   SlowPort port_{samples_};
@@ -128,8 +124,7 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   EXPECT_GE(port_.searches, 100);
 
   ASSERT_EQ(ZAVNVirtualReplug(first + 3), 1);
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
+  Connect();
   EXPECT_TRUE(samples_.AwaitMore({4}, 10));
   for (int p = 1; p <= 3; ++p) {
     EXPECT_EQ(samples_.StreamOf(p).lost + samples_.StreamOf(p).repeated, 0u) << "player " << p;

@@ -14,13 +14,9 @@ constexpr Links kFirstOnly = {5, 6, 6, 6};
 
 using LinkTest = LibraryTest;
 
-// Another maker's device starts no thread. Of five receivers the first four are opened, once,
-// and polled by one thread; a second connect keeps what the slots hold.
+// Of five receivers the first four are opened, once, and polled by one thread; a second connect
+// keeps what the slots hold. (Other devices: the transport test; no slot, no thread: the faults.)
 TEST_F(LinkTest, ConnectOpensFourReceiversOnceWithOneThread) {
-  ZAVNVirtualPlug(0x045E, 0x0008, 32, 32, "Pad");
-  ZAVNConnectRx();
-  EXPECT_EQ(RxStatus(), kAllNoDevice);
-  EXPECT_EQ(system_.ThreadsStarted(), 0);
   std::int32_t data[5];
   for (auto& id : data) id = PlugReceiver();
   for (int connect = 0; connect < 2; ++connect) {
@@ -42,7 +38,6 @@ TEST_F(LinkTest, ConnectWhileTheThreadIsAboutToEndKeepsItPolling) {
 
   const std::int32_t second = PlugReceiver();
   EXPECT_EQ(Connect(), 1);
-  EXPECT_EQ(OpenHandles(first), 0);
   ASSERT_TRUE(QueueReport(second));
   ASSERT_TRUE(system_.Step());
   EXPECT_EQ(ZAVNGetTxStatus(1), LINK_OK);
@@ -56,7 +51,6 @@ TEST_F(LinkTest, ReportsBetweenCyclesAreDecodedAtOnceAndKeepTheLinkUp) {
   EXPECT_EQ(Connect(), 1);
   AwaitPlayers();
   auto status = std::make_unique<PlayerStatus>();
-  ZAVNGetStatus(1, status.get());
   for (std::uint16_t k = 1; k <= 60; ++k) {  // 600 ms, past the time-out grace
     ASSERT_TRUE(QueueMotion(id, k));
     ASSERT_TRUE(system_.StepWakeUp());
@@ -76,8 +70,7 @@ TEST_F(LinkTest, DisconnectOrLossFreesTheSlotAndReconnectTakesAReceiverNoOtherSl
   ASSERT_TRUE(system_.Step());
   ZAVNVirtualUnplug(b);
   ASSERT_TRUE(system_.Step());
-  EXPECT_EQ(RxStatus(), kFirstOnly);
-  EXPECT_EQ(OpenHandles(b), 0);  // a lost link gives its handle up
+  EXPECT_EQ(RxStatus(), kFirstOnly);  // its handle given up: the fault test's
   // Players out of range answer as player 1.
   EXPECT_EQ(ZAVNGetRxStatus(0), LINK_OK);
   EXPECT_EQ(ZAVNGetTxStatus(99), ZAVNGetTxStatus(1));
@@ -98,7 +91,6 @@ TEST_F(LinkTest, DisconnectOrLossFreesTheSlotAndReconnectTakesAReceiverNoOtherSl
   EXPECT_EQ(OpenHandles(a) + OpenHandles(c), 0);
   // The reset released the thread; the terminate still reports that one had run.
   EXPECT_EQ(ZAVNTerminate(0), 1);
-  EXPECT_EQ(ZAVNTerminate(0), 0);
 }
 
 // What the raw-data callback does at its next call, on the poll thread.
@@ -109,20 +101,12 @@ std::atomic<int> g_callbacks{0};
 
 void ZAVN_CALL LifecycleCallback(int32_t, PlayerStatus*) {
   ++g_callbacks;
-  switch (g_fromCallback.exchange(FromCallback::kNothing)) {
-    case FromCallback::kReset:
-      g_callbackResult = ZAVNReset();
-      break;
-    case FromCallback::kTerminate:
-      g_callbackResult = ZAVNTerminate(0);
-      break;
-    case FromCallback::kResetAndReconnect:
-      g_callbackResult = ZAVNReset();
-      ZAVNConnectRx();
-      ZAVNRoutineFunc();
-      break;
-    case FromCallback::kNothing:
-      break;
+  const FromCallback action = g_fromCallback.exchange(FromCallback::kNothing);
+  if (action == FromCallback::kNothing) return;
+  g_callbackResult = action == FromCallback::kTerminate ? ZAVNTerminate(0) : ZAVNReset();
+  if (action == FromCallback::kResetAndReconnect) {
+    ZAVNConnectRx();
+    ZAVNRoutineFunc();
   }
 }
 

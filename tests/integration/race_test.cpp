@@ -12,10 +12,10 @@
 namespace zavn::testing {
 namespace {
 
-// Connects racing the free-running poll thread for 3000 cycles. (Disconnects and product-string
-// queries racing its reads are the stress test's.)
 using RaceTest = LibraryTest;
 
+// Connects racing the free-running poll thread for 3000 cycles. (Disconnects and product-string
+// queries racing its reads are the stress test's.)
 TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
   system_.RunFreely();
   std::int32_t id = PlugReceiver();
@@ -38,9 +38,7 @@ TEST_F(RaceTest, EveryConnectedSlotHasAThreadPollingIt) {
 }
 
 // Snapshots on a host thread while the stepped poll thread decodes: every sample exactly once.
-using SnapshotRaceTest = LibraryTest;
-
-TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
+TEST_F(RaceTest, NoSnapshotSampleIsLostOrDeliveredTwice) {
   const std::int32_t id = PlugReceiver();
   Connect();
   AwaitPlayers();
@@ -57,17 +55,13 @@ TEST_F(SnapshotRaceTest, NoSampleIsLostOrDeliveredTwice) {
   std::jthread host([&](const std::stop_token& stop) {
     for (; !stop.stop_requested(); ++rounds) collect();
   });
-  // True once a snapshot has begun and ended after the call, however the host is scheduled.
-  const auto awaitFreshRound = [&rounds] {
-    const int seen = rounds;
-    return Eventually([&] { return rounds >= seen + 2; });
-  };
-  // The ring keeps the newest samples only: wait for a fresh snapshot well before it fills.
+  // The ring keeps the newest samples only: wait for a fresh snapshot (two more rounds: one has
+  // begun and ended since) well before it fills.
   constexpr int kSteps = 1000, kPerStep = 3, kStepsBetweenWaits = 100;
   static_assert(kStepsBetweenWaits * kPerStep < ZAVN_HISTORY_LENGTH);
   for (int step = 0; step < kSteps; ++step) {
-    if (step % kStepsBetweenWaits == 0) {
-      ASSERT_TRUE(awaitFreshRound());
+    if (const int seen = rounds; step % kStepsBetweenWaits == 0) {
+      ASSERT_TRUE(Eventually([&] { return rounds >= seen + 2; }));
     }
     for (int k = 0; k < kPerStep; ++k) {
       ASSERT_TRUE(QueueMotion(id, static_cast<std::uint16_t>(step * kPerStep + k)));

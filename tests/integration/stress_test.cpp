@@ -68,10 +68,12 @@ struct Chaos {
   static T* Maybe(T* pointer) {
     return Chance(10) ? nullptr : pointer;
   }
-  // An image table entry as a host hands it over: in a 64-byte line, zero-filled.
-  static const char* Line(const char* entry, std::size_t slot) {
+  // A table's entry, the terminating one included, as a host hands it over: in a 64-byte line,
+  // zero-filled.
+  template <std::size_t Rows, std::size_t Slot>
+  static const char* Line(const char (&table)[Rows][Slot]) {
     std::memset(line, 0, sizeof line);
-    std::memcpy(line, entry, std::min(slot, sizeof line));
+    std::memcpy(line, table[Draw(0, Rows - 1)], std::min(Slot, sizeof line));
     return line;
   }
 
@@ -87,16 +89,15 @@ struct Chaos {
   // threads reset or terminate at most every quarter of a second (after a reset a poll thread
   // needs 20 cycles to assign the players).
   static inline std::atomic<std::int64_t> stopMs{0};
-  static bool StopLeftOut() {
+  static bool LeftOut(int k) {
+    if (k != kResetCall && k != kTerminateCall) {
+      return Draw(1, k == kClearCall ? 10 : k == kDisconnectCall ? 5 : 1) != 1;
+    }
     using namespace std::chrono;
     const std::int64_t now =
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     std::int64_t last = stopMs;
     return now - last < 250 || !stopMs.compare_exchange_strong(last, now);
-  }
-  static bool LeftOut(int k) {
-    if (k == kResetCall || k == kTerminateCall) return StopLeftOut();
-    return Draw(1, k == kClearCall ? 10 : k == kDisconnectCall ? 5 : 1) != 1;
   }
   static void Pick(int index) {
     static constexpr void (*kCalls[])() = {
@@ -131,17 +132,9 @@ struct Chaos {
         [] { ZAVNSendAPINewKeyJoystick(Player(), Maybe(values)); },
         [] { ZAVNSendScrResolMSXYPos(Player(), Value(), Value(), Value(), Value()); },
         [] { ZAVNSendAppInfoToDongle(Player(), Value(), Value()); },
-        [] {
-          const int k = Draw(0, firmware::kVUKLines);
-          ZAVNWriteVUKHex(Player(), Maybe(text),
-                          Maybe(Line(firmware::VUKImage[k], firmware::kVUKLineSlot)));
-        },
+        [] { ZAVNWriteVUKHex(Player(), Maybe(text), Maybe(Line(firmware::VUKImage))); },
         [] { ZAVNGetVUKAppCheckSum(); },
-        [] {
-          const int k = Draw(0, firmware::kHarlonRows);
-          ZAVNWriteHarlonHex(Player(), Maybe(text),
-                             Maybe(Line(firmware::HarlonImage[k], firmware::kHarlonRowSlot)));
-        },
+        [] { ZAVNWriteHarlonHex(Player(), Maybe(text), Maybe(Line(firmware::HarlonImage))); },
         [] { ZAVNBootLoaderFSM(Player(), kUpdateModes[Draw(0, 3)]); },
         [] { ZAVNGetBootloaderStatus(Player()); },
         [] { ZAVNCheckHarlonCHKAK(Player()); },
@@ -190,13 +183,9 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   system_.AdvanceClockOnSleep();
   system_.RunFreely();
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 200), 0);
-  ZAVNInit();
-  ZAVNReset();
-  ZAVNConnectRx();
-  ZAVNRoutineFunc();
+  Connect();
   // Counted with the poll thread running: a sanitizer may start a thread of its own with it.
   const int threadsWithPollThread = ProcessThreads();
-  ASSERT_FALSE(system_.ThreadEnded());
 
   const char* text = std::getenv("ZAVN_STRESS_SECONDS");
   const int seconds = text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : 5;

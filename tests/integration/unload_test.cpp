@@ -77,7 +77,6 @@ TEST(UnloadTest, DlcloseWhileThePollThreadRunsAndAfterTerminate) {
     const int streaming = ProcessThreads();
     for (std::int32_t player = 1; player <= 4; ++player) api.ZAVNDisconnectRx(player);
     api.ZAVNTerminate(0);
-    api.ZAVNVirtualClear();
     ASSERT_EQ(dlclose(library), 0) << dlerror();
     // The poll thread is gone (the kernel may list a joined thread a moment longer).
     ASSERT_TRUE(Eventually([streaming] { return ProcessThreads() < streaming; })) << cycle;
