@@ -127,7 +127,8 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   Connect();
   EXPECT_TRUE(samples_.AwaitMore({4}, 10));
   for (int p = 1; p <= 3; ++p) {
-    EXPECT_EQ(samples_.StreamOf(p).lost + samples_.StreamOf(p).repeated, 0u) << "player " << p;
+    const Stream stream = samples_.StreamOf(p);
+    EXPECT_EQ(stream.lost + stream.repeated, 0u) << "player " << p;
   }
 }
 

@@ -363,14 +363,17 @@ constexpr std::uint16_t kExtraFirstSamples[] = {36000, 46000, 56000};
 constexpr std::uint16_t kPluggedBackFirstSample = 62000;
 constexpr auto kPhase = 3s;               // each phase of FourReceivers, at least
 constexpr double kLongestSilenceMs = 50;  // of player 1 at the raw-data callback
-constexpr auto kWriteSeenWithin = 10ms;   // of its end: a write that ended a silence
+// A write the gadget's side reads this soon after a silence ended it: the side reads it a
+// moment after the poll thread has gone on.
+constexpr auto kWriteSeenWithin = 10ms;
 // With the hotplug on: from a bind to the first record, and from a disconnect to LINK_NO_DEVICE.
 constexpr double kArrivalLimitMs = 1000;
 constexpr double kRemovalLimitMs = 100;
 
 // Runs `act` while player 1 (receiver `id`) streams, for kPhase at least, then checks its records
 // since the previous phase: each one put on the bus came once and in order, and no silence at
-// the callback, less the bus's and the guest's own pauses, reached kLongestSilenceMs.
+// the callback, less the bus's, the poll thread's writes and the guest's pauses, reached
+// kLongestSilenceMs.
 void StreamWhile(ReceiverModel& model, int id, Samples& player1, const std::string& name,
                  const std::function<void()>& act) {
   const std::size_t from = player1.Values().size();
@@ -418,12 +421,12 @@ void StreamWhile(ReceiverModel& model, int id, Samples& player1, const std::stri
     const double gap = Ms(at - before);
     silence = std::max(silence, gap);
     if (gap <= 10) continue;
-    const double busGap = onBus(values[k]) == kNever ? 0 : Ms(onBus(values[k]) - before);
-    // The gadget's side reads a write a moment after the poll thread has gone on.
+    const Clock::time_point taken = onBus(values[k]);
+    const double busGap = taken == kNever ? 0 : Ms(taken - before);
     const auto written = std::upper_bound(writes.begin(), writes.end(), at + kWriteSeenWithin);
-    const double writeGap = written == writes.begin() || written[-1] <= before
+    const double writeGap = written == writes.begin() || *std::prev(written) <= before
                                 ? 0
-                                : Ms(std::min(written[-1], at) - before);
+                                : Ms(std::min(*std::prev(written), at) - before);
     bus = std::max(bus, busGap);
     writing = std::max(writing, writeGap);
     unexplained = std::max(unexplained, gap - std::max({busGap, writeGap, pauseMs(before, at)}));

@@ -268,8 +268,10 @@ bool ReceiverModel::Bind(Receiver& receiver) {
 
 // After the write to UDC: a failed one is noted and frees the controller.
 bool ReceiverModel::Bound(Receiver& receiver, bool written) {
-  if (!written) Fail("binding " + receiver.gadget.string() + " to " + receiver.controller);
-  if (!written) receiver.controller.clear();
+  if (!written) {
+    Fail("binding " + receiver.gadget.string() + " to " + receiver.controller);
+    receiver.controller.clear();
+  }
   return receiver.plugged = written;
 }
 
