@@ -47,8 +47,8 @@ cmake -S . -B build/i686-w64-mingw32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686
 readme 'cmake -S . -B build/i686-w64-mingw32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake'
 readme 'cmake --build build/i686-w64-mingw32 -j "$(nproc)"   # build/i686-w64-mingw32/src/ZAVN_Main.dll'
 [ -f build/i686-w64-mingw32/src/ZAVN_Main.dll ] || fail "no x86 DLL"
-line='cd build/i686-w64-mingw32/windows-test && WINEPREFIX=$PWD/../../wine-prefix-win32 WINEARCH=win32 ZAVN_VIRTUAL_RX=1 /usr/lib/wine/wine zavn_windows_host.exe'
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+line='cd build/i686-w64-mingw32/windows-test && WINEPREFIX=$PWD/../../wine-prefix-win32 WINEARCH=win32 ZAVN_VIRTUAL_RX=1 ../../../scripts/wine32 zavn_windows_host.exe'
+if scripts/wine32 --version >/dev/null 2>&1; then
   readme "$line"
 else
   # A kernel without IA-32 emulation runs no 32-bit Wine: scripts/test runs the x86 programs
