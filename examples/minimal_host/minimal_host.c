@@ -50,8 +50,10 @@ int main(int argc, char** argv) {
   for (int32_t player = 1; player <= 4; ++player) {
     if (ZAVNGetRxStatus(player) != LINK_OK) continue;
     ZAVNGetStatus(player, &status); /* hands over the samples since the last call */
-    if (status.MotionCount == 0) {  /* none while the poll thread decodes this player's record: */
-      Pause(10);                    /* they come with the next snapshot */
+    /* None while the poll thread decodes this player's record or calls the game's plug-in with
+       it (which may take longer than a record's interval): they come with a later snapshot. */
+    for (int tries = 0; status.MotionCount == 0 && tries < 50; ++tries) {
+      Pause(10);
       ZAVNGetStatus(player, &status);
     }
     printf("player %d: %d new samples, motion %d %d %d %d %d %d, %d records\n", player,
