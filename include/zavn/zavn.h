@@ -68,8 +68,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNSwitchHotplug(int32_t on);
    interrupt-OUT submissions, slot 1..4 as device address 1..4). A capture under way ends
    first. Recording costs the poll thread a copy of each report; a thread of the library's own
    writes the file, flushed every few ms. Setting ZAVN_CAPTURE=FILE in the environment starts one
-   at the first ZAVNInit or ZAVNConnectRx. Returns 1 when the capture runs, 0 when the file
-   cannot be created. */
+   at the first ZAVNInit or ZAVNConnectRx, unless the host's own capture runs by then. Returns
+   1 when the capture runs, 0 when the file cannot be created. */
 ZAVN_API int32_t ZAVN_CALL ZAVNStartCapture(const char* file);
 
 /* Ends the capture under way once everything it recorded is in the file, and closes the file
@@ -77,8 +77,9 @@ ZAVN_API int32_t ZAVN_CALL ZAVNStartCapture(const char* file);
    library's code). A read or write still under way when it is called is not recorded, though
    its reports still reach the host and the receiver. The file plays back through the virtual
    receiver (ZAVNVirtualPlugReplay in zavn_virtual.h). Returns how many reports the file lacks
-   because the disk could not keep up (0 normally; the file's statistics block says so too), or -1
-   when no capture was under way. */
+   because the disk could not keep up or could not take them (full, or a share lost; 0 normally;
+   the file's statistics block says so too, once there is room for it), or -1 when no capture
+   was under way. */
 ZAVN_API int32_t ZAVN_CALL ZAVNStopCapture(void);
 
 /* Closes the slot of player 1..4; other values are ignored. */

@@ -41,38 +41,18 @@ std::uint64_t NowUs() {
 
 class Recorder {
  public:
+  // Starts a capture into path, ending one under way first.
   bool Start(const char* path) {
     LockGuard guard(switchLock_);
     StopLocked();
-    if (path == nullptr || path[0] == '\0') return false;
-    file_ = std::fopen(path, "wb");
-    if (file_ == nullptr) return false;
-    const capture::Bytes header = capture::SectionHeader(kApplication);
-    const capture::Bytes interface =
-        capture::InterfaceDescription("zavn", "ZAVN receiver: slots 1-4 as device addresses 1-4");
-    bool written = std::fwrite(header.data(), 1, header.size(), file_) == header.size() &&
-                   std::fwrite(interface.data(), 1, interface.size(), file_) == interface.size() &&
-                   std::fflush(file_) == 0;
-    if (written) {
-      ring_.assign(kRingRecords, Record{});
-      nextId_ = 0;
-      droppedWritten_ = 0;
-      {
-        LockGuard ring(ringLock_);
-        head_ = count_ = 0;
-        dropped_ = 0;
-        stop_ = false;
-      }
-      thread_ = platform::OsSystem().StartThread(Thread, this);
-      written = thread_ != nullptr;
-    }
-    if (!written) {
-      std::fclose(file_);
-      file_ = nullptr;
-      return false;
-    }
-    active_.store(true, std::memory_order_release);
-    return true;
+    return StartLocked(path);
+  }
+
+  // Starts a capture into path unless one is under way (busy then).
+  bool StartIfIdle(const char* path, bool& busy) {
+    LockGuard guard(switchLock_);
+    busy = thread_ != nullptr;
+    return !busy && StartLocked(path);
   }
 
   std::int64_t Stop() {
@@ -101,6 +81,42 @@ class Recorder {
   bool Active() const { return active_.load(std::memory_order_relaxed); }
 
  private:
+  // Under switchLock_, with no capture under way.
+  bool StartLocked(const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    file_ = std::fopen(path, "wb");
+    if (file_ == nullptr) return false;
+    // Unbuffered: each batch goes out in one write, whose result says what the file took.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    const capture::Bytes header = capture::SectionHeader(kApplication);
+    const capture::Bytes interface =
+        capture::InterfaceDescription("zavn", "ZAVN receiver: slots 1-4 as device addresses 1-4");
+    capture::Bytes start = header;
+    start.insert(start.end(), interface.begin(), interface.end());
+    bool written = Append(start);
+    if (written) {
+      ring_.assign(kRingRecords, Record{});
+      nextId_ = 0;
+      missingWritten_ = 0;
+      lost_ = 0;
+      {
+        LockGuard ring(ringLock_);
+        head_ = count_ = 0;
+        dropped_ = 0;
+        stop_ = false;
+      }
+      thread_ = platform::OsSystem().StartThread(Thread, this);
+      written = thread_ != nullptr;
+    }
+    if (!written) {
+      std::fclose(file_);
+      file_ = nullptr;
+      return false;
+    }
+    active_.store(true, std::memory_order_release);
+    return true;
+  }
+
   // Under switchLock_.
   std::int64_t StopLocked() {
     if (thread_ == nullptr) return -1;
@@ -112,12 +128,12 @@ class Recorder {
     wake_.Raise();
     platform::OsSystem().JoinThread(thread_);
     thread_ = nullptr;
-    const capture::Bytes statistics = capture::DropStatistics(NowUs(), dropped_);
-    std::fwrite(statistics.data(), 1, statistics.size(), file_);
+    const std::uint64_t missing = dropped_ + lost_;
+    Append(capture::DropStatistics(NowUs(), missing));
     std::fclose(file_);
     file_ = nullptr;
     ring_ = {};
-    return static_cast<std::int64_t>(dropped_);
+    return static_cast<std::int64_t>(missing);
   }
 
   static std::uint32_t Thread(void* self) {
@@ -152,17 +168,33 @@ class Recorder {
         head_ = (head + taken) % ring_.size();
         count_ -= taken;
       }
-      // Reports dropped since the last batch are counted in the file before the next ones.
-      if (dropped != droppedWritten_) {
-        const capture::Bytes statistics = capture::DropStatistics(NowUs(), dropped);
+      // Reports missing since the last batch (dropped, or in a batch the file could not take)
+      // are counted in the file before the next ones.
+      const std::uint64_t missing = dropped + lost_;
+      const bool counted = missing != missingWritten_;
+      if (counted) {
+        const capture::Bytes statistics = capture::DropStatistics(NowUs(), missing);
         out.insert(out.end(), statistics.begin(), statistics.end());
-        droppedWritten_ = dropped;
       }
-      if (!out.empty()) {
-        std::fwrite(out.data(), 1, out.size(), file_);
-        std::fflush(file_);
+      if (out.empty()) continue;
+      if (Append(out)) {
+        if (counted) missingWritten_ = missing;
+      } else {
+        lost_ += taken;
       }
     }
+  }
+
+  // Writes out after what the file holds whole. A write the file cannot take (a full disk, a
+  // lost share) is undone as far as it can be: the next one starts where this one did, so that
+  // the file reads to its last whole block.
+  bool Append(const capture::Bytes& out) {
+    std::fpos_t at;
+    if (std::fgetpos(file_, &at) != 0) return false;
+    if (std::fwrite(out.data(), 1, out.size(), file_) == out.size()) return true;
+    std::clearerr(file_);
+    std::fsetpos(file_, &at);
+    return false;
   }
 
   platform::Lock switchLock_;
@@ -176,7 +208,8 @@ class Recorder {
   std::uint64_t dropped_ = 0;                // under ringLock_
   bool stop_ = false;                        // under ringLock_
   std::uint64_t nextId_ = 0;                 // the writer thread's
-  std::uint64_t droppedWritten_ = 0;         // the writer thread's
+  std::uint64_t missingWritten_ = 0;         // the writer thread's
+  std::uint64_t lost_ = 0;                   // the writer thread's, then Stop's
 };
 
 Recorder g_recorder;
@@ -195,7 +228,14 @@ void StartCaptureFromEnvironment() {
   static std::atomic<bool> done{false};
   if (done.exchange(true)) return;
   const char* path = std::getenv("ZAVN_CAPTURE");
-  if (path != nullptr && path[0] != '\0' && !StartCapture(path)) {
+  if (path == nullptr || path[0] == '\0') return;
+  // A capture the host started first is its own: the environment's does not replace it.
+  bool busy = false;
+  if (g_recorder.StartIfIdle(path, busy)) return;
+  if (busy) {
+    std::fprintf(stderr, "ZAVN_Main: ZAVN_CAPTURE=%s is not started: the host's capture runs\n",
+                 path);
+  } else {
     std::fprintf(stderr, "ZAVN_Main: cannot capture into %s\n", path);
   }
 }

@@ -1,15 +1,20 @@
 // A capture of a session holds every report read and written, in order, as the library handled
 // them and as tshark reads them back; played back, it gives the host what the session gave.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "core/run_state.h"
+#include "platform/capture/capture_format.h"
 #include "support/eventually.h"
 #include "support/library_fixture.h"
 #include "support/sample_recorder.h"
@@ -120,6 +125,56 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
   EXPECT_EQ(pclose(pipe), 0) << "tshark cannot read the capture";
   EXPECT_TRUE(motorSeen);
   for (int p = 0; p < 4; ++p) EXPECT_GE(inputs[p], live[p].size()) << "player " << p + 1;
+}
+
+// A disk that fills up under a capture of four transmitters at 1000 records a second: the
+// reports the file could not take are counted by ZAVNStopCapture and, once there is room again,
+// in the file's last statistics block, and the file reads whole to its end.
+TEST_F(CaptureTest, CountsWhatAFullDiskLost) {
+  ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
+  // The file may grow by 64 KiB only, as on a nearly full disk: writes beyond fail (EFBIG).
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit room{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &room), 0);
+  rlimit full = room;
+  full.rlim_cur = std::filesystem::file_size(path_) + 64 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
+  Connect();
+  ASSERT_TRUE(samples_.AwaitMore({1, 2, 3, 4}, 500));
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &room), 0);
+  ASSERT_TRUE(samples_.AwaitMore({1}, 50));  // written again
+  CloseAndAwaitPollEnd();
+  const std::int32_t lost = ZAVNStopCapture();
+  EXPECT_GT(lost, 0) << "the file took every report, though it could not";
+
+  std::ifstream in(path_, std::ios::binary);
+  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+  platform::capture::Bytes last = platform::capture::DropStatistics(0, lost);
+  ASSERT_GE(file.size(), last.size());
+  std::vector<std::uint8_t> tail(file.end() - last.size(), file.end());
+  std::fill_n(tail.begin() + 12, 8, 0);  // its time
+  EXPECT_EQ(tail, last) << "the last block does not count " << lost << " lost reports";
+  char why[256] = {};
+  EXPECT_GT(ZAVNVirtualPlugReplay(path_.c_str(), 0, 0, why, sizeof why), 0) << why;
+}
+
+// ZAVN_CAPTURE, read at the process's first ZAVNInit or ZAVNConnectRx (ctest runs each test in
+// a process of its own), leaves a capture the host started before it alone: the host's file gets
+// the session, and the environment's is not made.
+TEST_F(CaptureTest, TheEnvironmentsCaptureLeavesTheHostsOwn) {
+  const std::string environments = path_ + ".environment";
+  ASSERT_EQ(::setenv("ZAVN_CAPTURE", environments.c_str(), 1), 0);
+  ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
+  ASSERT_GT(ZAVNVirtualPlugReceiver(1, 200), 0);
+  Connect();
+  ASSERT_TRUE(samples_.AwaitMore({1}, 20));
+  CloseAndAwaitPollEnd();
+  ::unsetenv("ZAVN_CAPTURE");
+  EXPECT_FALSE(std::filesystem::exists(environments));
+  std::filesystem::remove(environments);
+  EXPECT_EQ(ZAVNStopCapture(), 0);
+  EXPECT_GT(std::filesystem::file_size(path_), 20u * 64u) << "the host's capture lacks the session";
 }
 
 }  // namespace
