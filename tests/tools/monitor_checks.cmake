@@ -124,6 +124,8 @@ elseif(CHECK STREQUAL "update")
 elseif(CHECK STREQUAL "errors")
   expect_run(2 err "unknown option --bogus" ${MONITOR} --bogus)
   expect_run(2 err "transmitters from 1 to 4" ${MONITOR} --virtual 9)
+  # Slower than the library's whole percents: refused, not played as fast as read.
+  expect_run(2 err "--speed needs a factor from 0.01" ${MONITOR} --replay x.pcapng --speed 0.001)
   expect_run(1 err "found no receiver [(]USB id FFFF:0008[)] among the hidraw devices"
     ${MONITOR} --real)
   # Refused before the run: the first thing it says.

@@ -8,6 +8,8 @@ namespace {
 
 constexpr int kMaxTransmitters = 4;
 constexpr double kMaxSpeed = 1000;
+// The library plays at whole percents: a slower factor would round to 0, "as fast as read".
+constexpr double kMinSpeed = 0.01;
 
 bool ParseNumber(const char* text, double& value) {
   if (text == nullptr || *text == '\0') return false;
@@ -48,7 +50,8 @@ const char* const kUsage =
     "                 pcapng capture that Wireshark and tshark read as USB traffic\n"
     "  --replay FILE  play a capture back through the virtual receiver: this program's own,\n"
     "                 or Wireshark's or tshark's of a receiver (usbmon or USBPcap)\n"
-    "  --speed X      replay X times as fast as captured (0: as fast as it is read)\n"
+    "  --speed X      replay X times as fast as captured (0.01 to 1000; 0: as fast\n"
+    "                 as it is read)\n"
     "  --loop         replay over and over\n"
     "  --seconds N    stop by itself after N seconds\n"
     "  --version      show the version\n"
@@ -72,8 +75,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (std::strcmp(arg, "--loop") == 0) {
       options.replayLoop = true;
     } else if (std::strcmp(arg, "--speed") == 0) {
-      if (!ParseNumber(value, number) || number > kMaxSpeed) {
-        error = "--speed needs a factor from 0 (as fast as read) to 1000";
+      if (!ParseNumber(value, number) || number > kMaxSpeed || (number > 0 && number < kMinSpeed)) {
+        error = "--speed needs a factor from 0.01 to 1000, or 0 (as fast as read)";
         return false;
       }
       options.replaySpeed = number;

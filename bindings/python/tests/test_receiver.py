@@ -109,8 +109,11 @@ def test_an_interface_plugged_while_open_is_followed_takes_input_and_gives_back_
 def test_a_capture_plays_back_and_a_missing_one_is_named(tmp_path):
     with pytest.raises(ValueError, match="nothing.pcapng: cannot be opened"):
         virtual.plug_replay(tmp_path / "nothing.pcapng")
+    own = ROOT / "fuzz/corpus/capture_reader/own_capture.pcapng"
+    with pytest.raises(ValueError, match="0.01 to 1000"):  # not "as fast as read"
+        virtual.plug_replay(own, speed=0.001)
     # The library's own capture of two transmitters (what a replay gives: capture_test.cpp).
-    with zavn.Receiver(virtual=ROOT / "fuzz/corpus/capture_reader/own_capture.pcapng") as rx:
+    with zavn.Receiver(virtual=own) as rx:
         assert rx.linked_players() == [1, 2]
 
 

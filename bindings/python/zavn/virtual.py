@@ -47,8 +47,11 @@ def plug_receiver(transmitters, rate_hz):
 def plug_replay(capture, speed=1.0, loop=False):
     """Plugs a receiver that plays a capture back (the library's own, or Wireshark's or tshark's
     of a receiver over usbmon or USBPcap): its reports at their captured times, `speed` times as
-    fast (0: as fast as the library reads), once or in a loop. Returns the id of the first data
-    interface; raises ValueError with the library's reason when the file cannot be played."""
+    fast (0.01 to 1000; 0: as fast as the library reads), once or in a loop. Returns the id of the
+    first data interface; raises ValueError with the library's reason when the file cannot be
+    played."""
+    if 0 < speed < 0.01:  # the library plays at whole percents: 0 would be "as fast as read"
+        raise ValueError(f"a replay's speed is 0.01 to 1000, or 0 (as fast as read), not {speed}")
     error = ctypes.create_string_buffer(512)
     first = _native.load().ZAVNVirtualPlugReplay(os.fsencode(capture), round(speed * 100),
                                                  1 if loop else 0, error, len(error))
