@@ -9,6 +9,7 @@
 #include "core/lifecycle_call.h"
 #include "core/run_state.h"
 #include "platform/hid_port.h"
+#include "platform/never_destroyed.h"
 #include "platform/system.h"
 #include "transport/discovery.h"
 #include "transport/hid_device.h"
@@ -189,16 +190,16 @@ class Hotplug final : public platform::InterfaceListener {
   std::vector<std::string> removals_;        // under noteLock_
 };
 
-Hotplug g_hotplug;
+platform::NeverDestroyed<Hotplug> g_hotplug;
 
 }  // namespace
 
 bool StartHotplug() {
-  return g_hotplug.Start();
+  return g_hotplug->Start();
 }
 
 void StopHotplug() {
-  g_hotplug.Stop();
+  g_hotplug->Stop();
 }
 
 }  // namespace zavn::core

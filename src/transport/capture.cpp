@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/capture/capture_format.h"
+#include "platform/never_destroyed.h"
 #include "platform/system.h"
 #include "zavn/zavn.h"
 
@@ -212,16 +213,16 @@ class Recorder {
   std::uint64_t lost_ = 0;                   // the writer thread's, then Stop's
 };
 
-Recorder g_recorder;
+platform::NeverDestroyed<Recorder> g_recorder;
 
 }  // namespace
 
 bool StartCapture(const char* path) {
-  return g_recorder.Start(path);
+  return g_recorder->Start(path);
 }
 
 std::int64_t StopCapture() {
-  return g_recorder.Stop();
+  return g_recorder->Stop();
 }
 
 void StartCaptureFromEnvironment() {
@@ -231,7 +232,7 @@ void StartCaptureFromEnvironment() {
   if (path == nullptr || path[0] == '\0') return;
   // A capture the host started first is its own: the environment's does not replace it.
   bool busy = false;
-  if (g_recorder.StartIfIdle(path, busy)) return;
+  if (g_recorder->StartIfIdle(path, busy)) return;
   if (busy) {
     std::fprintf(stderr, "ZAVN_Main: ZAVN_CAPTURE=%s is not started: the host's capture runs\n",
                  path);
@@ -241,22 +242,22 @@ void StartCaptureFromEnvironment() {
 }
 
 bool Capturing() {
-  return g_recorder.Active();
+  return g_recorder->Active();
 }
 
 void CaptureInput(int slot, const std::uint8_t* reports, std::uint32_t bytes,
                   std::uint32_t reportLength) {
-  if (!g_recorder.Active() || reports == nullptr || bytes == 0) return;
+  if (!g_recorder->Active() || reports == nullptr || bytes == 0) return;
   const std::uint64_t now = NowUs();
   const std::uint32_t step = reportLength != 0 ? reportLength : bytes;
   for (std::uint32_t at = 0; at < bytes; at += step) {
-    g_recorder.Add(slot, false, reports + at, std::min(step, bytes - at), now);
+    g_recorder->Add(slot, false, reports + at, std::min(step, bytes - at), now);
   }
 }
 
 void CaptureOutput(int slot, const std::uint8_t* report, std::uint32_t length) {
-  if (!g_recorder.Active() || report == nullptr || length == 0) return;
-  g_recorder.Add(slot, true, report, length, NowUs());
+  if (!g_recorder->Active() || report == nullptr || length == 0) return;
+  g_recorder->Add(slot, true, report, length, NowUs());
 }
 
 }  // namespace zavn::transport

@@ -1,7 +1,9 @@
 #include "transport/hid_device.h"
 
+#include <array>
 #include <cstring>
 
+#include "platform/never_destroyed.h"
 #include "platform/virtual/virtual_receiver.h"
 
 namespace zavn::transport {
@@ -192,11 +194,11 @@ std::uint32_t CHIDDevice::Takes() {
 }
 
 namespace {
-CHIDDevice g_slots[kSlotCount];
+platform::NeverDestroyed<std::array<CHIDDevice, kSlotCount>> g_slots;
 }
 
 CHIDDevice& Slot(int index) {
-  return g_slots[index];
+  return (*g_slots)[index];
 }
 
 }  // namespace zavn::transport

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/never_destroyed.h"
 #include "platform/posix/hidraw_watch.h"
 #include "platform/posix/report_descriptor.h"
 #include "platform/system.h"
@@ -26,11 +27,11 @@ namespace {
 constexpr int kMaxOpen = 64;
 
 std::mutex g_rootsMutex;
-HidrawRoots g_roots;
+NeverDestroyed<HidrawRoots> g_roots;  // the hotplug's thread may list devices at exit
 
 HidrawRoots Roots() {
   std::lock_guard guard(g_rootsMutex);
-  return g_roots;
+  return *g_roots;
 }
 
 // A sysfs file's text, or what was read of it before an error: a device that goes away while
@@ -416,7 +417,7 @@ class HidrawPort final : public HidPort {
 
 void SetHidrawRoots(const HidrawRoots& roots) {
   std::lock_guard guard(g_rootsMutex);
-  g_roots = roots;
+  *g_roots = roots;
 }
 
 HidPort& OsHidPort() {

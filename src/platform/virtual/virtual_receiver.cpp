@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/never_destroyed.h"
+
 namespace zavn::platform::virt {
 namespace {
 
@@ -52,10 +54,9 @@ bool Select(bool on) {
 }
 
 VirtualReceiver& Receiver() {
-  // Never destroyed: a host may still poll while the process exits.
-  alignas(VirtualReceiver) static unsigned char storage[sizeof(VirtualReceiver)];
-  static VirtualReceiver* receiver = Started(new (storage) VirtualReceiver);
-  return *receiver;
+  static NeverDestroyed<VirtualReceiver> receiver;
+  static VirtualReceiver* const started = Started(&*receiver);
+  return *started;
 }
 
 VirtualReceiver::Interface* VirtualReceiver::Find(std::int32_t id) {
