@@ -89,10 +89,9 @@ class Recorder {
     if (file_ == nullptr) return false;
     // Unbuffered: each batch goes out in one write, whose result says what the file took.
     std::setvbuf(file_, nullptr, _IONBF, 0);
-    const capture::Bytes header = capture::SectionHeader(kApplication);
+    capture::Bytes start = capture::SectionHeader(kApplication);
     const capture::Bytes interface =
         capture::InterfaceDescription("zavn", "ZAVN receiver: slots 1-4 as device addresses 1-4");
-    capture::Bytes start = header;
     start.insert(start.end(), interface.begin(), interface.end());
     bool written = Append(start);
     if (written) {
