@@ -128,6 +128,32 @@ elseif(CHECK STREQUAL "errors")
   expect_run(2 err "--speed needs a factor from 0.01" ${MONITOR} --replay x.pcapng --speed 0.001)
   expect_run(1 err "found no receiver [(]USB id FFFF:0008[)] among the hidraw devices"
     ${MONITOR} --real)
+  # A receiver whose nodes this user may not open (root, who may, runs it as nobody): its node
+  # named with owner and mode, and the udev rule that grants it, not yet installed and then
+  # installed; no virtual receiver instead. Its node open to all, another vendor's, not named.
+  set(root ${WORK_DIR}/root)
+  foreach(node hidraw3:FFFF:000 hidraw4:FFFF:666 hidraw5:046D:000)
+    string(REPLACE ":" ";" node ${node})
+    list(GET node 0 name)
+    list(GET node 1 vendor)
+    file(WRITE ${root}/sys/class/hidraw/${name}/device/uevent "HID_ID=0003:0000${vendor}:00000008")
+    file(WRITE ${root}/dev/${name} "")
+    list(GET node 2 mode)
+    run(chmod ${mode} ${root}/dev/${name})
+  endforeach()
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid)
+  set(user ${CMAKE_COMMAND} -E env ZAVN_MONITOR_TEST_ROOT=${root})
+  if(uid EQUAL 0)
+    list(APPEND user setpriv --reuid=65534 --regid=65534 --clear-groups)
+  endif()
+  set(nodes "its nodes:\n  ${root}/dev/hidraw3 [(]owner [^,]+, group [^,]+, mode 0000[)]")
+  set(trigger "\n  sudo udevadm control --reload-rules && sudo udevadm trigger\n")
+  expect_run(1 err "${nodes}\nThe udev rule packaging/udev/70-zavn-receiver.rules .*${trigger}$"
+    ${user} ${MONITOR} --real)
+  file(WRITE ${root}/usr/lib/udev/rules.d/70-zavn-receiver.rules "")
+  expect_run(1 err "${nodes}\nThe udev rule /usr/lib/udev/rules.d/70.*${trigger}[(]or --virtual 2"
+    ${user} ${MONITOR} --json --seconds 1)
+  expect("out STREQUAL \"\"" "no JSON lines of a virtual receiver")
   # Refused before the run: the first thing it says.
   expect_run(1 err "^zavn-monitor: cannot write the plot to [^:]*: No such file or directory"
     ${MONITOR} --virtual 1 --seconds 30 --plot ${WORK_DIR}/no/such/folder/plot.svg)

@@ -50,6 +50,13 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
       Follow();
       return true;
     }
+    // A receiver the user may not open is not replaced by the virtual one behind their back.
+    const std::string refusal = ReceiverRefusal();
+    if (!refusal.empty()) {
+      error = refusal;
+      if (!options.realOnly) error += "\n(or --virtual 2 to use the virtual receiver)";
+      return false;
+    }
     if (options.realOnly) {
       error = "found no " + RealReceiverSought() +
               " (plug it in, or leave out --real to use the virtual one)";

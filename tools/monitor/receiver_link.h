@@ -14,7 +14,9 @@ using Clock = std::chrono::steady_clock;
 
 class ReceiverLink {
  public:
-  // Connects as the options ask; false with `error` set when there is nothing to connect to.
+  // Connects as the options ask; false with `error` set when there is nothing to connect to,
+  // or when a real receiver is there that this user may not open (not replaced by the virtual
+  // one then).
   bool Open(const Options& options, std::string& error);
   // "a real receiver", "the virtual receiver with N transmitters" or "a replay of FILE".
   const std::string& Description() const { return description_; }

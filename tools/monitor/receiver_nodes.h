@@ -13,4 +13,9 @@ std::string RealReceiverPlace();
 // among the hidraw devices".
 std::string RealReceiverSought();
 
+// For when the receiver is there but the library could not connect it: names each of its nodes
+// this user may not read and write, with owner and mode, and the udev rule that grants them.
+// Empty when no such node is there; on Windows, which gives the monitor no reason, always.
+std::string ReceiverRefusal();
+
 }  // namespace monitor
