@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/connect.h"
-#include "core/lifecycle_call.h"
 #include "core/run_state.h"
 #include "platform/hid_port.h"
 #include "platform/never_destroyed.h"
@@ -128,30 +127,46 @@ class Hotplug final : public platform::InterfaceListener {
       retries.clear();
       bool searched = false;
       for (Arrival& arrival : arrivals) {
-        if (Take(arrival, searched)) continue;
-        if (--arrival.triesLeft > 0) retries.push_back(arrival);
+        switch (Take(arrival, searched)) {
+          case Taken::kDone:
+            break;
+          case Taken::kNotReady:
+            if (--arrival.triesLeft > 0) retries.push_back(arrival);
+            break;
+          case Taken::kLater:
+            retries.push_back(arrival);
+            break;
+        }
       }
     }
   }
 
-  // Connects an arrival; false when it is to be tried again. One search serves every arrival
-  // that a change reported at once.
-  bool Take(const Arrival& arrival, bool& searched) {
+  // What became of an arrival: nothing more to do; the interface is not ready yet (one try
+  // used); or the connect must wait (no try used).
+  enum class Taken { kDone, kNotReady, kLater };
+
+  // Connects an arrival. One search serves every arrival that a change reported at once.
+  Taken Take(const Arrival& arrival, bool& searched) {
     platform::HidPort& port = platform::ActiveHidPort();
     if (!arrival.path.empty()) {
       platform::HidIdentity identity;
-      if (!port.Identify(arrival.path.c_str(), identity)) return false;  // not ready yet
-      if (!transport::IsRxCandidate(identity)) return true;              // not a receiver's
-      if (Held(arrival.path) >= 0) return true;
+      if (!port.Identify(arrival.path.c_str(), identity)) return Taken::kNotReady;
+      if (!transport::IsRxCandidate(identity)) return Taken::kDone;  // not a receiver's
+      if (Held(arrival.path) >= 0) return Taken::kDone;
     }
     if (!searched) {
-      LifecycleCall call(LifecycleCall::kCycleGoesOn);
-      if (Run().resetState != LINK_RESET_DONE) return true;
+      LockGuard lifecycle(Run().lifecycleLock);
+      // This thread never waits for a poll thread that a host thread is stopping, as host
+      // threads do: the poll thread may be waiting for this one (a callback switching the
+      // hotplug off), and the stop for the poll thread. The connect comes at the next try.
+      if (Run().joinsUnderWay != 0) return Taken::kLater;
+      if (Run().resetState != LINK_RESET_DONE) return Taken::kDone;
       ConnectSlots(true);
       searched = true;
     }
-    // Taken, or every slot that could take it is busy: nothing more to do.
-    return arrival.path.empty() || Held(arrival.path) >= 0 || !AnySlotFree();
+    // Taken, or every slot that could take it is busy.
+    const bool done = arrival.path.empty() || Held(arrival.path) >= 0 || !AnySlotFree();
+    return done ? Taken::kDone : Taken::kNotReady;
   }
 
   static int Held(const std::string& path) {

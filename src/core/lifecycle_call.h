@@ -1,5 +1,5 @@
-// The lifecycle lock as ZAVNConnectRx, ZAVNReset, ZAVNTerminate and the hotplug's connects hold
-// it.
+// The lifecycle lock as ZAVNConnectRx, ZAVNReset and ZAVNTerminate hold it. (The hotplug's
+// thread takes it on its own terms: it never waits for a stop under way.)
 #pragma once
 
 #include "core/poll_thread.h"

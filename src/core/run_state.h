@@ -5,7 +5,9 @@
 //      start or stop the hotplug's thread (and wait for it, which never takes this lock)
 //   1. lifecycleLock  (core)       ZAVNConnectRx, ZAVNReset, ZAVNTerminate, the hotplug's
 //                                  connects; held through a connect's search and opens
-//   2. joinLock       (core)       held by the one host thread that waits for the poll thread
+//   2. joinLock       (core)       held by the one host thread that waits for the poll thread;
+//                                  the hotplug's thread never waits for it (it may itself be
+//                                  waited for, by a callback on the poll thread)
 //   3. pollLock       (core)       the poll thread's cycle; a connect only while it puts the
 //                                  handles it opened into the slots, and the hotplug while it
 //                                  gives up a removed interface's slot

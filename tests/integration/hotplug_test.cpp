@@ -1,13 +1,17 @@
 // Devices that come and go while players play, on the library's own clock and threads: the
 // hotplug follows the virtual receiver's plugs and unplugs, and neither a search nor a slow write
 // holds up a streaming player.
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/poll_thread.h"
+#include "core/run_state.h"
+#include "input/input_report.h"
 #include "platform/virtual/virtual_receiver.h"
 #include "support/eventually.h"
 #include "support/library_fixture.h"
@@ -129,6 +133,37 @@ TEST_F(HotplugTest, SlowSearchesAndWritesHoldUpNoPlayer) {
   for (int p = 1; p <= 3; ++p) {
     const Stream stream = samples_.StreamOf(p);
     EXPECT_EQ(stream.lost + stream.repeated, 0u) << "player " << p;
+  }
+}
+
+// A host thread resets, joining the poll thread; another switches the hotplug on, whose thread
+// connects what is present; the raw-data callback, on the poll thread, switches the hotplug off,
+// joining that thread. None of them may wait for another in a circle.
+std::atomic<bool> g_switchOffArmed{false};
+void ZAVN_CALL SwitchHotplugOff(std::int32_t, PlayerStatus*) {
+  if (!g_switchOffArmed.exchange(false)) return;
+  // Gives the reset time to be joining this thread, and the hotplug's thread to start.
+  Eventually([] { return core::Run().joinsUnderWay != 0; }, std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ZAVNSwitchHotplug(0);
+}
+
+TEST_F(HotplugTest, ResetHotplugAndCallbackNeverWaitInACircle) {
+  const std::int32_t id = PlugReceiver();
+  ASSERT_GT(id, 0);
+  ZAVNInitGetRawDataCallBack(SwitchHotplugOff);
+  std::array<std::uint8_t, kReportLength> forced{};
+  PutMotion(forced.data(), {});
+  forced[4] = input::report::kForcedDecodeMark;  // decoded before the players are assigned
+  for (int round = 0; round < 1000; ++round) {
+    Connect();
+    g_switchOffArmed = true;
+    ASSERT_EQ(ZAVNVirtualQueueInput(id, forced.data(), kReportLength), 1);
+    std::thread reset([] { ZAVNReset(); });
+    std::thread hotplug([] { ZAVNSwitchHotplug(1); });
+    reset.join();
+    hotplug.join();
+    ZAVNSwitchHotplug(0);
   }
 }
 
