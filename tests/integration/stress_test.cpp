@@ -1,17 +1,24 @@
-// Four host threads call every exported function, with valid and invalid arguments, while four
-// virtual transmitters stream; the raw-data callback and a game plug-in do the same from inside
-// the library's calls to them, now and then changing the game, resetting, terminating or
-// reconnecting from there. Afterwards the host's closing calls must release everything. What no
-// other test has: these calls racing each other (the race, unload, hotplug and callback lifecycle
-// tests each race one kind of call with the poll thread). The run lasts ZAVN_STRESS_SECONDS (5 by
-// default); a hang runs into the test's time-out.
+// Four host threads call every exported function (the export table is checked against the walk),
+// with valid and invalid arguments, while four virtual transmitters stream; the raw-data callback
+// and a game plug-in do the same from inside the library's calls to them, now and then changing
+// the game, resetting, terminating or reconnecting from there. Captures go to a folder of the
+// test's own. Afterwards the host's closing calls must release everything. What no other test
+// has: these calls racing each other (the race, unload, hotplug and callback lifecycle tests each
+// race one kind of call with the poll thread). The run lasts ZAVN_STRESS_SECONDS (5 by default);
+// a hang runs into the test's time-out.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <random>
+#include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,6 +30,7 @@
 #include "support/process_threads.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
+#include "zavn/zavn_virtual.h"
 
 namespace zavn::testing {
 namespace {
@@ -59,11 +67,32 @@ struct Chaos {
   static inline thread_local char text[ZAVN_IMAGE_LINE_BYTES];
   static inline thread_local std::uint32_t rates[4][4];
   static inline thread_local char line[ZAVN_IMAGE_LINE_BYTES];
+  static constexpr int kMaxReport = ZAVN_VIRTUAL_MAX_REPORT_LENGTH;
+  static inline thread_local unsigned char report[kMaxReport];
+  static inline thread_local ZAVNVirtualTransmitterState transmitter;
+  // The capture's file in the test's folder, and one in a folder that does not exist.
+  static inline std::string capture, nowhere;
+  // The virtual interface plugged last: ids are drawn around it.
+  static inline std::atomic<int> lastId{0};
 
   static int Draw(int low, int high) { return std::uniform_int_distribution(low, high)(random); }
   static bool Chance(int percent) { return Draw(0, 99) < percent; }
   static std::int32_t Player() { return Draw(-1, 6); }
   static std::int32_t Value() { return Draw(-70000, 70000); }
+  static std::int32_t Id() { return Draw(lastId - 30, lastId + 6); }
+  static void Plugged(std::int32_t id) {
+    if (id > 0) lastId = id;
+  }
+  static std::uint32_t** Rows() {
+    static thread_local std::uint32_t* rows[4];
+    for (int k = 0; k < 4; ++k) rows[k] = k == 1 ? Maybe(rates[k]) : rates[k];
+    return rows;
+  }
+  // A product string, now and then one longer than the 126 characters allowed.
+  static const char* Product() {
+    static const std::string tooLong(127, 'x');
+    return Chance(90) ? "NOLTADongle" : tooLong.c_str();
+  }
   template <typename T>
   static T* Maybe(T* pointer) {
     return Chance(10) ? nullptr : pointer;
@@ -77,20 +106,101 @@ struct Chaos {
     return line;
   }
 
-  // The game selection, the game clear and the four lifecycle calls come last.
-  static constexpr int kCallCount = 43;
-  static constexpr int kSelectCall = kCallCount - 6;
-  static constexpr int kClearCall = kCallCount - 5;
-  static constexpr int kResetCall = kCallCount - 4;
-  static constexpr int kTerminateCall = kCallCount - 3;
-  static constexpr int kDisconnectCall = kCallCount - 1;
+  // Each exported function once, by name; the virtual clear, the game selection, the game clear
+  // and the four lifecycle calls come last.
+  struct Entry {
+    const char* name;
+    void (*call)();
+  };
+#define STRESS_CALL(function, ...) Entry(#function, [] { function(__VA_ARGS__); })
+#define STRESS_PLUG(function, ...) Entry(#function, [] { Plugged(function(__VA_ARGS__)); })
+  static std::span<const Entry> Calls() {
+    static constexpr Entry kCalls[] = {
+        STRESS_CALL(ZAVNGetStatus, Player(), Maybe(&status)),
+        STRESS_CALL(ZAVNGetRxStatus, Player()),
+        STRESS_CALL(ZAVNGetTxStatus, Player()),
+        STRESS_CALL(ZAVNGetProductString, Player(), Maybe(bytes)),
+        STRESS_CALL(ZAVNGetRawdataFPS, Draw(-1, 1), Maybe(Rows())),
+        STRESS_CALL(ZAVNTurnONJoystickAPILoop, static_cast<std::uint32_t>(Draw(0, 2))),
+        STRESS_CALL(ZAVNInitGetRawDataCallBack, Chance(70) ? RawDataCallback : nullptr),
+        STRESS_CALL(ZAVNInitGetFingerCallBack, Chance(50) ? NoCallback : nullptr),
+        STRESS_CALL(ZAVNInitSendScrResolMSXYPosCallBack, Chance(50) ? NoCallback : nullptr),
+        STRESS_CALL(ZAVNSwitchBrowser, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchKeyboard, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchMotionKey, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchRawdata, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchGameMode, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchGSensitivity, Player(), Value()),
+        STRESS_CALL(ZAVNSendCMDToTx, Player(), Draw(-1, 3), Maybe(bytes)),
+        STRESS_CALL(ZAVNAskSerialNumber, Player(), Draw(-1, 4), Maybe(bytes), Draw(0, 3)),
+        STRESS_CALL(ZAVNReadWriteVersionNum, Player(), Draw(-1, 2), Maybe(bytes)),
+        STRESS_CALL(ZAVNWriteAccountData, Player(), Value(), Value(), Maybe(bytes)),
+        STRESS_CALL(ZAVNReadFWNumBootNum, Player(), Draw(-1, 6)),
+        STRESS_CALL(ZAVNITOA, Draw(INT32_MIN, INT32_MAX), Maybe(text), Draw(-1, 40)),
+        STRESS_CALL(ZAVNSetMotorAction, Player(), Maybe(bytes)),
+        STRESS_CALL(ZAVNSelectPlayerNum, Player(), Value()),
+        STRESS_CALL(ZAVNSwitchRFAntenna, Player(), Value()),
+        STRESS_CALL(ZAVNSendAPIKeyboardMouse, Player(), Maybe(values)),
+        STRESS_CALL(ZAVNSendAPINewKeyJoystick, Player(), Maybe(values)),
+        STRESS_CALL(ZAVNSendScrResolMSXYPos, Player(), Value(), Value(), Value(), Value()),
+        STRESS_CALL(ZAVNSendAppInfoToDongle, Player(), Value(), Value()),
+        STRESS_CALL(ZAVNWriteVUKHex, Player(), Maybe(text), Maybe(Line(firmware::VUKImage))),
+        STRESS_CALL(ZAVNGetVUKAppCheckSum),
+        STRESS_CALL(ZAVNWriteHarlonHex, Player(), Maybe(text), Maybe(Line(firmware::HarlonImage))),
+        STRESS_CALL(ZAVNBootLoaderFSM, Player(), kUpdateModes[Draw(0, 3)]),
+        STRESS_CALL(ZAVNGetBootloaderStatus, Player()),
+        STRESS_CALL(ZAVNFirmwareImagesArePlaceholders),
+        STRESS_CALL(ZAVNCheckHarlonCHKAK, Player()),
+        STRESS_CALL(ZAVNCheckVUKCHKAK, Player()),
+        STRESS_CALL(ZAVNRoutineFunc),
+        STRESS_CALL(ZAVNInit),
+        STRESS_CALL(ZAVNSwitchHotplug, Draw(-1, 2)),
+        // Into the one file of the test's folder (a capture under way ends first), or into none.
+        STRESS_CALL(ZAVNStartCapture, Chance(80) ? capture.c_str() : Maybe(nowhere.c_str())),
+        STRESS_CALL(ZAVNStopCapture),
+        // The virtual receiver as a host or test drives it: ids and lengths valid or not,
+        // interfaces of every kind, the capture played back while it is written.
+        STRESS_CALL(ZAVNVirtualSelect, Chance(90) ? 1 : Draw(-1, 2)),
+        STRESS_PLUG(ZAVNVirtualPlug, Chance(50) ? 0xFFFF : Value(), Chance(50) ? 8 : Value(),
+                    Chance(50) ? 32 : Draw(-1, 1025), Draw(-1, 1025), Maybe(Product())),
+        STRESS_PLUG(ZAVNVirtualPlugReceiver, Draw(0, 5), Chance(50) ? 200 : Draw(-1, 1001)),
+        STRESS_PLUG(ZAVNVirtualPlugReplay, Chance(80) ? capture.c_str() : Maybe(nowhere.c_str()),
+                    Draw(-1, 300), Draw(0, 1), Maybe(text), Draw(-1, ZAVN_IMAGE_LINE_BYTES)),
+        STRESS_CALL(ZAVNVirtualUnplug, Id()),
+        STRESS_CALL(ZAVNVirtualReplug, Id()),
+        STRESS_CALL(ZAVNVirtualQueueInput, Id(), Maybe(report), Chance(50) ? 32 : Draw(-1, 1025)),
+        STRESS_CALL(ZAVNVirtualTakeOutput, Id(), Maybe(report), Draw(-1, kMaxReport)),
+        STRESS_CALL(ZAVNVirtualSetProduct, Id(), Maybe(Product())),
+        STRESS_CALL(ZAVNVirtualSetFaults, Id(), Chance(80) ? 0 : Draw(-1, 64)),
+        STRESS_CALL(ZAVNVirtualGetTransmitter, Id(), Maybe(&transmitter)),
+        STRESS_CALL(ZAVNVirtualOpenHandles),
+        STRESS_CALL(ZAVNVirtualClear),
+        STRESS_CALL(ZAVNSelectGameChannel, Chance(90) ? ZAVN_HOOK_GAME : Draw(-5, 300),
+                    Maybe(values), Draw(-1, 5)),
+        STRESS_CALL(ZAVNClearGameChannel),
+        STRESS_CALL(ZAVNReset),
+        STRESS_CALL(ZAVNTerminate, Draw(0, 1)),
+        STRESS_CALL(ZAVNConnectRx),
+        STRESS_CALL(ZAVNDisconnectRx, Player()),
+    };
+    return kCalls;
+  }
+#undef STRESS_CALL
+#undef STRESS_PLUG
+  static inline const int kCallCount = static_cast<int>(Calls().size());
+  static inline const int kVirtualClearCall = kCallCount - 7;
+  static inline const int kSelectCall = kCallCount - 6;
+  static inline const int kClearCall = kCallCount - 5;
+  static inline const int kResetCall = kCallCount - 4;
+  static inline const int kTerminateCall = kCallCount - 3;
+  static inline const int kDisconnectCall = kCallCount - 1;
   // Most selections pick the plug-in HookGame, and game clears and disconnections are mostly
   // left out, so that the stream and the plug-in live between them. For the same reason the host
-  // threads reset or terminate at most every quarter of a second (after a reset a poll thread
-  // needs 20 cycles to assign the players).
+  // threads reset, terminate or clear the virtual receiver at most every quarter of a second
+  // (after a reset a poll thread needs 20 cycles to assign the players).
   static inline std::atomic<std::int64_t> stopMs{0};
   static bool LeftOut(int k) {
-    if (k != kResetCall && k != kTerminateCall) {
+    if (k != kResetCall && k != kTerminateCall && k != kVirtualClearCall) {
       return Draw(1, k == kClearCall ? 10 : k == kDisconnectCall ? 5 : 1) != 1;
     }
     using namespace std::chrono;
@@ -100,59 +210,7 @@ struct Chaos {
     return now - last < 250 || !stopMs.compare_exchange_strong(last, now);
   }
   static void Pick(int index) {
-    static constexpr void (*kCalls[])() = {
-        [] { ZAVNGetStatus(Player(), Maybe(&status)); },
-        [] { ZAVNGetRxStatus(Player()); },
-        [] { ZAVNGetTxStatus(Player()); },
-        [] { ZAVNGetProductString(Player(), Maybe(bytes)); },
-        [] {
-          std::uint32_t* rows[4] = {rates[0], Maybe(rates[1]), rates[2], rates[3]};
-          ZAVNGetRawdataFPS(Draw(-1, 1), Maybe(rows));
-        },
-        [] { ZAVNTurnONJoystickAPILoop(static_cast<std::uint32_t>(Draw(0, 2))); },
-        [] { ZAVNInitGetRawDataCallBack(Chance(70) ? RawDataCallback : nullptr); },
-        [] { ZAVNInitGetFingerCallBack(Chance(50) ? NoCallback : nullptr); },
-        [] { ZAVNInitSendScrResolMSXYPosCallBack(Chance(50) ? NoCallback : nullptr); },
-        [] { ZAVNSwitchBrowser(Player(), Value()); },
-        [] { ZAVNSwitchKeyboard(Player(), Value()); },
-        [] { ZAVNSwitchMotionKey(Player(), Value()); },
-        [] { ZAVNSwitchRawdata(Player(), Value()); },
-        [] { ZAVNSwitchGameMode(Player(), Value()); },
-        [] { ZAVNSwitchGSensitivity(Player(), Value()); },
-        [] { ZAVNSendCMDToTx(Player(), Draw(-1, 3), Maybe(bytes)); },
-        [] { ZAVNAskSerialNumber(Player(), Draw(-1, 4), Maybe(bytes), Draw(0, 3)); },
-        [] { ZAVNReadWriteVersionNum(Player(), Draw(-1, 2), Maybe(bytes)); },
-        [] { ZAVNWriteAccountData(Player(), Value(), Value(), Maybe(bytes)); },
-        [] { ZAVNReadFWNumBootNum(Player(), Draw(-1, 6)); },
-        [] { ZAVNITOA(Draw(INT32_MIN, INT32_MAX), Maybe(text), Draw(-1, 40)); },
-        [] { ZAVNSetMotorAction(Player(), Maybe(bytes)); },
-        [] { ZAVNSelectPlayerNum(Player(), Value()); },
-        [] { ZAVNSwitchRFAntenna(Player(), Value()); },
-        [] { ZAVNSendAPIKeyboardMouse(Player(), Maybe(values)); },
-        [] { ZAVNSendAPINewKeyJoystick(Player(), Maybe(values)); },
-        [] { ZAVNSendScrResolMSXYPos(Player(), Value(), Value(), Value(), Value()); },
-        [] { ZAVNSendAppInfoToDongle(Player(), Value(), Value()); },
-        [] { ZAVNWriteVUKHex(Player(), Maybe(text), Maybe(Line(firmware::VUKImage))); },
-        [] { ZAVNGetVUKAppCheckSum(); },
-        [] { ZAVNWriteHarlonHex(Player(), Maybe(text), Maybe(Line(firmware::HarlonImage))); },
-        [] { ZAVNBootLoaderFSM(Player(), kUpdateModes[Draw(0, 3)]); },
-        [] { ZAVNGetBootloaderStatus(Player()); },
-        [] { ZAVNCheckHarlonCHKAK(Player()); },
-        [] { ZAVNCheckVUKCHKAK(Player()); },
-        [] { ZAVNRoutineFunc(); },
-        [] { ZAVNInit(); },
-        [] {
-          ZAVNSelectGameChannel(Chance(90) ? ZAVN_HOOK_GAME : Draw(-5, 300), Maybe(values),
-                                Draw(-1, 5));
-        },
-        [] { ZAVNClearGameChannel(); },
-        [] { ZAVNReset(); },
-        [] { ZAVNTerminate(Draw(0, 1)); },
-        [] { ZAVNConnectRx(); },
-        [] { ZAVNDisconnectRx(Player()); },
-    };
-    static_assert(std::size(kCalls) == kCallCount);
-    kCalls[index]();
+    Calls()[index].call();
   }
 
   // A host thread's call.
@@ -182,6 +240,11 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   setenv("ZAVN_PLUGIN_LOG", "/dev/null", 1);  // the example plug-ins log every call: not here
   system_.AdvanceClockOnSleep();
   system_.RunFreely();
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("zavn-stress-" + std::to_string(::getpid()));
+  std::filesystem::create_directory(folder);
+  Chaos::capture = (folder / "capture.pcapng").string();
+  Chaos::nowhere = (folder / "none" / "capture.pcapng").string();
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 200), 0);
   Connect();
   // Counted with the poll thread running: a sanitizer may start a thread of its own with it.
@@ -210,6 +273,11 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   ZAVNInitGetRawDataCallBack(nullptr);
   ZAVNTerminate(0);
   for (std::int32_t p = 1; p <= 4; ++p) ZAVNDisconnectRx(p);
+  ZAVNStopCapture();
+  std::filesystem::remove_all(folder);
+  // A virtual clear under open slots leaves their handles dead: the library's next uses of them
+  // are stale by design.
+  ResetStaleBaseline();
 
   EXPECT_EQ(ZAVNVirtualOpenHandles(), 0);
   EXPECT_TRUE(system_.ThreadEnded());
@@ -220,6 +288,21 @@ TEST_F(StressTest, EveryCallerCallsEverythingAndTheClosingCallsReleaseAll) {
   EXPECT_GE(g_callOuts[kCallback], 6 * kCallbackLifecycleEvery);
   EXPECT_GE(g_callOuts[kPlugin], 6 * kPluginLifecycleEvery);
   EXPECT_GT(g_callOuts[kCallback], callbacksAtHalf);
+}
+
+// The walk names each function of the export table once: a function exported later without a
+// call there fails here.
+TEST(StressWalkTest, CallsEveryExportOnce) {
+  std::ifstream table(ZAVN_SOURCE_DIR "/src/core/ZAVN_Main.def");
+  std::string word;
+  while (table >> word && word != "EXPORTS") {
+  }
+  std::vector<std::string> exports(std::istream_iterator<std::string>(table), {}), walked;
+  for (const Chaos::Entry& call : Chaos::Calls()) walked.emplace_back(call.name);
+  std::ranges::sort(exports);
+  std::ranges::sort(walked);
+  ASSERT_FALSE(exports.empty()) << "no EXPORTS in " ZAVN_SOURCE_DIR "/src/core/ZAVN_Main.def";
+  EXPECT_EQ(walked, exports);
 }
 
 }  // namespace
