@@ -752,12 +752,14 @@ void ReadWineArrivals() {
 }
 
 // Runs a Windows host (zavn_wine_host, tests/windows/windows_host.c, which checks its own flow)
-// under Wine and checks the commands that reached the receiver. The records
-// (ZAVN_WINE_RATE_HZ a second, which the host reads too) start once the host asks through
-// /tmp/zavn-stream, after it has connected: under emulation Wine's HID bus, reading a device from
-// its arrival, fell minutes behind. Wine names a hidraw device by its HID name, usbhid's "maker
-// product": the receivers under Wine carry no maker string.
-void RunUnderWine(ReceiverModel& model, int receiver, const char* command) {
+// under Wine and checks the commands that reached the receiver. The host asks through files in
+// /tmp, each removed once done: zavn-stream starts the records (ZAVN_WINE_RATE_HZ a second),
+// zavn-pause stops them, zavn-plug plugs a receiver of the data interface alone, streaming, in
+// place of the other vendor's device (four HID functions at most), zavn-unplug pulls it. The
+// records start once the host has connected: under emulation Wine's HID bus, reading a device
+// from its arrival, fell minutes behind. Wine names a hidraw device by its HID name, usbhid's
+// "maker product": the receivers under Wine carry no maker string.
+void RunUnderWine(ReceiverModel& model, int& other, int receiver, const char* command) {
   const std::size_t from = model.Outputs(receiver).size();
   unlink("/tmp/zavn-arrivals");
   std::fflush(stdout);
@@ -768,14 +770,27 @@ void RunUnderWine(ReceiverModel& model, int receiver, const char* command) {
     execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
     _exit(127);
   }
+  const int rate = EnvInt("ZAVN_WINE_RATE_HZ", 100);
+  int plugged = 0;
+  const auto asked = [](const char* file, const std::function<void()>& act) {
+    if (access(file, F_OK) == 0) act(), unlink(file);
+  };
   int status = 0;
   while (waitpid(child, &status, WNOHANG) == 0) {
-    if (access("/tmp/zavn-stream", F_OK) == 0) {
-      model.Stream(receiver, EnvInt("ZAVN_WINE_RATE_HZ", 100));
-      unlink("/tmp/zavn-stream");
-    }
-    std::this_thread::sleep_for(20ms);
+    asked("/tmp/zavn-stream", [&] { model.Stream(receiver, rate); });
+    asked("/tmp/zavn-pause", [&] { model.Stream(receiver, 0); });
+    asked("/tmp/zavn-plug", [&] {
+      model.Stream(receiver, 0);
+      model.Unplug(std::exchange(other, 0));
+      plugged = model.Plug({.maker = "", .unusedInterfaces = false, .firstSample = 30000});
+      model.AwaitNodes(plugged, 5s);
+      model.Stream(plugged, rate);
+    });
+    asked("/tmp/zavn-unplug", [&] { model.Unplug(std::exchange(plugged, 0)); });
+    std::this_thread::sleep_for(10ms);
   }
+  if (plugged != 0) model.Unplug(plugged);
+  if (other == 0) model.AwaitNodes(other = model.Plug(kForeign), 5s);
   model.Stream(receiver, 0);
   if (FILE* log = std::fopen("/tmp/wine-host.log", "r")) {
     char line[512];
@@ -815,7 +830,7 @@ int main(int argc, char** argv) {
     int other = 0, receiver = 0;
     if (PlugForeignAndReceiver(model, other, receiver, {.maker = ""})) {
       for (int k = 2; k < argc; ++k)
-        timed(argv[k], [&] { RunUnderWine(model, receiver, argv[k]); });
+        timed(argv[k], [&] { RunUnderWine(model, other, receiver, argv[k]); });
     }
   } else {
     ZAVNVirtualSelect(0);

@@ -66,11 +66,12 @@ static int LoadApi(void) {
 #endif
 }
 
-/* Whether `link` of slot 1 gives `state` within `ms`, taking `take` on the way (8 ms apart). */
+static int32_t followed = 1; /* the player (and slot) that Await, Take and Stream follow */
+/* Whether `link` of `followed` gives `state` within `ms`, taking `take` on the way (8 ms apart). */
 static int Await(int32_t(ZAVN_CALL* link)(int32_t), int32_t state, DWORD ms, void (*take)(void)) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(8)) {
     if (take != NULL) take();
-    if (link(1) == state) return 1;
+    if (link(followed) == state) return 1;
   }
   return 0;
 }
@@ -105,12 +106,12 @@ static const DWORD kPatienceMs = 10000;
 /* 87 KB: on the heap, as a host keeps it. */
 static PlayerStatus* status;
 
-/* Every sample of player 1 since the last call; on the model each follows the one before it. */
+/* Every sample of the player followed since the last call; on the model each follows the last. */
 static long samples, gaps, last = -1;
 static char gapText[64];
 static void Take(void) {
   status->MotionCount = 0;
-  api.ZAVNGetStatus(1, status);
+  api.ZAVNGetStatus(followed, status);
   for (int k = 0; k < status->MotionCount; ++k) {
     const long value = status->MotionHistory[0][k] & 0xFFFF;
     if (hid && last >= 0 && value != ((last + 1) & 0xFFFF) && gaps++ == 0)
@@ -120,16 +121,16 @@ static void Take(void) {
   }
 }
 
-/* Once player 1 streams (after 80 reads), takes `ms` worth of records: on the model every one, in
-   order; late under emulation, but none missing, as the driver's queue drops the oldest. */
-static void Stream(const char* name, DWORD ms) {
+/* Once the player followed streams (after 80 reads, and `settleMs`), takes `ms` worth of records:
+   on the model every one, in order; late under emulation, but none missing. */
+static void Stream(const char* name, DWORD ms, DWORD settleMs) {
   const char* rate = getenv("ZAVN_WINE_RATE_HZ");
   const long expected = hid ? (long)ms * (rate != NULL ? atol(rate) : 100) / 1000 : 1;
   samples = 0;
   for (DWORD start = GetTickCount(); samples == 0 && GetTickCount() - start < 20000; Sleep(8))
     Take();
   CHECK(samples > 0 && Await(api.ZAVNGetTxStatus, LINK_OK, kPatienceMs, Take));
-  if (hid) Await(api.ZAVNGetTxStatus, 0, 5000, Take); /* settles: Wine starting up */
+  Await(api.ZAVNGetTxStatus, 0, settleMs, Take);
   samples = gaps = 0;
   gapText[0] = '\0';
   const DWORD start = GetTickCount();
@@ -144,6 +145,7 @@ static void Stream(const char* name, DWORD ms) {
 
 /* When the raw-data callback had each sample, by its counter: the guest reports the latency. */
 static LONGLONG arrivedAt[1 << 16];
+static volatile LONGLONG lastRaw; /* when the callback had the last record */
 static volatile LONG rawRecords;
 static void ZAVN_CALL OnRawData(int32_t kind, PlayerStatus* record) {
   (void)kind;
@@ -151,6 +153,7 @@ static void ZAVN_CALL OnRawData(int32_t kind, PlayerStatus* record) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   InterlockedExchange64(&arrivedAt[record->Motion[0] & 0xFFFF], now.QuadPart);
+  InterlockedExchange64(&lastRaw, now.QuadPart);
   InterlockedIncrement(&rawRecords);
 }
 
@@ -304,6 +307,44 @@ static void CheckHid(void) {
   if (out != NULL) fclose(out);
 
   CHECK(ZavnSendCommandSample());
+
+  /* Paused, the receiver stays plugged: LINK_TIMEOUT once no record has come for more than the
+     500 ms grace (less a step of GetTickCount, about 16 ms), the link still LINK_OK; LINK_OK
+     again, no record lost, once records come. */
+  LARGE_INTEGER now;
+  api.ZAVNInitGetRawDataCallBack(OnRawData);
+  last = -1, gaps = 0; /* the snapshot took samples */
+  Ask("Z:\\tmp\\zavn-pause");
+  const int timedOut = Await(api.ZAVNGetTxStatus, LINK_TIMEOUT, kPatienceMs, Take);
+  QueryPerformanceCounter(&now);
+  const LONGLONG quietMs = (now.QuadPart - lastRaw) * 1000 / frequency.QuadPart;
+  snprintf(detail, sizeof detail, "after %lld ms without a record", quietMs);
+  CHECK(timedOut && quietMs >= 484 && api.ZAVNGetRxStatus(1) == LINK_OK);
+  Ask("Z:\\tmp\\zavn-stream");
+  CHECK(Await(api.ZAVNGetTxStatus, LINK_OK, kPatienceMs, Take) && gaps == 0);
+  api.ZAVNInitGetRawDataCallBack(NULL);
+
+  /* With the hotplug on, a receiver plugged in (the guest plugs one, streaming) is taken into slot
+     2 with no call of the host's and streams; pulled out, it is LINK_NO_DEVICE. The delays are
+     mostly Wine's (its HID bus hears of the hidraw nodes from udevd, then tells the library's
+     window): shown, and bounded at 30 s. */
+  const char* plug = "Z:\\tmp\\zavn-plug";
+  CHECK(api.ZAVNSwitchHotplug(1) == 1);
+  followed = 2, last = -1;
+  DWORD asked = GetTickCount(), nodes = 0, connected = 0;
+  for (Ask(plug); (!nodes || !connected) && GetTickCount() - asked < 30000; Sleep(8)) {
+    if (!nodes && GetFileAttributesA(plug) == INVALID_FILE_ATTRIBUTES) nodes = GetTickCount();
+    if (!connected && api.ZAVNGetRxStatus(2) == LINK_OK) connected = GetTickCount();
+  }
+  snprintf(detail, sizeof detail, "hidraw nodes %ld ms after the ask, connected %ld ms after them",
+           (long)(nodes - asked), (long)(connected - nodes));
+  CHECK(nodes && connected);
+  Stream("the receiver plugged in streams", 1000, 0);
+  Ask("Z:\\tmp\\zavn-unplug");
+  asked = GetTickCount();
+  const int lost = Await(api.ZAVNGetRxStatus, LINK_NO_DEVICE, 20000, NULL);
+  snprintf(detail, sizeof detail, "after %lu ms", (unsigned long)(GetTickCount() - asked));
+  CHECK(lost && api.ZAVNGetTxStatus(2) == LINK_NO_DEVICE);
 }
 #endif
 
@@ -325,7 +366,7 @@ int main(void) {
 
   if (hid) Ask("Z:\\tmp\\zavn-stream");
   api.ZAVNInitGetRawDataCallBack(OnRawData);
-  Stream(hid ? "3 s: every sample once and in order" : "1.5 s", hid ? 3000 : 1500);
+  Stream(hid ? "3 s: every sample once and in order" : "1.5 s", hid ? 3000 : 1500, hid ? 5000 : 0);
   api.ZAVNInitGetRawDataCallBack(NULL);
   CHECK(rawRecords > 0);
   CheckSnapshot();
