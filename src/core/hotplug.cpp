@@ -1,5 +1,6 @@
 #include "core/hotplug.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -20,10 +21,14 @@ namespace {
 using platform::LockGuard;
 
 // An arrival whose interface cannot be identified or opened yet (the system reports some
-// before they can be) is tried again this often, at most kArrivalTries times in all.
+// before they can be) is tried again kRetryMs later, kArrivalTries times, then every
+// kSlowRetryMs until it is taken or removed. A link lost while its interface stayed (its reads
+// failed) is tried every kSlowRetryMs, so that a receiver that fails again at once is not
+// opened over and over.
 constexpr std::uint32_t kRetryMs = 100;
 constexpr int kArrivalTries = 10;
-// Changes noted beyond this many before the thread takes them are one search for all.
+constexpr std::uint32_t kSlowRetryMs = 1000;
+// Interfaces noted or waiting beyond this many are one search for all.
 constexpr std::size_t kMaxNoted = 64;
 
 bool SamePath(const char* a, const char* b) {
@@ -37,17 +42,67 @@ bool SamePath(const char* a, const char* b) {
   return *a == *b;
 }
 
-struct Arrival {
-  std::string path;  // empty: search everything
-  int triesLeft = kArrivalTries;
+// An interface the hotplug is to take.
+struct Waiting {
+  std::string path;   // empty: search everything
+  bool lost = false;  // a link whose reads failed: once its interface is gone, nothing to take
+  int quickTries = kArrivalTries;
+  std::uint32_t due = 0;  // the tick of its next try
+  bool forSlot = false;   // a receiver's that found every slot busy: tried again when one frees
 };
 
-// The changes the port reports, noted for the hotplug's thread. noteLock_ is a leaf: the port
-// may call under its own lock, and nothing else is taken while it is held.
+// What the port and the poll thread report, for the hotplug's thread.
+struct Noted {
+  std::vector<Waiting> arrivals;
+  std::vector<std::string> removals;
+  bool slotFreed = false;
+};
+
+void Add(std::vector<Waiting>& list, Waiting waiting) {
+  for (Waiting& w : list) {
+    if (w.path == waiting.path) {
+      if (!waiting.lost) w = std::move(waiting);  // an arrival starts over
+      return;
+    }
+  }
+  if (list.size() < kMaxNoted)
+    list.push_back(std::move(waiting));
+  else
+    list.assign(1, Waiting{});
+}
+
+bool Due(const Waiting& w, std::uint32_t now) {
+  return static_cast<std::int32_t>(w.due - now) <= 0;  // the tick wraps
+}
+
+// The changes the port reports and the links the poll thread drops, noted for the hotplug's
+// thread. noteLock_ is a leaf: the port may call under its own lock and the poll thread under
+// the poll lock, and nothing else is taken while it is held.
 class Hotplug final : public platform::InterfaceListener {
  public:
-  void Arrived(const char* path) override { Note(path, true); }
-  void Removed(const char* path) override { Note(path, false); }
+  void Arrived(const char* path) override {
+    {
+      LockGuard guard(noteLock_);
+      Add(noted_.arrivals, {path != nullptr ? path : ""});
+    }
+    wake_.Raise();
+  }
+  void Removed(const char* path) override {
+    {
+      LockGuard guard(noteLock_);
+      if (noted_.removals.size() < kMaxNoted)
+        noted_.removals.emplace_back(path != nullptr ? path : "");
+    }
+    wake_.Raise();
+  }
+  void LinkDropped(const char* path, bool readFailed) {
+    {
+      LockGuard guard(noteLock_);
+      noted_.slotFreed = true;
+      if (readFailed && path[0] != '\0') Add(noted_.arrivals, {path, true, 0});
+    }
+    wake_.Raise();
+  }
 
   bool Start() {
     LockGuard guard(switchLock_);
@@ -56,8 +111,8 @@ class Hotplug final : public platform::InterfaceListener {
     {
       LockGuard noted(noteLock_);
       stop_ = false;
-      arrivals_.assign(1, Arrival{});  // what is present already
-      removals_.clear();
+      noted_ = Noted{};
+      noted_.arrivals.assign(1, Waiting{});  // what is present already
     }
     thread_ = platform::OsSystem().StartThread(Thread, this);
     if (thread_ == nullptr) return false;
@@ -79,22 +134,6 @@ class Hotplug final : public platform::InterfaceListener {
   }
 
  private:
-  void Note(const char* path, bool arrived) {
-    {
-      LockGuard guard(noteLock_);
-      const std::string noted = path != nullptr ? path : "";
-      if (arrived) {
-        if (arrivals_.size() < kMaxNoted)
-          arrivals_.push_back({noted});
-        else
-          arrivals_.assign(1, Arrival{});
-      } else if (removals_.size() < kMaxNoted) {
-        removals_.push_back(noted);
-      }
-    }
-    wake_.Raise();
-  }
-
   void StopThread() {
     {
       LockGuard noted(noteLock_);
@@ -111,48 +150,81 @@ class Hotplug final : public platform::InterfaceListener {
   }
 
   void Work() {
-    std::vector<Arrival> retries;
+    platform::System& clock = platform::OsSystem();
+    std::vector<Waiting> waiting;
     for (;;) {
-      wake_.Wait(retries.empty() ? kIdleWaitMs : kRetryMs);
-      std::vector<Arrival> arrivals;
-      std::vector<std::string> removals;
+      wake_.Wait(WaitMs(waiting, clock.TickMs()));
+      Noted noted;
       {
         LockGuard guard(noteLock_);
         if (stop_) return;
-        arrivals.swap(arrivals_);
-        removals.swap(removals_);
+        std::swap(noted, noted_);
       }
-      for (const std::string& path : removals) GiveUp(path);
-      arrivals.insert(arrivals.end(), retries.begin(), retries.end());
-      retries.clear();
-      bool searched = false;
-      for (Arrival& arrival : arrivals) {
-        switch (Take(arrival, searched)) {
-          case Taken::kDone:
-            break;
-          case Taken::kNotReady:
-            if (--arrival.triesLeft > 0) retries.push_back(arrival);
-            break;
-          case Taken::kLater:
-            retries.push_back(arrival);
-            break;
+      const std::uint32_t now = clock.TickMs();
+      for (Waiting& arrival : noted.arrivals) {
+        // A lost link waits a while; an arrival is tried at once.
+        arrival.due = arrival.lost ? now + kSlowRetryMs : now;
+        Add(waiting, std::move(arrival));
+      }
+      bool freed = noted.slotFreed;
+      for (const std::string& path : noted.removals) {
+        freed |= GiveUp(path);
+        std::erase_if(waiting,
+                      [&](const Waiting& w) { return SamePath(w.path.c_str(), path.c_str()); });
+      }
+      if (freed) {
+        for (Waiting& w : waiting) {
+          if (w.forSlot) w.due = now;
         }
       }
+      TakeDue(waiting, now);
     }
   }
 
-  // What became of an arrival: nothing more to do; the interface is not ready yet (one try
-  // used); or the connect must wait (no try used).
-  enum class Taken { kDone, kNotReady, kLater };
+  static std::uint32_t WaitMs(const std::vector<Waiting>& waiting, std::uint32_t now) {
+    std::uint32_t ms = kIdleWaitMs;
+    for (const Waiting& w : waiting) {
+      ms = Due(w, now) ? 0 : std::min(ms, w.due - now);
+    }
+    return ms;
+  }
 
-  // Connects an arrival. One search serves every arrival that a change reported at once.
-  Taken Take(const Arrival& arrival, bool& searched) {
+  // Tries what is due; one search serves them all.
+  void TakeDue(std::vector<Waiting>& waiting, std::uint32_t now) {
+    bool searched = false;
+    for (auto w = waiting.begin(); w != waiting.end();) {
+      if (!Due(*w, now)) {
+        ++w;
+        continue;
+      }
+      const Taken taken = Take(*w, searched);
+      if (taken == Taken::kDone) {
+        w = waiting.erase(w);
+        continue;
+      }
+      w->forSlot = taken == Taken::kNoSlot;
+      const bool quick = taken == Taken::kLater || w->quickTries > 1;
+      if (w->quickTries > 0) --w->quickTries;
+      w->due = now + (quick ? kRetryMs : kSlowRetryMs);
+      ++w;
+    }
+  }
+
+  // What became of a try: nothing more to do; the interface is not ready (or its open failed);
+  // every slot that could take it is busy; or the connect must wait.
+  enum class Taken { kDone, kNotReady, kNoSlot, kLater };
+
+  Taken Take(const Waiting& w, bool& searched) {
     platform::HidPort& port = platform::ActiveHidPort();
-    if (!arrival.path.empty()) {
+    if (!w.path.empty()) {
       platform::HidIdentity identity;
-      if (!port.Identify(arrival.path.c_str(), identity)) return Taken::kNotReady;
+      if (!port.Identify(w.path.c_str(), identity)) {
+        // Not ready yet; a lost link's interface has gone.
+        return w.lost ? Taken::kDone : Taken::kNotReady;
+      }
       if (!transport::IsRxCandidate(identity)) return Taken::kDone;  // not a receiver's
-      if (Held(arrival.path) >= 0) return Taken::kDone;
+      if (Held(w.path) >= 0) return Taken::kDone;
+      if (!AnySlotFree()) return Taken::kNoSlot;
     }
     if (!searched) {
       LockGuard lifecycle(Run().lifecycleLock);
@@ -164,9 +236,8 @@ class Hotplug final : public platform::InterfaceListener {
       ConnectSlots(true);
       searched = true;
     }
-    // Taken, or every slot that could take it is busy.
-    const bool done = arrival.path.empty() || Held(arrival.path) >= 0 || !AnySlotFree();
-    return done ? Taken::kDone : Taken::kNotReady;
+    if (w.path.empty() || Held(w.path) >= 0) return Taken::kDone;
+    return AnySlotFree() ? Taken::kNotReady : Taken::kNoSlot;
   }
 
   static int Held(const std::string& path) {
@@ -185,12 +256,13 @@ class Hotplug final : public platform::InterfaceListener {
     return false;
   }
 
-  // The slot that held a removed interface gives it up at once.
-  static void GiveUp(const std::string& path) {
-    if (path.empty()) return;  // which one is not known: its next read tells
+  // The slot that held a removed interface gives it up at once; whether one did.
+  static bool GiveUp(const std::string& path) {
+    if (path.empty()) return false;  // which one is not known: its next read tells
     LockGuard poll(Run().pollLock);
     const int slot = Held(path);
     if (slot >= 0) transport::DropLink(slot);
+    return slot >= 0;
   }
 
   static constexpr std::uint32_t kIdleWaitMs = 1000;
@@ -201,8 +273,7 @@ class Hotplug final : public platform::InterfaceListener {
   platform::ThreadHandle thread_ = nullptr;  // under switchLock_
   platform::HidPort* port_ = nullptr;        // under switchLock_
   bool stop_ = false;                        // under noteLock_
-  std::vector<Arrival> arrivals_;            // under noteLock_
-  std::vector<std::string> removals_;        // under noteLock_
+  Noted noted_;                              // under noteLock_
 };
 
 platform::NeverDestroyed<Hotplug> g_hotplug;
@@ -215,6 +286,10 @@ bool StartHotplug() {
 
 void StopHotplug() {
   g_hotplug->Stop();
+}
+
+void NoteLinkDropped(const char* path, bool readFailed) {
+  g_hotplug->LinkDropped(path, readFailed);
 }
 
 }  // namespace zavn::core

@@ -4,6 +4,7 @@
 
 #include "commands/periodic_clock.h"
 #include "commands/periodic_report.h"
+#include "core/hotplug.h"
 #include "core/player_assignment.h"
 #include "core/run_state.h"
 #include "firmware/update_control.h"
@@ -68,7 +69,10 @@ void UpdateLinkState(int i) {
       return;
     }
     if (transport::Slot(i).Takes() != g_takesAtRead[i]) return;
+    char path[platform::kDevicePathSize];
+    transport::Slot(i).DevicePath(path);
     transport::DropLink(i);
+    NoteLinkDropped(path, tx == LINK_READ_ERROR);
   } else if (tx == LINK_OK || tx == LINK_TIMEOUT) {
     // A timed-out link still counts as connected; the host sees the time-out in TxStatus.
     links.rxStatus[i] = LINK_OK;

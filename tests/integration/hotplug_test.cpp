@@ -28,6 +28,7 @@ class SlowPort final : public platform::HidPort {
  public:
   explicit SlowPort(const SampleRecorder& samples) : samples_(samples) {}
   std::atomic<int> searches{0};
+  std::atomic<int> identified{0};
   std::atomic<int> waitsTimedOut{0};
   std::atomic<bool> slow{false};
 
@@ -48,6 +49,7 @@ class SlowPort final : public platform::HidPort {
     return rx_.InterfacePath(n, path);
   }
   bool Identify(const char* path, platform::HidIdentity& out) override {
+    ++identified;
     return rx_.Identify(path, out);
   }
   platform::HidHandle Open(const char* path) override { return rx_.Open(path); }
@@ -192,6 +194,28 @@ TEST_F(HotplugTest, ReceiversThatComeAndGoAreFollowed) {
   const std::int32_t later = ZAVNVirtualPlugReceiver(1, 200);
   ZAVNVirtualUnplug(id);
   EXPECT_EQ(OpenHandles(later), 0);
+}
+
+// With the hotplug on, links lost without a removal are taken up again: a fifth receiver that
+// found the four slots busy takes the one an unplug frees within a second, and a receiver whose
+// reads fail while it stays plugged in is taken again once they work.
+TEST_F(HotplugTest, ReceiversThatCouldNotBeTakenAreTakenLater) {
+  ASSERT_EQ(ZAVNSwitchHotplug(1), 1);
+  const std::int32_t first = ZAVNVirtualPlugReceiver(4, 200);
+  ASSERT_TRUE(samples_.AwaitMore({1, 2, 3, 4}, 10));
+  const int identified = port_.identified;
+  const std::int32_t fifth = ZAVNVirtualPlugReceiver(1, 200);
+  ASSERT_TRUE(Eventually([&] { return port_.identified >= identified + 3; }));
+  EXPECT_EQ(OpenHandles(fifth), 0);
+
+  ZAVNVirtualUnplug(first + 1);
+  EXPECT_TRUE(Eventually([&] { return OpenHandles(fifth) == 1; }, std::chrono::seconds(1)));
+  EXPECT_TRUE(Eventually([] { return ZAVNGetRxStatus(2) == LINK_OK; }));
+
+  ASSERT_EQ(ZAVNVirtualSetFaults(first, ZAVN_VIRTUAL_FAULT_READ), 1);
+  ASSERT_TRUE(Eventually([] { return ZAVNGetRxStatus(1) == LINK_NO_DEVICE; }));
+  ASSERT_EQ(ZAVNVirtualSetFaults(first, 0), 1);
+  EXPECT_TRUE(Eventually([&] { return ZAVNGetRxStatus(1) == LINK_OK && OpenHandles(first) == 1; }));
 }
 
 }  // namespace
