@@ -1,11 +1,13 @@
 #!/bin/sh
-# The live view in a real terminal (tmux), as a user sees it:
+# The live view and the update's progress bar in a real terminal (tmux), as a user sees them:
 #   live_view_check.sh [--under LOADER] MONITOR WORK_DIR COLUMNSxROWS [START_SIZE]
 # With START_SIZE the terminal starts at that size and is resized during the run. The screen
 # shows the title and all four players with their six channels, no line wrapped and nothing the
 # view does not draw; the cursor is hidden during the run, and the last frame stays on the main
-# screen after it. --under runs the monitor under LOADER (wine64 for zavn-monitor.exe; skipped
-# when not installed), whose console draws on the main screen: no alternate screen is checked.
+# screen after it. Then an update, from a new terminal of COLUMNSxROWS: one progress line, redrawn
+# in place, stays with the result. --under runs the monitor under LOADER (wine64 for
+# zavn-monitor.exe; skipped when not installed), whose console draws on the main screen: no
+# alternate screen is checked.
 # shellcheck disable=SC2016 # await's commands are evaluated at each try
 set -eu
 loader=""
@@ -18,19 +20,26 @@ monitor=$1 work=$2 size=$3 start=${4:-$3}
 columns=${size%x*} rows=${size#*x}
 mkdir -p "$work"
 screen=$work/screen.txt
-socket=zavn-live-view-$$
+socket=""
 tmux() { command tmux -L "$socket" "$@"; }
-trap 'tmux kill-server 2>/dev/null || true' EXIT
+stop() { [ -z "$socket" ] || tmux kill-server 2>/dev/null || true; }
+trap stop EXIT
 
 fail() { printf 'FAIL (%s): %s\n--- the screen:\n' "$size" "$*"; cat "$screen"; exit 1; }
 
-# The frame's problem, or nothing when it is right: the live frame from the screen's top, or
-# (with "last") the frame left after the run, below the monitor's messages. Lines are joined
-# (-J), so a wrapped line shows up wider than the terminal.
-problem() {
+# What is wrong on any screen: the screen is captured with its lines joined (-J), so a wrapped
+# line shows up wider than the terminal.
+screen_problem() {
   tmux capture-pane -p -J >"$screen"
   [ "$(LC_ALL=C.UTF-8 wc -L <"$screen")" -le "$columns" ] || { echo "a line is wider"; return; }
-  ! grep -q '\[[0-9;?]*[A-Za-z]' "$screen" || { echo "escape sequences shown as text"; return; }
+  ! grep -q '\[[0-9;?]*[A-Za-z]' "$screen" || echo "escape sequences shown as text"
+}
+
+# The frame's problem, or nothing when it is right: the live frame from the screen's top, or
+# (with "last") the frame left after the run, below the monitor's messages.
+problem() {
+  wrong=$(screen_problem)
+  [ -z "$wrong" ] || { echo "$wrong"; return; }
   ! LC_ALL=C.UTF-8 grep -q '[^ -~▁▂▃▄▅▆▇█…]\|?' "$screen" ||
     { echo "characters the view does not draw"; return; }
   if [ "${1:-}" = last ]; then
@@ -60,9 +69,10 @@ problem() {
     }' "$work/frame.txt"
 }
 
-# Waits (at most 30 s) until the command `$1` succeeds; else fails with what `$2` prints.
+# Waits (at most $wait seconds) until the command `$1` succeeds; else fails with what `$2` prints.
+wait=30
 await() {
-  tries=150
+  tries=$((wait * 5))
   until eval "$1"; do
     tries=$((tries - 1))
     [ "$tries" -gt 0 ] || fail "$(eval "$2")"
@@ -70,15 +80,31 @@ await() {
   done
 }
 
-seconds=4 run=""
+# Runs the monitor with the arguments in a new terminal (a tmux server of its own) of the size
+# WIDTHxHEIGHT; once it ends, the terminal shows its exit status.
+launches=0 loaded=""
+launch() {
+  at=$1
+  shift
+  stop
+  launches=$((launches + 1)) socket=zavn-live-view-$$-$launches
+  tmux new-session -d -x "${at%x*}" -y "${at#*x}" \
+    "$loaded'$monitor' $*; echo exit status \$?; sleep 60"
+}
+ended() {
+  await 'tmux capture-pane -p -J >"$screen" && grep -q "^exit status" "$screen"' \
+    'echo the monitor did not end'
+  grep -q '^exit status 0$' "$screen" || fail "the monitor failed"
+}
+
+seconds=4
 if [ -n "$loader" ]; then
   # Wine's first start in a new prefix makes the prefix, which can take a minute: not in the run
   # that is timed.
   "$loader" "$monitor" --version >/dev/null
-  seconds=10 run="'$loader' "
+  seconds=10 loaded="'$loader' "
 fi
-tmux new-session -d -x "${start%x*}" -y "${start#*x}" \
-  "$run'$monitor' --virtual 4 --seconds $seconds; echo exit status \$?; sleep 60"
+launch "$start" --virtual 4 --seconds $seconds
 if [ "$start" != "$size" ]; then
   sleep 1
   tmux resize-window -x "$columns" -y "$rows"
@@ -89,10 +115,23 @@ await '[ -z "$(problem)" ]' problem
   fail "the live view is not on the alternate screen"
 
 # After the run: the main screen back with its cursor, and the last frame on it.
-await 'tmux capture-pane -p -J >"$screen" && grep -q "^exit status" "$screen"' \
-  'echo the monitor did not end'
-grep -q '^exit status 0$' "$screen" || fail "the monitor failed"
+ended
 [ "$(tmux display -p '#{alternate_on} #{cursor_flag}')" = "0 1" ] ||
   fail "the terminal is not restored (alternate screen, cursor)"
 [ -z "$(problem last)" ] || fail "the last frame: $(problem last)"
 echo "the live view fits $size${loader:+ under $loader}"
+
+# The update, the other transmitters streaming on: its phases shown as it goes, and after it the
+# bar at 100% on one line between the monitor's messages, nothing else.
+wait=90
+launch "$size" --virtual 4 --update
+await 'tmux capture-pane -p | grep -q "^update \[#*-.*sending the HEX image"' \
+  'echo the image being sent is not shown'
+ended
+[ -z "$(screen_problem)" ] || fail "the update: $(screen_problem)"
+grep -v '^$' "$screen" | awk '
+  !(NR == 1 && /^zavn-monitor: using / ||
+    NR == 2 && /^update \[#+\] 100%  +[0-9]+\.[0-9] s  done$/ ||
+    NR == 3 && /^zavn-monitor: update done$/ || NR == 4) { wrong = 1 }
+  END { exit wrong || NR != 4 }' || fail "the update: not one progress line with the result"
+echo "the update's progress fits $size${loader:+ under $loader}"

@@ -115,12 +115,6 @@ elseif(CHECK STREQUAL "interrupt")
   expect_run(1 err "update interrupted" ${ctrl_c} ${WORK_DIR}/update.svg --update)
   expect("EXISTS ${WORK_DIR}/update.svg" "an interrupted update still writes its plot")
 
-elseif(CHECK STREQUAL "update")
-  # On a terminal, as a user runs it, with four transmitters: the progress bar drawn in place.
-  # (The update's steps, the others streaming on: tests/integration/update_machine_test.cpp.)
-  expect_run(0 out "sending the HEX image.*#] 100%  done"
-    script -qec "${MONITOR} --virtual 4 --update" /dev/null)
-
 elseif(CHECK STREQUAL "errors")
   expect_run(2 err "unknown option --bogus" ${MONITOR} --bogus)
   expect_run(2 err "transmitters from 1 to 4" ${MONITOR} --virtual 9)

@@ -1,6 +1,6 @@
 // The terminal zavn-monitor draws on: whether there is one, Ctrl-C, and the few drawing
-// operations of the live view, with the screen modes that must be restored however the program
-// ends.
+// operations of the live view and the update's progress bar, with the screen modes that must be
+// restored however the program ends.
 #pragma once
 
 #include <atomic>
@@ -21,9 +21,9 @@ struct TerminalSize {
 // Ctrl-C (and termination requests) set the flag instead of ending the program.
 void CatchInterrupts(std::atomic<bool>& interrupted);
 
-// What the live view draws with. Rows count from 0 at the top of the screen; text is UTF-8, one
-// line at a time. A terminal that interprets escape sequences gets them; a Windows console that
-// does not is drawn through the console API.
+// What the live view and the progress bar draw with. Rows count from 0 at the top of the screen;
+// text is UTF-8, one line at a time. A terminal that interprets escape sequences gets them; a
+// Windows console that does not is drawn through the console API.
 class Terminal {
  public:
   virtual ~Terminal() = default;
@@ -38,7 +38,7 @@ class Terminal {
   // Blanks the cursor's row, or every row from the cursor's to the bottom.
   virtual void ClearLine() = 0;
   virtual void ClearBelow() = 0;
-  // At the cursor; on the main screen, '\n' starts a new line.
+  // At the cursor; on the main screen, '\n' starts a new line. '\r' goes back to the line's start.
   virtual void Write(std::string_view text) = 0;
   // What was drawn reaches the screen.
   virtual void Flush() = 0;

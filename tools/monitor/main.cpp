@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     }
     const double limit = options.seconds > 0 ? options.seconds : kUpdateLimitSeconds;
     std::vector<UpdateLook> looks;
-    const bool done = RunUpdate(link, {stdout, terminal && !json, json}, limit, interrupted, looks);
+    const bool done = RunUpdate(link, {stdout, json}, limit, interrupted, looks);
     link.Close();
     // Written whatever the outcome: the plot of an update that failed is the one most wanted.
     bool plotted = true;

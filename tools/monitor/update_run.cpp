@@ -1,9 +1,12 @@
 #include "update_run.h"
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "console.h"
 #include "zavn/zavn.h"
 
 namespace monitor {
@@ -11,21 +14,35 @@ namespace {
 
 constexpr int kUpdateSlot = 1;
 constexpr int kBarWidth = 30;
+constexpr int kMinBarWidth = 10;
+// The bar line besides the bar: "update [", "] 100%  1234.5 s  " and the longest phase.
+constexpr int kBarLineRest = 8 + 18 + 30;
 constexpr auto kLookEvery = std::chrono::milliseconds(100);
 
-void Show(const UpdateDisplay& display, int progress, double seconds) {
-  if (display.json) {
-    std::fprintf(display.out, "{\"seconds\":%.2f,\"update\":{\"progress\":%d,\"phase\":\"%s\"}}\n",
-                 seconds, progress, UpdatePhase(progress));
-  } else {
-    const int filled = (progress > 100 ? 100 : progress) * kBarWidth / 100;
-    std::fprintf(display.out, "%supdate [%s%s] %3d%%  %-30s %6.1f s%s",
-                 display.terminal ? "\r" : "",
-                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(kBarWidth - filled), '-').c_str(), progress,
-                 UpdatePhase(progress), seconds, display.terminal ? "\x1b[K" : "\n");
-  }
-  std::fflush(display.out);
+// One look as a JSON line.
+void ShowJson(std::FILE* out, int progress, double seconds) {
+  std::fprintf(out, "{\"seconds\":%.2f,\"update\":{\"progress\":%d,\"phase\":\"%s\"}}\n", seconds,
+               progress, UpdatePhase(progress));
+  std::fflush(out);
+}
+
+// The progress bar over the line it is on. It keeps off the terminal's last column: a line that
+// reaches it can wrap, and the next draw would then start on the wrapped line's second row. The
+// bar narrows to fit the longest phase; what still does not fit is cut from the phase's end.
+void ShowBar(Terminal& terminal, int progress, double seconds) {
+  const int room = terminal.Size().columns - 1;
+  const int width = std::clamp(room - kBarLineRest, kMinBarWidth, kBarWidth);
+  const int filled = std::min(progress, 100) * width / 100;
+  char numbers[32];
+  std::snprintf(numbers, sizeof numbers, "] %3d%%  %6.1f s  ", progress, seconds);
+  std::string line = "update [" + std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(width - filled), '-') + numbers +
+                     UpdatePhase(progress);
+  line.resize(std::min(line.size(), static_cast<std::size_t>(std::max(room, 0))));
+  terminal.Write("\r");
+  terminal.ClearLine();
+  terminal.Write(line);
+  terminal.Flush();
 }
 
 }  // namespace
@@ -55,6 +72,7 @@ const char* UpdateRefusal(const ReceiverLink& link) {
 
 bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSeconds,
                const std::atomic<bool>& interrupted, std::vector<UpdateLook>& looks) {
+  const std::unique_ptr<Terminal> terminal = display.json ? nullptr : OpenTerminal(display.out);
   const auto start = Clock::now();
   ZAVNBootLoaderFSM(kUpdateSlot, ZAVN_UPDATE_RUN);
   int shown = -1;
@@ -67,12 +85,19 @@ bool RunUpdate(ReceiverLink& link, const UpdateDisplay& display, double limitSec
     progress = ZAVNGetBootloaderStatus(kUpdateSlot);
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     looks.push_back({seconds, progress});
-    if (progress != shown || display.terminal) Show(display, progress, seconds);
+    if (terminal) {
+      ShowBar(*terminal, progress, seconds);  // each look: the seconds go on
+    } else if (progress != shown) {
+      ShowJson(display.out, progress, seconds);
+    }
     shown = progress;
     if (progress < ZAVN_UPDATE_DONE) std::this_thread::sleep_for(kLookEvery);
   }
   ZAVNBootLoaderFSM(kUpdateSlot, ZAVN_UPDATE_STOP);
-  if (display.terminal) std::fputs("\n", display.out);
+  if (terminal) {  // the last bar stays
+    terminal->Write("\n");
+    terminal->Flush();
+  }
   return progress >= ZAVN_UPDATE_DONE;
 }
 

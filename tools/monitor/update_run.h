@@ -13,8 +13,7 @@ namespace monitor {
 
 struct UpdateDisplay {
   std::FILE* out;
-  bool terminal;  // a progress bar redrawn in place; else one line per change
-  bool json;
+  bool json;  // one JSON object per change of progress; else a progress bar on the terminal `out`
 };
 
 // Why an update of the receiver `link` holds must not start, or null when it may: placeholder
