@@ -4,10 +4,9 @@
 # With START_SIZE the terminal starts at that size and is resized during the run. The screen
 # shows the title and all four players with their six channels, no line wrapped and nothing the
 # view does not draw; the cursor is hidden during the run, and the last frame stays on the main
-# screen after it. Then an update, from a new terminal of COLUMNSxROWS: one progress line, redrawn
-# in place, stays with the result. --under runs the monitor under LOADER (wine64 for
-# zavn-monitor.exe; skipped when not installed), whose console draws on the main screen: no
-# alternate screen is checked.
+# screen after it; then an update leaves one progress line with its result. --under runs the
+# monitor under LOADER (wine64 for zavn-monitor.exe; skipped when not installed), whose console
+# draws on the main screen: no alternate screen is checked.
 # shellcheck disable=SC2016 # await's commands are evaluated at each try
 set -eu
 loader=""
@@ -27,8 +26,7 @@ trap stop EXIT
 
 fail() { printf 'FAIL (%s): %s\n--- the screen:\n' "$size" "$*"; cat "$screen"; exit 1; }
 
-# What is wrong on any screen: the screen is captured with its lines joined (-J), so a wrapped
-# line shows up wider than the terminal.
+# What is wrong on any screen. Lines are joined (-J): a wrapped one shows up wider.
 screen_problem() {
   tmux capture-pane -p -J >"$screen"
   [ "$(LC_ALL=C.UTF-8 wc -L <"$screen")" -le "$columns" ] || { echo "a line is wider"; return; }
@@ -69,10 +67,10 @@ problem() {
     }' "$work/frame.txt"
 }
 
-# Waits (at most $wait seconds) until the command `$1` succeeds; else fails with what `$2` prints.
-wait=30
+# Waits (at most $limit s, 30 unless set) until the command `$1` succeeds; else fails with what
+# `$2` prints.
 await() {
-  tries=$((wait * 5))
+  tries=$((${limit:-30} * 5))
   until eval "$1"; do
     tries=$((tries - 1))
     [ "$tries" -gt 0 ] || fail "$(eval "$2")"
@@ -123,7 +121,7 @@ echo "the live view fits $size${loader:+ under $loader}"
 
 # The update, the other transmitters streaming on: its phases shown as it goes, and after it the
 # bar at 100% on one line between the monitor's messages, nothing else.
-wait=90
+limit=90
 launch "$size" --virtual 4 --update
 await 'tmux capture-pane -p | grep -q "^update \[#*-.*sending the HEX image"' \
   'echo the image being sent is not shown'
