@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace zavn::platform {
 
@@ -24,6 +25,9 @@ char PathSeparator();
 // An identifier of the calling thread, never 0, unique among the threads that run at one time.
 using ThreadId = std::uintptr_t;
 ThreadId CurrentThreadId();
+
+// Cuts an open file back to its first `size` bytes; false when it cannot.
+bool TruncateFile(std::FILE* file, std::uint64_t size);
 
 class System {
  public:

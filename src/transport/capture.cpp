@@ -93,6 +93,7 @@ class Recorder {
     const capture::Bytes interface =
         capture::InterfaceDescription("zavn", "ZAVN receiver: slots 1-4 as device addresses 1-4");
     start.insert(start.end(), interface.begin(), interface.end());
+    whole_ = 0;
     bool written = Append(start);
     if (written) {
       ring_.assign(kRingRecords, Record{});
@@ -186,13 +187,18 @@ class Recorder {
   }
 
   // Writes out after what the file holds whole. A write the file cannot take (a full disk, a
-  // lost share) is undone as far as it can be: the next one starts where this one did, so that
-  // the file reads to its last whole block.
+  // lost share) is undone as far as it can be: what it wrote of its blocks is cut off again and
+  // the next one starts where this one did, so that the file reads whole to its last block
+  // whenever the host ends.
   bool Append(const capture::Bytes& out) {
     std::fpos_t at;
     if (std::fgetpos(file_, &at) != 0) return false;
-    if (std::fwrite(out.data(), 1, out.size(), file_) == out.size()) return true;
+    if (std::fwrite(out.data(), 1, out.size(), file_) == out.size()) {
+      whole_ += out.size();
+      return true;
+    }
     std::clearerr(file_);
+    platform::TruncateFile(file_, whole_);
     std::fsetpos(file_, &at);
     return false;
   }
@@ -210,6 +216,7 @@ class Recorder {
   std::uint64_t nextId_ = 0;                 // the writer thread's
   std::uint64_t missingWritten_ = 0;         // the writer thread's
   std::uint64_t lost_ = 0;                   // the writer thread's, then Stop's
+  std::uint64_t whole_ = 0;                  // the bytes of whole blocks in the file; as file_
 };
 
 platform::NeverDestroyed<Recorder> g_recorder;

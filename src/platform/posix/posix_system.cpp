@@ -99,6 +99,10 @@ ThreadId CurrentThreadId() {
   return static_cast<ThreadId>(pthread_self());
 }
 
+bool TruncateFile(std::FILE* file, std::uint64_t size) {
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 System& OsSystem() {
   // Never destroyed: a poll thread the host did not stop may still use it while the process
   // exits.

@@ -4,6 +4,7 @@
 // windows.h comes first: the other system headers depend on it.
 #include <windows.h>
 
+#include <io.h>
 #include <process.h>
 
 #include <new>
@@ -113,6 +114,10 @@ char PathSeparator() {
 
 ThreadId CurrentThreadId() {
   return GetCurrentThreadId();
+}
+
+bool TruncateFile(std::FILE* file, std::uint64_t size) {
+  return _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
 }
 
 System& OsSystem() {
