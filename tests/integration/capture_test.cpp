@@ -39,12 +39,13 @@ void CloseAndAwaitPollEnd() {
 // executable's fwrite, below, comes before the C library's).
 std::atomic<bool> g_holdWrites{false};
 
-// What a capture file holds, read block by block up to its end or to a block cut short.
+// A capture file read block by block, up to its end or to a block cut short: each device's
+// sample numbers of its motion records, and each statistics block's count of dropped reports.
 struct CaptureFile {
   std::size_t packets = 0, outputs = 0;
-  std::vector<std::uint32_t> samples[4];  // each device's sample numbers of its motion records
-  std::vector<std::uint64_t> dropCounts;  // of each statistics block
-  bool whole = false;                     // it ends with a whole block
+  std::vector<std::uint32_t> samples[4];
+  std::vector<std::uint64_t> dropCounts;
+  bool whole = false;  // it ends with a whole block
 };
 CaptureFile ReadCapture(const std::string& path) {
   namespace cap = platform::capture;
@@ -95,9 +96,7 @@ std::vector<TsharkPacket> Tshark(const std::string& path) {
   EXPECT_EQ(pclose(pipe), 0) << "tshark cannot read " << path;
   return packets;
 }
-bool HaveTshark() {
-  return std::system("tshark -v >/dev/null 2>&1") == 0;
-}
+constexpr const char* kHaveTshark = "tshark -v >/dev/null 2>&1";
 
 class CaptureTest : public LibraryTest {
  protected:
@@ -108,47 +107,27 @@ class CaptureTest : public LibraryTest {
   }
   void TearDown() override {
     std::filesystem::remove(path_);
-    std::filesystem::remove(cut_);
+    std::filesystem::remove(other_);
     LibraryTest::TearDown();
-  }
-  // The capture that data interfaces first.. first + 3 streamed into, stopped with `missing`
-  // reports counted: it lacks that many records and output reports (by the transmitters'
-  // sample numbers and the reports they took), and so say its statistics blocks, the last one
-  // written while it ran and the final one; tshark reads every packet.
-  void ExpectFileLacks(std::int32_t first, std::int32_t missing) {
-    const CaptureFile file = ReadCapture(path_);
-    EXPECT_TRUE(file.whole) << "the file does not end with a whole block";
-    std::uint64_t lacking = 0;
-    for (int p = 0; p < 4; ++p) {
-      ZAVNVirtualTransmitterState transmitter{};
-      ASSERT_EQ(ZAVNVirtualGetTransmitter(first + p, &transmitter), 1);
-      lacking += transmitter.reportsReceived;
-      for (std::uint32_t k = 0, next = 0; k < file.samples[p].size();
-           next = file.samples[p][k++] + 1) {
-        lacking += file.samples[p][k] - next;
-      }
-    }
-    EXPECT_EQ(lacking - file.outputs, static_cast<std::uint64_t>(missing));
-    ASSERT_GE(file.dropCounts.size(), 2u);
-    EXPECT_EQ(file.dropCounts.end()[-2], static_cast<std::uint64_t>(missing)) << "while it ran";
-    EXPECT_EQ(file.dropCounts.back(), static_cast<std::uint64_t>(missing)) << "at the end";
-    if (HaveTshark()) {
-      EXPECT_EQ(Tshark(path_).size(), file.packets);
-    }
   }
   const std::string path_ = (std::filesystem::temp_directory_path() /
                              ("zavn-capture-" + std::to_string(::getpid()) + ".pcapng"))
                                 .string();
-  const std::string cut_ = path_ + ".cut";
+  const std::string other_ = path_ + ".other";
   SampleRecorder samples_;
 };
 
-// Four transmitters at 1000 records a second and a command: the capture dropped nothing, the
-// replay decodes the session's records, and tshark shows every report and the command.
+// Four transmitters at 1000 records a second and a command, into a capture the host started
+// before ZAVN_CAPTURE was read (at the process's first ZAVNInit or ZAVNConnectRx; ctest runs each
+// test in a process of its own), which leaves it alone: the capture dropped nothing, the replay
+// decodes the session's records, and tshark shows every report and the command.
 TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
+  ASSERT_EQ(::setenv("ZAVN_CAPTURE", other_.c_str(), 1), 0);
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   ASSERT_GT(ZAVNVirtualPlugReceiver(4, 1000), 0);
   Connect();
+  ::unsetenv("ZAVN_CAPTURE");
+  EXPECT_FALSE(std::filesystem::exists(other_)) << "ZAVN_CAPTURE started a capture of its own";
   samples_.AwaitMore({1, 2, 3, 4}, 500);
   const std::uint8_t motor[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   ZAVNSetMotorAction(1, motor);
@@ -200,7 +179,7 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
 
   // tshark reads the file as USB traffic of devices 1 to 4: an input report for every record
   // the players decoded live, and the command as written.
-  if (!HaveTshark()) GTEST_SKIP() << "no tshark here (apt-get install tshark)";
+  if (std::system(kHaveTshark) != 0) GTEST_SKIP() << "no tshark here (apt-get install tshark)";
   std::size_t inputs[4] = {};
   bool motorSeen = false;
   for (const TsharkPacket& packet : Tshark(path_)) {
@@ -214,7 +193,8 @@ TEST_F(CaptureTest, HoldsEveryReportInOrderAsTsharkReadsIt) {
 
 // Four transmitters at 1000 records a second into a capture whose writer is held up for over a
 // second, so that the ring fills, then onto a disk that fills up: what the ring dropped and what
-// the file could not take are counted, and the file as it stood on the full disk reads whole.
+// the file could not take are counted, and the file as it stood on the full disk reads whole,
+// to tshark too.
 TEST_F(CaptureTest, CountsWhatAFullRingAndAFullDiskLost) {
   ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
   const std::int32_t first = ZAVNVirtualPlugReceiver(4, 1000);
@@ -237,36 +217,34 @@ TEST_F(CaptureTest, CountsWhatAFullRingAndAFullDiskLost) {
   full.rlim_cur = std::filesystem::file_size(path_) + 64 * 1024 + 64;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
   ASSERT_TRUE(samples_.AwaitMore({1, 2, 3, 4}, 500));
-  std::filesystem::copy_file(path_, cut_);  // what a host that ended now would leave
+  std::filesystem::copy_file(path_, other_);  // what a host that ended now would leave
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &room), 0);
   ASSERT_TRUE(samples_.AwaitMore({1, 2, 3, 4}, 100));  // written again
   CloseAndAwaitPollEnd();
-  const std::int32_t missing = ZAVNStopCapture();
-  EXPECT_GT(missing, 0) << "the file has reports it could not take";
-  ExpectFileLacks(first, missing);
-  const CaptureFile held = ReadCapture(cut_);
-  EXPECT_TRUE(held.whole) << "the file on the full disk ends inside a block";
-  if (HaveTshark()) {
-    EXPECT_EQ(Tshark(cut_).size(), held.packets);
+  const auto missing = static_cast<std::uint64_t>(ZAVNStopCapture());
+  EXPECT_GT(missing, 0u) << "the file has reports it could not take";
+  const CaptureFile file = ReadCapture(path_), held = ReadCapture(other_);
+  EXPECT_TRUE(file.whole && held.whole) << "a file ends inside a block";
+  // The file lacks that many records and output reports (by the transmitters' sample numbers
+  // and the reports they took), and so say its last statistics block written while it ran and
+  // the final one.
+  std::uint64_t lacking = 0;
+  for (int p = 0; p < 4; ++p) {
+    ZAVNVirtualTransmitterState transmitter{};
+    ASSERT_EQ(ZAVNVirtualGetTransmitter(first + p, &transmitter), 1);
+    lacking += transmitter.reportsReceived;
+    for (std::uint32_t k = 0, next = 0; k < file.samples[p].size();
+         next = file.samples[p][k++] + 1) {
+      lacking += file.samples[p][k] - next;
+    }
   }
-}
-
-// ZAVN_CAPTURE, read at the process's first ZAVNInit or ZAVNConnectRx (ctest runs each test in
-// a process of its own), leaves a capture the host started before it alone: the host's file gets
-// the session, and the environment's is not made.
-TEST_F(CaptureTest, TheEnvironmentsCaptureLeavesTheHostsOwn) {
-  const std::string environments = path_ + ".environment";
-  ASSERT_EQ(::setenv("ZAVN_CAPTURE", environments.c_str(), 1), 0);
-  ASSERT_EQ(ZAVNStartCapture(path_.c_str()), 1);
-  ASSERT_GT(ZAVNVirtualPlugReceiver(1, 200), 0);
-  Connect();
-  ASSERT_TRUE(samples_.AwaitMore({1}, 20));
-  CloseAndAwaitPollEnd();
-  ::unsetenv("ZAVN_CAPTURE");
-  EXPECT_FALSE(std::filesystem::exists(environments));
-  std::filesystem::remove(environments);
-  EXPECT_EQ(ZAVNStopCapture(), 0);
-  EXPECT_GT(std::filesystem::file_size(path_), 20u * 64u) << "the host's capture lacks the session";
+  EXPECT_EQ(lacking - file.outputs, missing);
+  ASSERT_GE(file.dropCounts.size(), 2u);
+  EXPECT_EQ(file.dropCounts.end()[-2], missing) << "while it ran";
+  EXPECT_EQ(file.dropCounts.back(), missing) << "at the end";
+  if (std::system(kHaveTshark) == 0) {
+    EXPECT_EQ(Tshark(other_).size(), held.packets) << "tshark on the file of the full disk";
+  }
 }
 
 }  // namespace
