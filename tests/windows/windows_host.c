@@ -178,13 +178,15 @@ static void CheckSnapshot(void) {
   CHECK(status->BootBlock[0] == 0xA5 && status->BootBlock[1] == 0xA5 &&
         status->RawRecord[0] == 0xA5 && status->SecondaryRecordCount == (int32_t)0xA5A5A5A5 &&
         status->Padding2 == 0xA5);
-  /* The rates' rows; their value, which a loaded machine lowers, is pinned on a stepped clock by
-     the library's own tests. */
+  /* The rates' rows; their value, pinned on a stepped clock by the library's own tests, is only
+     bounded here: a loaded machine lowers it, and under emulation Wine's catch-up after a stall
+     (the records held back come at once) raised it over 150. */
   uint32_t rates[4][4];
   memset(rates, 0xFF, sizeof rates);
   uint32_t* rows[4] = {rates[0], rates[1], rates[2], rates[3]};
   CHECK(api.ZAVNGetRawdataFPS(0, rows) == 1);
-  CHECK(rates[0][0] > 0 && rates[0][0] < 150 && rates[3][0] == 0);
+  snprintf(detail, sizeof detail, "%u records/s", rates[0][0]);
+  CHECK(rates[0][0] > 0 && (hid || rates[0][0] < 150) && rates[3][0] == 0);
 }
 
 /* Asks the guest's side of the kernel test for something: it acts on files in /tmp. */
