@@ -1,7 +1,7 @@
 // Arrivals and removals of HID interfaces on Windows.
 //
-// Where cfgmgr32 exports CM_Register_Notification (Windows 8 and later; Wine 8 has it only as a
-// stub that fails), the watch registers for the HID interface class and is called back on a
+// Where cfgmgr32 exports CM_Register_Notification (Windows 8 and later; Wine 8's does not), and
+// it succeeds, the watch registers for the HID interface class and is called back on a
 // thread-pool thread. The function is looked up at run time, so that the DLL still loads on
 // Windows 7. Elsewhere a thread of the watch's own keeps a message-only window registered with
 // RegisterDeviceNotificationW and takes WM_DEVICECHANGE.
