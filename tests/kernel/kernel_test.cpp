@@ -3,7 +3,6 @@
 // with the firmware images given as files; prints each check and "N passed, M failed".
 #include <sys/utsname.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -730,38 +729,15 @@ void CaptureReplay(Context& c) {
   ZAVNInitGetRawDataCallBack(nullptr);  // the last case: the virtual receiver stays selected
 }
 
-// The Windows host's arrival times (CLOCK_MONOTONIC_RAW, as Wine's performance counter counts)
-// into g_arrived on the steady clock (CLOCK_MONOTONIC): no clock is slewed in the guest, so
-// the two differ by a constant.
-void ReadWineArrivals() {
-  for (auto& arrived : g_arrived) arrived = kNever;
-  timespec raw{}, steady{};
-  clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
-  clock_gettime(CLOCK_MONOTONIC, &steady);
-  const auto shift = std::chrono::seconds(steady.tv_sec - raw.tv_sec) +
-                     std::chrono::nanoseconds(steady.tv_nsec - raw.tv_nsec);
-  FILE* in = std::fopen("/tmp/zavn-arrivals", "r");
-  if (in == nullptr) return;
-  int sample = 0;
-  long long ns = 0;
-  while (std::fscanf(in, "%d %lld", &sample, &ns) == 2) {
-    if (sample >= 0 && sample < (1 << 16))
-      g_arrived[sample] = Clock::time_point(std::chrono::nanoseconds(ns) + shift);
-  }
-  std::fclose(in);
-}
-
-// Runs a Windows host (zavn_wine_host, tests/windows/windows_host.c, which checks its own flow)
+// Runs a Windows host (zavn_wine_host of tests/windows/windows_host.c, which checks its own flow)
 // under Wine and checks the commands that reached the receiver. The host asks through files in
-// /tmp, each removed once done: zavn-stream starts the records (ZAVN_WINE_RATE_HZ a second),
+// /tmp, each removed once done: zavn-stream starts the records (ZAVN_WINE_RATE_HZ a second; only
+// once it has connected, as Wine's HID bus, reading a device from its arrival, fell behind),
 // zavn-pause stops them, zavn-plug plugs a receiver of the data interface alone, streaming, in
-// place of the other vendor's device (four HID functions at most), zavn-unplug pulls it. The
-// records start once the host has connected: under emulation Wine's HID bus, reading a device
-// from its arrival, fell minutes behind. Wine names a hidraw device by its HID name, usbhid's
-// "maker product": the receivers under Wine carry no maker string.
+// place of the other vendor's device (four HID functions at most), zavn-unplug pulls it. Wine
+// names a device by usbhid's HID name, "maker product": these receivers carry no maker string.
 void RunUnderWine(ReceiverModel& model, int& other, int receiver, const char* command) {
   const std::size_t from = model.Outputs(receiver).size();
-  unlink("/tmp/zavn-arrivals");
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
@@ -797,9 +773,6 @@ void RunUnderWine(ReceiverModel& model, int& other, int receiver, const char* co
     while (std::fgets(line, sizeof line, log)) std::printf("     %s", line);
     std::fclose(log);
   }
-  ReadWineArrivals();
-  std::printf("     report written to raw-data callback, through Wine's HID stack: %s\n",
-              LatencyFigures(model, {receiver}).c_str());
   CheckCommands(model, receiver, from);
   Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, std::string("the host passed: ") + command);
 }
