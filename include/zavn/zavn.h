@@ -12,6 +12,11 @@
  * are serialised against each other, and ZAVNReset and ZAVNTerminate wait for the poll thread
  * to end. Players are numbered 1 to 4 (the receiver's slots); other numbers are refused or, where
  * a function says so, answered for player 1.
+ * The reports the poll thread sends (its own, and those of commands called from the callbacks and
+ * plug-ins it runs) are written, in order, by a writer thread of the library's, so that no read
+ * waits behind a write; a command called there that reports whether its report was written
+ * reports whether it was queued. ZAVNReset and ZAVNTerminate write what is queued before they
+ * return.
  */
 #ifndef ZAVN_H
 #define ZAVN_H

@@ -6,6 +6,7 @@
 
 #include "commands/output_reports.h"
 #include "platform/hid_port.h"
+#include "transport/queued_writes.h"
 #include "transport/report_writer.h"
 
 namespace zavn::commands {
@@ -13,6 +14,7 @@ namespace zavn::commands {
 // Writes the whole report to the slot of player 1..4; anything else gets nothing.
 template <std::size_t Length>
 platform::WriteOutcome Send(std::int32_t playerIndex, const Report<Length>& report) {
+  static_assert(Length <= transport::kMaxQueuedReportBytes);
   return transport::WriteOutputReport(playerIndex, report.data(),
                                       static_cast<std::uint32_t>(Length));
 }

@@ -13,6 +13,7 @@
 #include "transport/capture.h"
 #include "transport/hid_device.h"
 #include "transport/link_table.h"
+#include "transport/queued_writes.h"
 #include "zavn/zavn.h"
 
 namespace zavn::core {
@@ -42,6 +43,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNReset(void) {
   // The thread leaves first, so that no cycle writes into freshly reset state. Called from the
   // poll thread itself, the rest of its cycle is left out instead.
   StopPollThread();
+  // What the thread queued goes out before the slots close.
+  zavn::transport::StopQueuedWrites();
   for (int i = 0; i < kSlotCount; ++i) {
     if (Slot(i).IsOpen()) Slot(i).Close();
   }
@@ -92,6 +95,7 @@ ZAVN_API int32_t ZAVN_CALL ZAVNTerminate(int32_t run) {
     state.threadRunFlag = run;
     // The thread ends whatever value the host passed, so this never waits for ever.
     StopPollThread();
+    zavn::transport::StopQueuedWrites();
     // A thread a reset has already released counts as this call's.
     threadRan = std::exchange(state.threadStartedSinceTerminate, false);
   }

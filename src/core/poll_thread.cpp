@@ -14,6 +14,7 @@
 #include "platform/hid_port.h"
 #include "transport/input_buffer.h"
 #include "transport/link_table.h"
+#include "transport/queued_writes.h"
 #include "transport/report_reader.h"
 
 namespace zavn::core {
@@ -35,6 +36,7 @@ void AwaitNextCycle(std::uint32_t cycleStart);
 std::uint32_t PollThread(void*) {
   RunState& run = Run();
   run.pollThreadId = platform::CurrentThreadId();
+  transport::QueueWritesOfThisThread();
   for (;;) {
     std::uint32_t cycleStart = 0;
     {

@@ -11,6 +11,8 @@
 //   3. pollLock       (core)       the poll thread's cycle; a connect only while it puts the
 //                                  handles it opened into the slots, and the hotplug while it
 //                                  gives up a removed interface's slot
+//      the queued writes' switch lock (transport)  ZAVNReset and ZAVNTerminate while they wait
+//                                  for the writer's thread, the poll thread while it starts one
 //   4. StatusLock     (input)      one decoded record; one snapshot; the reset of the records
 //   5. the plug-in's lock (games)  the loaded plug-in's fields
 //   6. a slot's lock  (transport)  a slot's fields, briefly: never across a call into a backend
@@ -21,6 +23,8 @@
 //      for the capture's writer thread, which never takes it
 //  10. the capture's ring lock (transport)  a leaf: a report copied in or a batch copied out,
 //      never across file I/O
+//  11. the queued writes' queue lock (transport)  a leaf: a report put in or taken out, never
+//      across a write
 // No lock is held across a call out of the library (raw-data callback, plug-in, a plug-in's
 // loading and unloading): the decoder lets go of the status lock and the poll thread of the poll
 // lock around them, and ZAVNTerminate releases the plug-in after leaving the lifecycle lock. So

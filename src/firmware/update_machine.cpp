@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "transport/hid_device.h"
 #include "transport/product_string.h"
+#include "transport/queued_writes.h"
 #include "zavn/zavn.h"
 
 namespace zavn::firmware {
@@ -46,11 +47,15 @@ char g_vukLineBuffer[ZAVN_IMAGE_LINE_BYTES];
 void PauseAfterSend(UpdateSlotState& s, std::uint32_t now, std::uint32_t ms) {
   s.lastSentTick = now;
   s.paused = true;
+  s.pauseMs = ms;
   s.dueTick = now + ms;
+  s.reportsQueued = transport::ReportsQueued();
 }
 
-// Whether the pause, if any, has passed; ends it then.
+// Whether the pause, if any, has passed; ends it then. The pause runs from when the report went
+// out: while the writer's thread still holds it, the pause starts again.
 bool Due(UpdateSlotState& s, std::uint32_t now) {
+  if (s.paused && !transport::ReportsWritten(s.reportsQueued)) s.dueTick = now + s.pauseMs;
   if (s.paused && static_cast<std::int32_t>(now - s.dueTick) < 0) return false;
   s.paused = false;
   return true;

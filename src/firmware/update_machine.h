@@ -54,9 +54,12 @@ struct UpdateSlotState {
   std::uint32_t harlonProgressMark = 0;
   std::int32_t vukProgress = kVUKProgressStart;
   std::uint32_t vukProgressMark = 0;
-  // No handler runs before dueTick while paused.
+  // No handler runs before dueTick while paused, pauseMs after the report went out: the pause
+  // starts again while the writer has not written reportsQueued reports.
   bool paused = false;
   std::uint32_t dueTick = 0;
+  std::uint32_t pauseMs = 0;
+  std::uint32_t reportsQueued = 0;
   // Of the machine's last report to the receiver, or of the identification: a grant is awaited
   // from then on.
   std::uint32_t lastSentTick = 0;

@@ -17,6 +17,7 @@
 
 #include "platform/hid_port.h"
 #include "platform/system.h"
+#include "transport/queued_writes.h"
 
 namespace zavn::testing {
 
@@ -29,13 +30,15 @@ class SteppedSystem final : public platform::System {
 
   // Let the parked thread run one more cycle, as its time (Step) or woken by the reports that
   // have arrived (StepWakeUp), and wait until it has parked again; false once it has ended.
-  bool Step() { return Release(false); }
-  bool StepWakeUp() { return Release(true); }
+  bool Step() { return Written(Release(false)); }
+  bool StepWakeUp() { return Written(Release(true)); }
 
   // Waits until the thread is parked, has ended or never started: its cycle's writes are done.
   bool WaitUntilParked() {
     std::unique_lock lock(mutex_);
-    return WaitFor(lock, [&] { return ended_ || sleeps_ > released_; });
+    const bool parked = WaitFor(lock, [&] { return ended_ || sleeps_ > released_; });
+    lock.unlock();
+    return Written(parked);
   }
 
   bool WaitUntilEnded() {
@@ -124,6 +127,12 @@ class SteppedSystem final : public platform::System {
   }
 
  private:
+  // The cycle's reports go out on the library's writer thread: waits until it has written them.
+  static bool Written(bool result) {
+    transport::AwaitQueuedWrites();
+    return result;
+  }
+
   bool Release(bool wakeUp) {
     std::unique_lock lock(mutex_);
     if (!WaitFor(lock, [&] { return ended_ || sleeps_ > released_; }) || ended_) return false;
