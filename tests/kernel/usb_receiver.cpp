@@ -175,7 +175,6 @@ struct ReceiverModel::Receiver {
   std::uint16_t nextSample = 0;
   std::vector<Clock::time_point> sentAt;  // by sample counter: when the gadget took each record
   std::vector<Bytes> outputs;
-  std::vector<Clock::time_point> outputsAt;
 };
 
 ReceiverModel::ReceiverModel()
@@ -341,7 +340,6 @@ void ReceiverModel::ReadOutputs(Receiver& receiver) {
     if (got == 0) return;
     const auto length = static_cast<std::size_t>(got);
     receiver.outputs.emplace_back(report, report + length);
-    receiver.outputsAt.push_back(Clock::now());
     // The answers may re-enumerate the device: its descriptor is then another one.
     Answer(receiver, report, length);
   }
@@ -594,12 +592,6 @@ std::vector<Bytes> ReceiverModel::Outputs(int id, std::size_t from) {
   const Receiver* receiver = Find(id);
   if (receiver == nullptr || from >= receiver->outputs.size()) return {};
   return {receiver->outputs.begin() + static_cast<std::ptrdiff_t>(from), receiver->outputs.end()};
-}
-
-std::vector<Clock::time_point> ReceiverModel::OutputTimes(int id) {
-  std::lock_guard guard(mutex_);
-  const Receiver* receiver = Find(id);
-  return receiver == nullptr ? std::vector<Clock::time_point>{} : receiver->outputsAt;
 }
 
 std::string ReceiverModel::Failure() {

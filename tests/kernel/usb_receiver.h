@@ -59,8 +59,6 @@ class ReceiverModel {
   // When the gadget took each motion record, by counter; none for one the device dropped.
   std::vector<Clock::time_point> SentTimes(int id);
   std::vector<Bytes> Outputs(int id, std::size_t from = 0);  // the data interface's, from `from`
-  // When the data interface got each output report, in order.
-  std::vector<Clock::time_point> OutputTimes(int id);
   std::string Failure();  // the first failure of the model's own gadget I/O, or empty
 
  private:
