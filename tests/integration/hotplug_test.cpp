@@ -197,7 +197,7 @@ TEST_F(HotplugTest, ReceiversThatComeAndGoAreFollowed) {
 
 // With the hotplug on, links lost without a removal are taken up again: a fifth receiver that
 // found the four slots busy takes the one an unplug frees within a second, and a receiver whose
-// reads fail while it stays plugged in is taken again once they work.
+// reads fail while it stays plugged in, or which cannot be opened at first, is taken once it can.
 TEST_F(HotplugTest, ReceiversThatCouldNotBeTakenAreTakenLater) {
   ASSERT_EQ(ZAVNSwitchHotplug(1), 1);
   const std::int32_t first = ZAVNVirtualPlugReceiver(4, 200);
@@ -215,6 +215,15 @@ TEST_F(HotplugTest, ReceiversThatCouldNotBeTakenAreTakenLater) {
   ASSERT_TRUE(Eventually([] { return ZAVNGetRxStatus(1) == LINK_NO_DEVICE; }));
   ASSERT_EQ(ZAVNVirtualSetFaults(first, 0), 1);
   EXPECT_TRUE(Eventually([&] { return ZAVNGetRxStatus(1) == LINK_OK && OpenHandles(first) == 1; }));
+
+  // One that cannot be opened for longer than its quick tries is tried on.
+  ZAVNVirtualUnplug(first + 2);
+  ASSERT_EQ(ZAVNVirtualSetFaults(first + 2, ZAVN_VIRTUAL_FAULT_OPEN), 1);
+  const int before = port_.identified;
+  ASSERT_EQ(ZAVNVirtualReplug(first + 2), 1);
+  ASSERT_TRUE(Eventually([&] { return port_.identified >= before + 12; }));
+  ASSERT_EQ(ZAVNVirtualSetFaults(first + 2, 0), 1);
+  EXPECT_TRUE(Eventually([&] { return OpenHandles(first + 2) == 1; }));
 }
 
 }  // namespace
