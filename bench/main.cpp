@@ -366,6 +366,19 @@ void ReplayRows(Table& table) {
                       Number(" / %.2f ms", table.Counter(name::kReplay, "max_ms")));
 }
 
+// The poll thread's whole motion work of a record has this goal (4 players x 1000 records/s are
+// 4000 a second); the figure is its gyro bias window and attitude filter.
+constexpr double kMotionLimitNs = 500;
+
+void MotionRows(Table& table) {
+  const std::string label = "gyro bias + attitude, one motion record";
+  if (const Figure* motion = table.Find(name::kMotionRecord)) {
+    table.Goal(label, motion->ns, kMotionLimitNs, Time(motion->ns), Time(kMotionLimitNs));
+  } else {
+    table.Missing(label);
+  }
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -387,6 +400,7 @@ int main(int argc, char** argv) {
   RegisterStatusBenchmarks();
   RegisterPollBenchmarks();
   RegisterCaptureBenchmarks();
+  RegisterMotionBenchmarks();
 
   // The runs' details go to standard error, the table to standard output.
   Collector collector;
@@ -404,6 +418,7 @@ int main(int argc, char** argv) {
   ConnectRows(table);
   CaptureRows(table);
   ReplayRows(table);
+  MotionRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),
