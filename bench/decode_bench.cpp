@@ -33,10 +33,11 @@ constexpr std::uint8_t kValidWithFlags = 0x85;
 // Motion reports as the virtual transmitter streams them, one after another from byte 0.
 InputBuffer MotionBuffer(int reports, int stride) {
   InputBuffer buffer{};
+  platform::virt::VirtualTransmitter transmitter;
+  transmitter.Start(1, kStreamRateHz);
   for (int k = 0; k < reports; ++k) {
     platform::virt::VirtualTransmitter::Report motion;
-    platform::virt::VirtualTransmitter::BuildMotionReport(1, static_cast<std::uint64_t>(k),
-                                                          kStreamRateHz, motion);
+    transmitter.BuildMotionReport(static_cast<std::uint64_t>(k), motion);
     std::uint8_t* report = &buffer[static_cast<std::size_t>(k * stride)];
     std::memcpy(report, motion, sizeof motion);
     if (stride == kLongLength) {

@@ -49,11 +49,11 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlug(int32_t vendorId, int32_t productId,
 /* Plugs a whole receiver: an interface of 4-byte and one of 14-byte input reports (which carry no
    data), then `transmitters` (1..4) data interfaces (0xFFFF/0x0008, 32-byte input reports,
    product "NOLTADongle"). Each data interface streams motion records at rateHz (1..1000), produced
-   when the library reads, from the library's clock: smooth motion distinct per player with
-   occasional button presses. Each record carries its sample number (from 0), big-endian, in
-   report bytes 16..19, which the library hands on as RawRecord[16..19]. Returns the id of the first
-   data interface (the others follow in order), or 0 when there is no room or an argument is out of
-   range. */
+   when the library reads, from the library's clock: a transmitter's motion as its sensors read
+   it (see ZAVNVirtualSetMotion) with occasional button presses. Each record carries its sample
+   number (from 0), big-endian, in report bytes 16..19, which the library hands on as
+   RawRecord[16..19]. Returns the id of the first data interface (the others follow in order), or 0
+   when there is no room or an argument is out of range. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualPlugReceiver(int32_t transmitters, int32_t rateHz);
 
 /* Speeds of ZAVNVirtualPlugReplay, in percent of the captured timing: 100 plays each report at
@@ -137,6 +137,29 @@ typedef struct ZAVNVirtualTransmitterState {
 /* Copies the state of the transmitter behind data interface id into *out. Returns 1, or 0 for an
    id that is not a data interface of ZAVNVirtualPlugReceiver or a null out. */
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTransmitterState* out);
+
+/* The motion of the transmitter behind data interface id of ZAVNVirtualPlugReceiver, from its
+   next record on. By default each transmitter follows a path of its own: yaw swinging +-60
+   degrees (the first transmitter's every 8 s), pitch +-25 and roll +-20 on slow sines of their own,
+   faster and in another phase for each further player. Its six motion values are the counts of the
+   default sensor profile (see zavn_motion.h): Motion[0..2] acceleration along x, y, z at 8192
+   counts per g (16384, 8192, 4096, 2048 after ZAVNSwitchGSensitivity 0, 1, 2, 3), Motion[3..5]
+   rotation about x, y, z at 16.384 counts per degree per second, each from 32768, rounded to
+   nearest and clamped to 0..65535. The accelerometer reads gravity's reaction (+1 g up when
+   still) in the controller's frame, the gyro the rotation rate in that frame: integrated, it
+   follows the path. Each value carries white noise (0.004 g and 0.05 deg/s RMS), the same in
+   every run.
+   SetMotion has it read accelG (x, y, z in g) and gyroDps (x, y, z in deg/s) instead of its
+   path, a held rotation leaving the held gravity where it is; a null pointer goes back to the
+   path. SetGyroBias adds biasDps (x, y, z) to its rotation rate; null: none. SetSensorErrors
+   multiplies the value of each Motion channel k (0..5) by scale[k] (1: exact) and adds
+   zeroCounts[k] counts to its zero; null: none. Each returns 1, or 0 for another id or a value
+   that is not finite (then nothing changes). */
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetMotion(int32_t id, const float* accelG,
+                                                const float* gyroDps);
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetGyroBias(int32_t id, const float* biasDps);
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetSensorErrors(int32_t id, const float* scale,
+                                                      const int32_t* zeroCounts);
 
 /* The number of handles the library holds open on virtual interfaces, plugged or unplugged: 0
    once every slot is closed, so a host or test can check that nothing leaks. */

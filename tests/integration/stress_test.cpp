@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -68,6 +69,7 @@ struct Chaos {
   static inline thread_local std::uint32_t rates[4][4];
   static inline thread_local char line[ZAVN_IMAGE_LINE_BYTES];
   static inline thread_local ZAVNVirtualTransmitterState transmitter;
+  static inline const float motion[2][6] = {{0, 0, 1, 0, 0, 90}, {1, NAN, 0, INFINITY, 2, 3}};
   // The capture's file in the test's folder, one under it (which cannot be), a product string
   // longer than the 126 characters allowed, the virtual interface plugged last.
   static inline std::string capture, nowhere, tooLong = std::string(127, 'x');
@@ -84,6 +86,7 @@ struct Chaos {
     for (int k = 0; k < 4; ++k) rows[k] = k == 1 ? Maybe(rates[k]) : rates[k];
     return rows;
   }
+  static const float* Floats() { return Maybe(motion[Chance(80) ? 0 : 1]); }
   static const char* Product() { return Chance(90) ? "NOLTADongle" : tooLong.c_str(); }
   template <typename T>
   static T* Maybe(T* pointer) {
@@ -163,6 +166,9 @@ struct Chaos {
         STRESS_CALL(ZAVNVirtualSetProduct, Id(), Maybe(Product())),
         STRESS_CALL(ZAVNVirtualSetFaults, Id(), Chance(80) ? 0 : Draw(-1, 64)),
         STRESS_CALL(ZAVNVirtualGetTransmitter, Id(), Maybe(&transmitter)),
+        STRESS_CALL(ZAVNVirtualSetMotion, Id(), Floats(), Floats()),
+        STRESS_CALL(ZAVNVirtualSetGyroBias, Id(), Floats()),
+        STRESS_CALL(ZAVNVirtualSetSensorErrors, Id(), Floats(), Maybe(values)),
         STRESS_CALL(ZAVNVirtualOpenHandles),
         STRESS_CALL(ZAVNVirtualClear),
         STRESS_CALL(ZAVNSelectGameChannel, Chance(90) ? ZAVN_HOOK_GAME : Draw(-5, 300),

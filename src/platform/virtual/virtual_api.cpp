@@ -7,6 +7,7 @@
 #include "zavn/zavn_virtual.h"
 
 using zavn::platform::virt::Receiver;
+using zavn::platform::virt::VirtualTransmitter;
 
 static_assert(ZAVN_VIRTUAL_MAX_INTERFACES == zavn::platform::virt::kMaxInterfaces);
 static_assert(ZAVN_VIRTUAL_MAX_REPORT_LENGTH == zavn::platform::virt::kMaxReportLength);
@@ -81,6 +82,29 @@ ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetFaults(int32_t id, int32_t faults) {
 
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualGetTransmitter(int32_t id, ZAVNVirtualTransmitterState* out) {
   return out != nullptr && Receiver().TransmitterState(id, *out) ? 1 : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetMotion(int32_t id, const float* accelG,
+                                                const float* gyroDps) {
+  return Receiver().ChangeTransmitter(
+             id, [&](VirtualTransmitter& t) { return t.HoldMotion(accelG, gyroDps); })
+             ? 1
+             : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetGyroBias(int32_t id, const float* biasDps) {
+  return Receiver().ChangeTransmitter(id,
+                                      [&](VirtualTransmitter& t) { return t.SetGyroBias(biasDps); })
+             ? 1
+             : 0;
+}
+
+ZAVN_API int32_t ZAVN_CALL ZAVNVirtualSetSensorErrors(int32_t id, const float* scale,
+                                                      const int32_t* zeroCounts) {
+  return Receiver().ChangeTransmitter(
+             id, [&](VirtualTransmitter& t) { return t.SetSensorErrors(scale, zeroCounts); })
+             ? 1
+             : 0;
 }
 
 ZAVN_API int32_t ZAVN_CALL ZAVNVirtualOpenHandles(void) {

@@ -126,6 +126,7 @@ void VirtualReceiver::ApplyDue(Interface& record) {
 void VirtualReceiver::Answer(Interface& record, const std::uint8_t* report, std::uint32_t length) {
   // The answers follow the motion the transmitter sent before the command arrived.
   PushDueStream(record);
+  record.transmitter.Accept(report, length);
   TransmitterModel::Reply replies[kMaxReplies];
   int count = record.model.Accept(report, length, replies);
   for (int k = 0; k < count; ++k) PushInput(record, replies[k]);

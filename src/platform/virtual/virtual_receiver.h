@@ -71,6 +71,17 @@ class VirtualReceiver final : public HidPort {
   std::int32_t TakeOutput(std::int32_t id, std::uint8_t* buffer, std::int32_t capacity);
   // The state of the transmitter behind a data interface of PlugReceiver; false for other ids.
   bool TransmitterState(std::int32_t id, ZAVNVirtualTransmitterState& out);
+  // Changes the transmitter behind a data interface of PlugReceiver from its next record on (the
+  // records due before go out as they were): `change` takes it under the lock and says whether
+  // it took the change. False for other ids.
+  template <typename Change>
+  bool ChangeTransmitter(std::int32_t id, Change&& change) {
+    LockGuard guard(lock_);
+    Interface* record = Find(id);
+    if (record == nullptr || !record->hasTransmitter) return false;
+    if (record->plugged && record->transmitter.ClockStarted()) PushDueStream(*record);
+    return change(record->transmitter);
+  }
   bool SetProduct(std::int32_t id, const char* product);
   bool SetFaults(std::int32_t id, std::int32_t faults);
   // Handles the library holds open to the interface; -1 for an unknown id.

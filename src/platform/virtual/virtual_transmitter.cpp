@@ -7,16 +7,23 @@
 namespace zavn::platform::virt {
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr int kCentre = 32768;
-constexpr int kChannels = 6;
 // Where the six values stand in the report: channel order 0, 1, 2, 5, 4, 3 from byte 4.
-constexpr int kValueChannel[kChannels] = {0, 1, 2, 5, 4, 3};
+constexpr int kValueChannel[kMotionChannels] = {0, 1, 2, 5, 4, 3};
 constexpr int kFirstValueByte = 4;
 // Button bits 0..7, 8..15 and 16..22 are in these report bytes.
 constexpr int kButtonByte[3] = {25, 24, 23};
 constexpr int kButtons = 23;
 constexpr std::uint64_t kPressPeriodSeconds = 2;
+// The G-sensitivity switch: output report 06 and its value.
+constexpr std::uint8_t kGSensitivitySwitch = 0x06;
+constexpr std::uint32_t kSwitchLength = 2;
+// Each transmitter's noise is its own, and the same in every run.
+constexpr std::uint64_t kNoiseSeed = 0x5A56'0000;
+
+bool Finite(const float* values, int count) {
+  return values == nullptr ||
+         std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
+}
 
 }  // namespace
 
@@ -25,6 +32,32 @@ void VirtualTransmitter::Start(int player, int rateHz) {
   rateHz_ = rateHz;
   clockStarted_ = false;
   produced_ = 0;
+  motion_.Start(player);
+  sensor_.Start(kNoiseSeed + static_cast<std::uint64_t>(player));
+}
+
+bool VirtualTransmitter::HoldMotion(const float* accelG, const float* gyroDps) {
+  if (!Finite(accelG, 3) || !Finite(gyroDps, 3)) return false;
+  motion_.Hold(accelG, gyroDps);
+  return true;
+}
+
+bool VirtualTransmitter::SetGyroBias(const float* biasDps) {
+  if (!Finite(biasDps, 3)) return false;
+  sensor_.SetGyroBias(biasDps);
+  return true;
+}
+
+bool VirtualTransmitter::SetSensorErrors(const float* scale, const std::int32_t* zeroCounts) {
+  if (!Finite(scale, kMotionChannels)) return false;
+  sensor_.SetErrors(scale, zeroCounts);
+  return true;
+}
+
+void VirtualTransmitter::Accept(const std::uint8_t* report, std::uint32_t length) {
+  if (length == kSwitchLength && report[0] == kGSensitivitySwitch) {
+    sensor_.SetGSensitivity(report[1]);
+  }
 }
 
 std::uint64_t VirtualTransmitter::DueBy(std::uint32_t now) {
@@ -42,7 +75,7 @@ int VirtualTransmitter::ProduceDue(std::uint32_t now, Report* reports, int capac
   if (due - produced_ > static_cast<std::uint64_t>(keep)) produced_ = due - keep;
   int count = 0;
   while (produced_ < due && count < capacity) {
-    BuildMotionReport(player_, produced_++, rateHz_, reports[count++]);
+    BuildMotionReport(produced_++, reports[count++]);
   }
   return count;
 }
@@ -60,27 +93,23 @@ void VirtualTransmitter::SkipDue(std::uint32_t now) {
   if (Streaming()) produced_ = std::max(produced_, DueBy(now));
 }
 
-void VirtualTransmitter::BuildMotionReport(int player, std::uint64_t sample, int rateHz,
-                                           Report& report) {
+void VirtualTransmitter::BuildMotionReport(std::uint64_t sample, Report& report) const {
   std::memset(report, 0, sizeof report);
   report[0] = 0x02;
   report[3] = 'A';
   for (int k = 0; k < 4; ++k) {
     report[kSampleNumberByte + k] = static_cast<std::uint8_t>(sample >> (8 * (3 - k)));
   }
-  const double seconds = static_cast<double>(sample) / rateHz;
-  for (int k = 0; k < kChannels; ++k) {
-    const int channel = kValueChannel[k];
-    const double hertz = 0.4 + 0.13 * channel + 0.07 * player;
-    const double amplitude = 8000.0 + 1500.0 * player;
-    const auto value = static_cast<std::uint16_t>(
-        kCentre + std::lround(amplitude * std::sin(kTwoPi * hertz * seconds + player * 1.3)));
+  std::uint16_t counts[kMotionChannels];
+  sensor_.Counts(motion_.At(static_cast<double>(sample) / rateHz_), sample, counts);
+  for (int k = 0; k < kMotionChannels; ++k) {
+    const std::uint16_t value = counts[kValueChannel[k]];
     report[kFirstValueByte + 2 * k] = static_cast<std::uint8_t>(value >> 8);
     report[kFirstValueByte + 2 * k + 1] = static_cast<std::uint8_t>(value & 0xFF);
   }
-  const std::uint64_t period = kPressPeriodSeconds * rateHz;
+  const std::uint64_t period = kPressPeriodSeconds * rateHz_;
   if (sample % period < period * 3 / 10) {
-    const int button = static_cast<int>((player * 5 + sample / period) % kButtons);
+    const int button = static_cast<int>((player_ * 5 + sample / period) % kButtons);
     report[kButtonByte[button / 8]] |= static_cast<std::uint8_t>(1u << (button % 8));
   }
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "platform/virtual/motion_model.h"
+#include "platform/virtual/sensor_model.h"
+
 namespace zavn::platform::virt {
 
 inline constexpr int kStreamReportLength = 32;
@@ -18,9 +21,20 @@ class VirtualTransmitter {
  public:
   using Report = std::uint8_t[kStreamReportLength];
 
-  // Starts streaming as the given player (0..3) at rateHz (1..kMaxStreamRateHz); 0 stops.
+  // Starts streaming as the given player (0..3) at rateHz (1..kMaxStreamRateHz); 0 stops. Its
+  // motion follows the player's path, its sensors exact but for their noise.
   void Start(int player, int rateHz);
   bool Streaming() const { return rateHz_ > 0; }
+  // Whether a read has started the clock: before, no record is due.
+  bool ClockStarted() const { return clockStarted_; }
+
+  // Changes that apply to the records built from now on; false, changing nothing, for a value
+  // that is not finite (null pointers: see MotionModel::Hold and SensorModel).
+  bool HoldMotion(const float* accelG, const float* gyroDps);
+  bool SetGyroBias(const float* biasDps);
+  bool SetSensorErrors(const float* scale, const std::int32_t* zeroCounts);
+  // A host output report: the G-sensitivity switch sets the accelerometer's range.
+  void Accept(const std::uint8_t* report, std::uint32_t length);
 
   // Writes the reports due by `now` into `reports`, the oldest first, at most `capacity` of them,
   // and returns their number; call again while it returns `capacity`. Of more than `keep` due
@@ -32,9 +46,9 @@ class VirtualTransmitter {
   // Milliseconds from `now` until the next report is due; 0 when one is due already.
   std::uint32_t MsUntilNext(std::uint32_t now);
 
-  // The motion report of one sample: smooth motion distinct per player, with a button held
-  // for 0.6 s every two seconds.
-  static void BuildMotionReport(int player, std::uint64_t sample, int rateHz, Report& report);
+  // The motion report of one sample: what the sensors read of the motion at the sample's time,
+  // with a button held for 0.6 s every two seconds.
+  void BuildMotionReport(std::uint64_t sample, Report& report) const;
 
  private:
   std::uint64_t DueBy(std::uint32_t now);
@@ -44,6 +58,8 @@ class VirtualTransmitter {
   bool clockStarted_ = false;
   std::uint32_t startTick_ = 0;
   std::uint64_t produced_ = 0;
+  MotionModel motion_;
+  SensorModel sensor_;
 };
 
 }  // namespace zavn::platform::virt
