@@ -171,10 +171,11 @@ TEST_F(VirtualMotionControlTest, ControlsAndTheGSensitivityApplyFromTheNextRecor
   sensitivity(3, 2048);
   sensitivity(9, 2048);  // no such range: it stays
   ExpectNear(mean(20), withErrors, 0.02, 0.2);
-  const float far[3] = {-20, 0, 20};  // beyond +-16 g: clamped
-  ASSERT_EQ(ZAVNVirtualSetMotion(id, far, turn), 1);
-  ASSERT_EQ(ZAVNVirtualSetGyroBias(id, nullptr) + ZAVNVirtualSetSensorErrors(id, nullptr, nullptr),
-            2);
+  const float far[3] = {-20, 0, 20};  // beyond +-16 g, as are the farthest zeros: clamped
+  const std::int32_t farZero[6] = {INT32_MIN, 0, INT32_MAX, 0, 0, 0};
+  ASSERT_EQ(ZAVNVirtualSetMotion(id, far, turn) + ZAVNVirtualSetGyroBias(id, nullptr) +
+                ZAVNVirtualSetSensorErrors(id, nullptr, farZero),
+            3);
   ExpectNear(mean(20), {-kMotionZero / 2048.0, 0, (65535 - kMotionZero) / 2048.0, 0, 0, 90}, 0.02,
              0.2);
   ASSERT_EQ(ZAVNVirtualSetMotion(id, nullptr, turn), 1);  // back to the path

@@ -59,7 +59,7 @@ void SensorModel::Counts(const MotionReading& reading, std::uint64_t sample,
     const double noise = Noise(seed_, sample * kMotionChannels + k);
     const double value = accel ? reading.accelG[k] + kAccelNoiseG * noise
                                : reading.gyroDps[k - 3] + biasDps_[k - 3] + kGyroNoiseDps * noise;
-    const double count = kMotionZero + zero_[k] +
+    const double count = kMotionZero + static_cast<double>(zero_[k]) +
                          std::round(value * scale_[k] * (accel ? countsPerG_ : kCountsPerDps));
     counts[k] = static_cast<std::uint16_t>(std::clamp(count, 0.0, double{kMotionMaxCount}));
   }
