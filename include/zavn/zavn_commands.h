@@ -20,6 +20,8 @@ ZAVN_API int32_t ZAVN_CALL ZAVNSwitchKeyboard(int32_t playerIndex, int32_t value
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchMotionKey(int32_t playerIndex, int32_t value);
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchRawdata(int32_t playerIndex, int32_t value);
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchGameMode(int32_t playerIndex, int32_t value);
+/* The G-sensitivity value also sets the acceleration scale of the player's motion samples, as the
+   motion profile gives it (zavn_motion.h). */
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchGSensitivity(int32_t playerIndex, int32_t value);
 
 /* Command 1: ZAVNSwitchBrowser with *value; command 2: ZAVNSwitchKeyboard with *value; any other

@@ -1,4 +1,5 @@
-// The six mode switches and ZAVNSendCMDToTx, their second entry for the first two.
+// Five of the six mode switches (the G-sensitivity switch is core/g_sensitivity.cpp, as the
+// motion samples follow it) and ZAVNSendCMDToTx, their second entry for the first two.
 #include "commands/senders.h"
 #include "zavn/zavn_commands.h"
 
@@ -34,9 +35,6 @@ ZAVN_API int32_t ZAVN_CALL ZAVNSwitchRawdata(int32_t playerIndex, int32_t value)
 }
 ZAVN_API int32_t ZAVN_CALL ZAVNSwitchGameMode(int32_t playerIndex, int32_t value) {
   return SendSwitch(playerIndex, id::kGameMode, value);
-}
-ZAVN_API int32_t ZAVN_CALL ZAVNSwitchGSensitivity(int32_t playerIndex, int32_t value) {
-  return SendSwitch(playerIndex, id::kSensitivity, value);
 }
 
 ZAVN_API int32_t ZAVN_CALL ZAVNSendCMDToTx(int32_t playerIndex, int32_t command,

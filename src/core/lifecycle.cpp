@@ -9,6 +9,7 @@
 #include "core/run_state.h"
 #include "core/status_reset.h"
 #include "games/game_dispatch.h"
+#include "input/motion.h"
 #include "input/slot_report_mode.h"
 #include "transport/capture.h"
 #include "transport/hid_device.h"
@@ -28,6 +29,7 @@ extern "C" {
 
 ZAVN_API void* ZAVN_CALL ZAVNInit(void) {
   zavn::transport::StartCaptureFromEnvironment();
+  zavn::input::LoadMotionProfileFromEnvironment();
   zavn::platform::NotifyHandle handle = zavn::platform::RegisterHidNotifications();
   // A second registration replaces the first rather than leaking it.
   if (zavn::platform::NotifyHandle previous = Run().deviceNotifyHandle.exchange(handle)) {

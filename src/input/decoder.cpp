@@ -8,6 +8,7 @@
 #include "input/input_report.h"
 #include "input/rate_meter.h"
 #include "input/slot_report_mode.h"
+#include "input/motion.h"
 #include "input/status_records.h"
 #include "platform/system.h"
 
@@ -120,7 +121,8 @@ class DecodeLock {
 
 // Returns false when the decode is to end after this record.
 bool DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus& status,
-                  std::uint32_t tick, DecodeLock& lock, MotionListener* listener) {
+                  std::uint32_t tick, const MotionRead& read, DecodeLock& lock,
+                  MotionListener* listener) {
   const std::int32_t position = RingPosition(status.MotionCount);
   status.MotionCount = position;
   g_state.lastMotionPosition = position;
@@ -136,6 +138,7 @@ bool DecodeMotion(const std::uint8_t* letter, std::int32_t player, PlayerStatus&
     status.ReservedB[k] = 0;
   }
   DecodeButtons(letter, status);
+  AddMotionRecord(player, status, read);
 
   // The rate meter and the callback see the count before its wrap, and the sample's position
   // as the count.
@@ -213,12 +216,13 @@ class Walk {
   // The clock is read once for the whole buffer: its records came in one read, and a reading
   // costs as much as decoding a record.
   Walk(const transport::InputBuffer& buffer, std::int32_t player, PlayerStatus& status, int stride,
-       DecodeLock& lock, MotionListener* listener)
+       int records, DecodeLock& lock, MotionListener* listener)
       : b_(buffer),
         player_(player),
         status_(status),
         stride_(stride),
         tick_(platform::ActiveSystem().TickMs()),
+        read_{static_cast<std::int64_t>(platform::ActiveSystem().TickUs()), 0, records},
         lock_(lock),
         listener_(listener) {}
 
@@ -284,7 +288,11 @@ class Walk {
         if (Fits(i, secondary ? r::kSecondaryExtent : r::kMotionExtent)) {
           synced_ = true;
           Advance();
-          if (!secondary) return DecodeMotion(at, player_, status_, tick_, lock_, listener_);
+          if (!secondary) {
+            const bool more = DecodeMotion(at, player_, status_, tick_, read_, lock_, listener_);
+            ++read_.index;
+            return more;
+          }
           DecodeSecondaryMotion(at, status_);
           return true;
         }
@@ -317,6 +325,7 @@ class Walk {
   PlayerStatus& status_;
   const int stride_;
   const std::uint32_t tick_;
+  MotionRead read_;  // the next motion record's place in the read
   DecodeLock& lock_;
   MotionListener* const listener_;
   int expected_ = r::kLetterPosition;
@@ -348,7 +357,7 @@ void Decode(transport::InputBuffer& buffer, std::int32_t player, MotionListener*
       SlotReportMode(player - 1) = kLongReportMode;
     }
     if (records >= 1 && records <= r::kMaxLetters) {
-      Walk(buffer, player, LibraryStatus(player), stride, lock, listener).Run();
+      Walk(buffer, player, LibraryStatus(player), stride, records, lock, listener).Run();
     }
     if (!lock.Intact()) return;
     buffer.fill(0);

@@ -11,8 +11,8 @@
 //  - the mean rotation rate's magnitude is at most kMaxBiasDps: a steadier rate than a hand's
 //    but a larger one is a turn (a turntable), not a bias.
 // A still window's mean rate moves the bias by the weight 1/n for the n-th still window (the
-// mean of them all: a fast start), never less than kBiasSteadyWeight (then the estimate follows
-// a slow drift and one odd window moves it little). A record after a gap longer than
+// mean of them all: a fast start), never less than kBiasSteadyWeight: a bias that changes (the
+// sensor warming up) is followed within a few windows, 3 % left after five. A record after a gap longer than
 // kMaxRecordGapSeconds starts the window anew; one with no time since the previous weighs
 // nothing.
 // What the rule cannot tell: a rotation slower than kMaxBiasDps about the vertical, smooth as no
@@ -26,7 +26,7 @@ inline constexpr float kStillGyroSpreadDps = 0.3f;
 inline constexpr float kStillAccelSpreadG = 0.03f;
 inline constexpr float kStillGravityToleranceG = 0.1f;
 inline constexpr float kMaxBiasDps = 5.0f;
-inline constexpr float kBiasSteadyWeight = 0.1f;
+inline constexpr float kBiasSteadyWeight = 0.5f;
 inline constexpr float kMaxRecordGapSeconds = 0.1f;
 
 class GyroBias {

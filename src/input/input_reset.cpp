@@ -2,6 +2,7 @@
 
 #include "input/acknowledgements.h"
 #include "input/decoder.h"
+#include "input/motion.h"
 #include "input/rate_meter.h"
 #include "input/slot_report_mode.h"
 #include "input/status_records.h"
@@ -13,6 +14,7 @@ void ResetInputState() {
   ResetDecoderState();
   ResetSlotReportModes();
   ResetAcknowledgements();
+  ResetMotion();
   // Last: the window starts at the end of the reset.
   ResetRateMeter();
 }

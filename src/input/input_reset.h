@@ -3,7 +3,8 @@
 
 namespace zavn::input {
 
-// Records, decoder state, rate meter and report modes to their defaults. Callbacks stay.
+// Records, decoder state, motion samples, rate meter and report modes to their defaults.
+// Callbacks and the motion profile stay.
 void ResetInputState();
 
 }  // namespace zavn::input

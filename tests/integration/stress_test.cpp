@@ -31,6 +31,7 @@
 #include "support/process_threads.h"
 #include "zavn/zavn_commands.h"
 #include "zavn/zavn_firmware.h"
+#include "zavn/zavn_motion.h"
 #include "zavn/zavn_virtual.h"
 
 namespace zavn::testing {
@@ -66,6 +67,8 @@ struct Chaos {
   static inline thread_local std::int32_t values[15] = {1, 0, 2, 0, 3, 0, 4, 0,
                                                         5, 0, 6, 0, 7, 0, 8};
   static inline thread_local char text[ZAVN_IMAGE_LINE_BYTES];
+  static inline thread_local ZAVNMotionSample samples[ZAVN_MOTION_RING];
+  static inline thread_local float bias[3];
   static inline thread_local std::uint32_t rates[4][4];
   static inline thread_local char line[ZAVN_IMAGE_LINE_BYTES];
   static inline thread_local ZAVNVirtualTransmitterState transmitter;
@@ -116,6 +119,12 @@ struct Chaos {
         STRESS_CALL(ZAVNGetTxStatus, Player()),
         STRESS_CALL(ZAVNGetProductString, Player(), Maybe(bytes)),
         STRESS_CALL(ZAVNGetRawdataFPS, Draw(-1, 1), Maybe(Rows())),
+        STRESS_CALL(ZAVNReadMotion, Player(), Maybe(samples), Draw(-1, ZAVN_MOTION_RING)),
+        STRESS_CALL(ZAVNTimeUs),
+        STRESS_CALL(ZAVNLoadMotionProfile, Chance(50) ? nullptr : "/nonexistent.ini", Maybe(text),
+                    Draw(-1, ZAVN_IMAGE_LINE_BYTES)),
+        STRESS_CALL(ZAVNSetMotionCalibration, Player(), Draw(-1, 3)),
+        STRESS_CALL(ZAVNGetGyroBias, Player(), Maybe(bias)),
         STRESS_CALL(ZAVNTurnONJoystickAPILoop, static_cast<std::uint32_t>(Draw(0, 2))),
         STRESS_CALL(ZAVNInitGetRawDataCallBack, Chance(70) ? RawDataCallback : nullptr),
         STRESS_CALL(ZAVNInitGetFingerCallBack, Chance(50) ? NoCallback : nullptr),

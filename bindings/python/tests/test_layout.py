@@ -41,11 +41,11 @@ def _ctype_kind(c_type):
         return None
     if "*" in c_type or c_type.startswith("ZAVN") and "Callback" in c_type:
         return "pointer"
-    return {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32}[c_type]
+    return {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32, "int64_t": ctypes.c_int64}[c_type]
 
 
 def _python_kind(t):
-    if t is None or t in (ctypes.c_int32, ctypes.c_uint32):
+    if t is None or t in (ctypes.c_int32, ctypes.c_uint32, ctypes.c_int64):
         return t
     assert issubclass(t, (ctypes._Pointer, ctypes.c_void_p, ctypes.c_char_p, ctypes._CFuncPtr)), t
     return "pointer"

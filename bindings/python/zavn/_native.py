@@ -6,7 +6,8 @@ import os
 import sys
 import threading
 
-from ctypes import POINTER, c_char_p, c_float, c_int32, c_uint8, c_uint16, c_uint32, c_void_p
+from ctypes import (POINTER, c_char_p, c_float, c_int32, c_int64, c_uint8, c_uint16, c_uint32,
+                    c_void_p)
 
 LIBRARY_VARIABLE = "ZAVN_LIBRARY"
 # Where a wheel puts the library; a source install has no such folder.
@@ -85,6 +86,19 @@ class TransmitterState(ctypes.Structure):
     ]
 
 
+class MotionSample(ctypes.Structure):
+    """One motion record in physical units (include/zavn/zavn_motion.h)."""
+
+    _fields_ = [
+        ("timeUs", c_int64),
+        ("sample", c_uint32),
+        ("buttons", c_uint32),
+        ("accelG", c_float * 3),
+        ("gyroDps", c_float * 3),
+        ("orientation", c_float * 4),
+    ]
+
+
 # Every function uses cdecl (ZAVN_CALL), which CDLL calls on every platform.
 RawDataCallback = ctypes.CFUNCTYPE(None, c_int32, POINTER(PlayerStatus))
 FingerCallback = ctypes.CFUNCTYPE(None)
@@ -155,6 +169,14 @@ PROTOTYPES = {
     "ZAVNVirtualSetFaults": (c_int32, [c_int32, c_int32]),
     "ZAVNVirtualGetTransmitter": (c_int32, [c_int32, POINTER(TransmitterState)]),
     "ZAVNVirtualOpenHandles": (c_int32, []),
+    "ZAVNVirtualSetMotion": (c_int32, [c_int32, POINTER(c_float), POINTER(c_float)]),
+    "ZAVNVirtualSetGyroBias": (c_int32, [c_int32, POINTER(c_float)]),
+    "ZAVNVirtualSetSensorErrors": (c_int32, [c_int32, POINTER(c_float), _i32p]),
+    "ZAVNReadMotion": (c_int32, [c_int32, POINTER(MotionSample), c_int32]),
+    "ZAVNTimeUs": (c_int64, []),
+    "ZAVNLoadMotionProfile": (c_int32, [c_char_p, c_char_p, c_int32]),
+    "ZAVNSetMotionCalibration": (c_int32, [c_int32, c_int32]),
+    "ZAVNGetGyroBias": (c_int32, [c_int32, POINTER(c_float)]),
 }
 
 _lock = threading.Lock()
