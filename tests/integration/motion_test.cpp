@@ -1,6 +1,9 @@
 // Motion in physical units, end to end: four virtual transmitters, physical controllers with the
 // default profile, read through ZAVNReadMotion on the stepped clock, at 100 and 1000 records/s.
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "support/library_fixture.h"
@@ -104,6 +107,32 @@ TEST_P(MotionTest, StillThenABiasThenASteadyTurn) {
   }
   const double turned = std::remainder(YawDeg(samples[0].back().orientation) - before, 360.0);
   EXPECT_NEAR(std::abs(turned), 180, 3);
+}
+
+// The G-sensitivity switch changes the transmitter's range and the library's scale with it; a
+// profile file replaces the defaults for the player it names; a bad one changes nothing.
+TEST_P(MotionTest, TheSwitchAndAProfileSetTheScale) {
+  const std::string file = ::testing::TempDir() + "zavn-motion-profile.ini";
+  std::ofstream(file) << "[player 2]\nMotion2 = -AccelZ 32768 8192\n";
+  char error[256] = {};
+  ASSERT_EQ(ZAVNLoadMotionProfile(file.c_str(), error, sizeof error), 1) << error;
+  ASSERT_EQ(ZAVNSwitchGSensitivity(1, 3), 1);
+  std::vector<ZAVNMotionSample> samples[4];
+  Run(0.5, samples);
+  EXPECT_NEAR(samples[0].back().accelG[2], 1, 0.05);  // +-16 g now
+  EXPECT_NEAR(samples[1].back().accelG[2], -1, 0.05);
+
+  std::ofstream(file) << "[player 2]\nMotion2 = -AccelZ 32768 8192 x\n";
+  EXPECT_EQ(ZAVNLoadMotionProfile(file.c_str(), error, sizeof error), 0);
+  EXPECT_EQ(std::string(error), file +
+                                    ":2: Motion2: wants a signed quantity (AccelX..GyroZ), a "
+                                    "zero and counts per unit above 0, e.g. +AccelX 32768 8192");
+  Run(0.1, samples);
+  EXPECT_NEAR(samples[1].back().accelG[2], -1, 0.05);
+  ASSERT_EQ(ZAVNLoadMotionProfile(nullptr, nullptr, 0), 1);
+  Run(0.1, samples);
+  EXPECT_NEAR(samples[1].back().accelG[2], 1, 0.05);
+  std::remove(file.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, MotionTest, ::testing::Values(100, 1000));
