@@ -89,7 +89,7 @@ inline constexpr const char* kConnect = "connect/3_players_1000_per_s";
 inline constexpr const char* kCaptureOn = "capture/report_while_capturing";
 inline constexpr const char* kCaptureOff = "capture/report_not_capturing";
 inline constexpr const char* kReplay = "replay/4_players_1000_per_s_captured_timing";
-inline constexpr const char* kMotionRecord = "motion/gyro_bias_and_attitude_per_record";
+inline constexpr const char* kMotionRecord = "motion/per_record";
 }  // namespace name
 
 // Registration of each benchmark file's benchmarks, after the options are known.

@@ -367,11 +367,11 @@ void ReplayRows(Table& table) {
 }
 
 // The poll thread's whole motion work of a record has this goal (4 players x 1000 records/s are
-// 4000 a second); the figure is its gyro bias window and attitude filter.
+// 4000 a second): counts to units, the time, the bias window, the attitude filter and the ring.
 constexpr double kMotionLimitNs = 500;
 
 void MotionRows(Table& table) {
-  const std::string label = "gyro bias + attitude, one motion record";
+  const std::string label = "motion work of one record (units, bias, attitude, ring)";
   if (const Figure* motion = table.Find(name::kMotionRecord)) {
     table.Goal(label, motion->ns, kMotionLimitNs, Time(motion->ns), Time(kMotionLimitNs));
   } else {
