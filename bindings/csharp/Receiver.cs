@@ -89,6 +89,14 @@ namespace Zavn
         }
     }
 
+    /// <summary>The automatic gyro calibration (ZAVNSetMotionCalibration).</summary>
+    public enum MotionCalibration
+    {
+        Off = ZavnNative.CalibrationOff,         // no correction; the bias measured is forgotten
+        Auto = ZavnNative.CalibrationAuto,       // measure while still and correct (the default)
+        Restart = ZavnNative.CalibrationRestart, // measure anew, then as Auto
+    }
+
     /// <summary>Called on the library's poll thread for every motion record.</summary>
     public delegate void MotionRecordHandler(Receiver receiver, MotionRecord record);
 
@@ -541,6 +549,53 @@ namespace Zavn
             Append(carry, spare, secondary);
             carried[player - 1] = spare;
             spare = carry;
+        }
+
+        // Motion in physical units (zavn_motion.h).
+
+        /// <summary>The player's motion samples since the previous call, oldest first. The
+        /// library keeps the newest 1024 per player: a gap in Sample says how many were lost.</summary>
+        public MotionSample[] Motion(int player)
+        {
+            Checked(player);
+            var samples = new MotionSample[ZavnNative.MotionRing];
+            int count = 0;
+            while (true)
+            {
+                int room = samples.Length - count, taken;
+                fixed (MotionSample* into = samples) taken = ZavnNative.ZAVNReadMotion(player, into + count, room);
+                count += taken;
+                if (taken < room) break;
+                Array.Resize(ref samples, samples.Length * 2); // more arrived while reading
+            }
+            Array.Resize(ref samples, count);
+            return samples;
+        }
+
+        /// <summary>Loads a sensor profile file for the players and transmitters it names (null:
+        /// the defaults). False when refused, with the file, line and key in error; the profile in
+        /// use then stays.</summary>
+        public bool LoadMotionProfile(string file, out string error)
+        {
+            var message = new System.Text.StringBuilder(512);
+            bool loaded = ZavnNative.ZAVNLoadMotionProfile(file, message, message.Capacity) != 0;
+            error = loaded ? null : message.ToString();
+            return loaded;
+        }
+
+        public void SetMotionCalibration(int player, MotionCalibration mode)
+        {
+            if (ZavnNative.ZAVNSetMotionCalibration(Checked(player), (int)mode) == 0)
+                throw new ArgumentOutOfRangeException("mode");
+        }
+
+        /// <summary>The bias taken out of the player's rotation rate (x, y, z in deg/s), or null
+        /// before it has been measured.</summary>
+        public float[] GyroBias(int player)
+        {
+            var bias = new float[3];
+            fixed (float* into = bias)
+                return ZavnNative.ZAVNGetGyroBias(Checked(player), into) != 0 ? bias : null;
         }
 
         // Commands. Each writes one output report to the player's receiver and waits for

@@ -89,6 +89,34 @@ namespace Zavn.Native
         public uint ReportsReceived;
     }
 
+    /// <summary>
+    /// One motion record in physical units (zavn_motion.h), 56 bytes: when the library read it
+    /// (ZAVNTimeUs's clock), its number (+1 per record), Buttons[0..22] as bits, acceleration in
+    /// g and rotation rate in deg/s along x, y, z, and the attitude quaternion w, x, y, z.
+    /// </summary>
+    [StructLayout(LayoutKind.Sequential)]
+    public unsafe struct MotionSample
+    {
+        public long TimeUs;
+        public uint Sample;
+        public uint Buttons;
+        public fixed float AccelG[3];
+        public fixed float GyroDps[3];
+        public fixed float Orientation[4];
+
+        /// <summary>Acceleration along axis 0..2 (x, y, z) in g.</summary>
+        public float Accel(int axis) { Check(axis, 3); fixed (float* v = AccelG) return v[axis]; }
+        /// <summary>Rotation rate about axis 0..2 (x, y, z) in degrees per second.</summary>
+        public float Gyro(int axis) { Check(axis, 3); fixed (float* v = GyroDps) return v[axis]; }
+        /// <summary>Component 0..3 (w, x, y, z) of the attitude: controller frame to world frame.</summary>
+        public float Quaternion(int k) { Check(k, 4); fixed (float* v = Orientation) return v[k]; }
+
+        static void Check(int index, int count)
+        {
+            if (index < 0 || index >= count) throw new ArgumentOutOfRangeException("index");
+        }
+    }
+
     /// <summary>Called on the library's poll thread after every motion record.</summary>
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public unsafe delegate void RawDataCallback(int kind, PlayerStatus* status);
@@ -124,6 +152,8 @@ namespace Zavn.Native
             VirtualFaultCapabilities = 4, VirtualFaultRead = 8, VirtualFaultWrite = 16,
             VirtualFaultProduct = 32;
         public const int VirtualMaxReportLength = 1024;
+        public const int MotionRing = 1024;
+        public const int CalibrationOff = 0, CalibrationAuto = 1, CalibrationRestart = 2;
         public const int ReplayAsRead = 0, ReplayCapturedTiming = 100, ReplayMaxSpeed = 100000;
 
         // zavn.h
@@ -174,6 +204,15 @@ namespace Zavn.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern void ZAVNSelectGameChannel(int game, int* modes, int parameter);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern void ZAVNClearGameChannel();
 
+        // zavn_motion.h
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNReadMotion(int playerIndex, MotionSample* samples, int capacity);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern long ZAVNTimeUs();
+        /// <summary>Loads a sensor profile file (null: the defaults); 0 with the file, line and
+        /// key in error (a StringBuilder of errorCapacity) when it is refused.</summary>
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNLoadMotionProfile(string file, StringBuilder error, int errorCapacity);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNSetMotionCalibration(int playerIndex, int mode);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNGetGyroBias(int playerIndex, float* biasDps);
+
         // zavn_firmware.h
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNBootLoaderFSM(int slot, int mode);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNGetBootloaderStatus(int slot);
@@ -200,6 +239,11 @@ namespace Zavn.Native
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualSetFaults(int id, int faults);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualGetTransmitter(int id, VirtualTransmitterState* output);
         [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualOpenHandles();
+        /// <summary>The transmitter reads accelG and gyroDps (x, y, z) from its next record on;
+        /// null: its own path again.</summary>
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualSetMotion(int id, float* accelG, float* gyroDps);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualSetGyroBias(int id, float* biasDps);
+        [DllImport(Library, CallingConvention = Cdecl)] public static extern int ZAVNVirtualSetSensorErrors(int id, float* scale, int* zeroCounts);
 
         // The library keeps only the function pointer: the delegate behind it must stay reachable,
         // or the collector frees its thunk and the poll thread calls into freed memory. A

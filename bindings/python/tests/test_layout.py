@@ -28,7 +28,7 @@ def test_player_status_has_the_headers_size_and_offsets():
 def test_constants_match_the_headers():
     defines = dict(re.findall(r"^#define ZAVN_(\w+) (\d+)", HEADERS, re.M))
     ours = {n: v for n, v in vars(_native).items() if n.isupper() and type(v) is int}
-    ours.update({n: getattr(zavn, n) for n in dir(zavn) if n.startswith("UPDATE_")})
+    ours.update({n: getattr(zavn, n) for n in dir(zavn) if n.startswith(("UPDATE_", "CALIB"))})
     ours.update({"VIRTUAL_" + n: v for n, v in vars(zavn.virtual).items() if n[:6] == "FAULT_"})
     assert {n: int(defines[n]) for n in ours} == ours
     links = dict(re.findall(r"LINK_(\w+) = (\d+)", HEADERS))

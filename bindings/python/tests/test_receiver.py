@@ -195,3 +195,30 @@ def test_update_runs_to_done_with_its_progress():
     assert seen[-1][0] == 100  # the steps between: tests/integration/update_machine_test.cpp
     phases = {phase for _, phase in seen}
     assert {"reading the serial number", "sending the HEX image", "done"} <= phases
+
+
+@pytest.mark.skipif(numpy is None, reason="no NumPy")
+def test_motion_of_a_still_then_a_turning_transmitter_in_physical_units(receiver, tmp_path):
+    rx, first = receiver, receiver.first_virtual_id
+
+    def hold(accel, gyro):  # the samples read from then on are the held motion's
+        assert virtual.set_motion(first, accel, gyro)
+        time.sleep(0.2)
+        rx.motion(1, numpy=False)
+        time.sleep(0.4)
+        return rx.motion(1)
+
+    start = zavn.time_us()
+    still = hold((0, 0, 1), (0, 0, 0))
+    assert still.dtype == zavn.MOTION_DTYPE and len(still) > 20
+    assert (numpy.diff(still["sample"]) == 1).all() and (numpy.diff(still["time_us"]) > 0).all()
+    assert start < still["time_us"][0] and still["time_us"][-1] <= zavn.time_us()
+    assert numpy.allclose(still["accel_g"].mean(0), (0, 0, 1), atol=0.01)
+    assert numpy.allclose(still["orientation"][-1], (1, 0, 0, 0), atol=0.05)
+    assert abs(hold((0, 0, 1), (0, 0, 90))["gyro_dps"][:, 2].mean() - 90) < 1
+    bad = tmp_path / "bad.ini"
+    bad.write_text("[default]\nMotion9 = +GyroZ 0 1\n")
+    with pytest.raises(ValueError, match="bad.ini"):
+        rx.load_motion_profile(bad)
+    with pytest.raises(ValueError):
+        rx.set_motion_calibration(1, 3)

@@ -7,8 +7,12 @@ from the package's _lib folder (where a wheel carries it), else by the system's 
 import importlib.metadata
 
 from . import virtual
-from ._native import LIBRARY_VARIABLE, PlayerStatus, TransmitterState, load
+from ._native import LIBRARY_VARIABLE, MotionSample, PlayerStatus, TransmitterState, load
 from .receiver import (
+    CALIBRATION_AUTO,
+    CALIBRATION_OFF,
+    CALIBRATION_RESTART,
+    MOTION_DTYPE,
     PLAYERS,
     UPDATE_DONE,
     UPDATE_RESET,
@@ -19,6 +23,7 @@ from .receiver import (
     Snapshot,
     firmware_images_are_placeholders,
     itoa,
+    time_us,
     update_phase,
 )
 
@@ -27,7 +32,8 @@ try:
 except importlib.metadata.PackageNotFoundError:  # imported from the source tree, not installed
     __version__ = "0+unknown"
 __all__ = [
-    "LIBRARY_VARIABLE", "PLAYERS", "UPDATE_DONE", "UPDATE_RESET", "UPDATE_RUN", "UPDATE_STOP",
+    "CALIBRATION_AUTO", "CALIBRATION_OFF", "CALIBRATION_RESTART", "LIBRARY_VARIABLE",
+    "MOTION_DTYPE", "MotionSample", "PLAYERS", "UPDATE_DONE", "UPDATE_RESET", "UPDATE_RUN", "UPDATE_STOP",
     "LinkState", "PlayerStatus", "Receiver", "Snapshot", "TransmitterState",
-    "firmware_images_are_placeholders", "itoa", "load", "update_phase", "virtual",
+    "firmware_images_are_placeholders", "itoa", "load", "time_us", "update_phase", "virtual",
 ]

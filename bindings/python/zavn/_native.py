@@ -23,6 +23,7 @@ RAW_RECORD_BYTES = 64
 PRODUCT_STRING_BYTES = 255
 IMAGE_LINE_BYTES = 64
 VIRTUAL_MAX_REPORT_LENGTH = 1024
+MOTION_RING = 1024  # samples the library keeps per player
 
 
 class PlayerStatus(ctypes.Structure):

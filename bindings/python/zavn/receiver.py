@@ -10,7 +10,7 @@ import time
 from ctypes import POINTER, c_int32, c_uint8, c_uint32
 
 from . import _native, virtual
-from ._native import HISTORY_LENGTH, PlayerStatus
+from ._native import HISTORY_LENGTH, MOTION_RING, MotionSample, PlayerStatus
 
 try:
     import numpy as np
@@ -36,6 +36,8 @@ _PHASES = (  # the first whose start the progress has reached
     (14, "reading the serial number"),
     (7, "identifying the receiver"),
 )
+# ZAVNSetMotionCalibration modes (zavn_motion.h).
+CALIBRATION_OFF, CALIBRATION_AUTO, CALIBRATION_RESTART = 0, 1, 2
 _RECONNECT_EVERY = 0.5  # keep()'s timer, where the system cannot report arrivals
 
 
@@ -66,6 +68,23 @@ def itoa(value, radix):
     buffer = ctypes.create_string_buffer(33)
     _native.load().ZAVNITOA(value, buffer, radix)
     return buffer.value.decode("ascii")
+
+
+def time_us():
+    """ZAVNTimeUs: the library's clock in microseconds, that of MotionSample.timeUs."""
+    return _native.load().ZAVNTimeUs()
+
+
+def _motion_dtype():
+    """The NumPy form of MotionSample, at the ctypes structure's offsets."""
+    names = ("time_us", "sample", "buttons", "accel_g", "gyro_dps", "orientation")
+    formats = ("i8", "u4", "u4", ("f4", 3), ("f4", 3), ("f4", 4))
+    offsets = [getattr(MotionSample, f).offset for f, _ in MotionSample._fields_]
+    return np.dtype({"names": names, "formats": formats, "offsets": offsets,
+                     "itemsize": ctypes.sizeof(MotionSample)})
+
+
+MOTION_DTYPE = None if np is None else _motion_dtype()
 
 
 def _player(player):
@@ -314,6 +333,44 @@ class Receiver:
         status = PlayerStatus()
         self._lib.ZAVNGetStatus(_player(player), ctypes.byref(status))
         return Snapshot(player, status, self._numpy if numpy is None else bool(numpy))
+
+    def motion(self, player, numpy=None):
+        """The player's motion samples (zavn_motion.h) since the previous call, oldest first: a
+        NumPy structured array of MOTION_DTYPE (time_us, sample, buttons, accel_g, gyro_dps,
+        orientation), or without NumPy a list of MotionSample."""
+        chunks = []
+        while True:  # more may arrive while one ring's worth is read
+            buffer = (MotionSample * MOTION_RING)()
+            count = self._lib.ZAVNReadMotion(_player(player), buffer, MOTION_RING)
+            chunks.append((buffer, count))
+            if count < MOTION_RING:
+                break
+        if not (self._numpy if numpy is None else numpy):
+            return [sample for buffer, count in chunks for sample in buffer[:count]]
+        if np is None:
+            raise ImportError("NumPy is not installed")
+        return np.concatenate([np.frombuffer(buffer, MOTION_DTYPE, count)
+                               for buffer, count in chunks])
+
+    def load_motion_profile(self, path):
+        """ZAVNLoadMotionProfile: a sensor profile file (INI) for the players and transmitters it
+        names; None goes back to the defaults. Raises ValueError with the library's message
+        (file, line and key) when it is refused; the profile in use then stays."""
+        error = ctypes.create_string_buffer(512)
+        if not self._lib.ZAVNLoadMotionProfile(None if path is None else os.fsencode(path),
+                                               error, len(error)):
+            raise ValueError(error.value.decode(errors="replace"))
+
+    def set_motion_calibration(self, player, mode):
+        """CALIBRATION_OFF, CALIBRATION_AUTO (the default) or CALIBRATION_RESTART."""
+        if not self._lib.ZAVNSetMotionCalibration(_player(player), mode):
+            raise ValueError(f"no calibration mode {mode!r}")
+
+    def gyro_bias(self, player):
+        """The bias taken out of the player's rotation rate (x, y, z in deg/s), or None before
+        it has been measured."""
+        bias = (ctypes.c_float * 3)()
+        return tuple(bias) if self._lib.ZAVNGetGyroBias(_player(player), bias) else None
 
     def rates(self):
         """Per player 1..4: (counted records per second, secondary motion records per second)."""

@@ -103,6 +103,36 @@ def set_faults(interface, faults):
     return _native.load().ZAVNVirtualSetFaults(interface, faults) != 0
 
 
+def _vector(values, length, kind=ctypes.c_float):
+    """None (the library's null: none), else exactly `length` numbers as a C array."""
+    if values is None:
+        return None
+    values = list(values)
+    if len(values) != length:
+        raise ValueError(f"takes {length} values, not {len(values)}")
+    return (kind * length)(*values)
+
+
+def set_motion(interface, accel=None, gyro=None):
+    """The transmitter reads accel (x, y, z in g) and gyro (x, y, z in deg/s) from its next
+    record on, a held rotation leaving the held gravity where it is; None for either goes back
+    to its own path. False for another id or a value that is not finite."""
+    return _native.load().ZAVNVirtualSetMotion(interface, _vector(accel, 3),
+                                               _vector(gyro, 3)) != 0
+
+
+def set_gyro_bias(interface, bias=None):
+    """Adds bias (x, y, z in deg/s) to the transmitter's rotation rate; None: none."""
+    return _native.load().ZAVNVirtualSetGyroBias(interface, _vector(bias, 3)) != 0
+
+
+def set_sensor_errors(interface, scale=None, zero_counts=None):
+    """Multiplies each Motion channel k (0..5) by scale[k] and adds zero_counts[k] to its zero;
+    None: none."""
+    return _native.load().ZAVNVirtualSetSensorErrors(
+        interface, _vector(scale, 6), _vector(zero_counts, 6, ctypes.c_int32)) != 0
+
+
 def transmitter(interface):
     """The TransmitterState of a data interface of plug_receiver, or None for another id."""
     state = TransmitterState()
