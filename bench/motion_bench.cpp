@@ -24,11 +24,12 @@ void BM_MotionRecord(benchmark::State& state) {
     const float accel[3] = {moving * 0.2f * std::sin(kTwoPi * t), 0.003f * tremor,
                             1 - moving * 0.05f};
     const float gyro[3] = {1.5f + moving * 20 * tremor, -1 + 0.01f * tremor, 0.8f + moving * 90};
+    const auto count = [](float value, double perUnit) {
+      return static_cast<std::int32_t>(ZAVN_MOTION_DEFAULT_ZERO + std::lround(value * perUnit));
+    };
     for (int k = 0; k < 3; ++k) {
-      counts[n][k] =
-          ZAVN_MOTION_DEFAULT_ZERO + std::lround(accel[k] * ZAVN_MOTION_DEFAULT_COUNTS_PER_G);
-      counts[n][3 + k] =
-          ZAVN_MOTION_DEFAULT_ZERO + std::lround(gyro[k] * ZAVN_MOTION_DEFAULT_COUNTS_PER_DPS);
+      counts[n][k] = count(accel[k], ZAVN_MOTION_DEFAULT_COUNTS_PER_G);
+      counts[n][3 + k] = count(gyro[k], ZAVN_MOTION_DEFAULT_COUNTS_PER_DPS);
     }
   }
   auto status = std::make_unique<PlayerStatus>();
