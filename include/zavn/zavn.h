@@ -24,6 +24,7 @@
 #include "zavn_commands.h"
 #include "zavn_defs.h"
 #include "zavn_firmware.h"
+#include "zavn_motion.h"
 #include "zavn_status.h"
 
 ZAVN_EXTERN_C_BEGIN
