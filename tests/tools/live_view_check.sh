@@ -2,7 +2,8 @@
 # The live view and the update's progress bar in a real terminal (tmux), as a user sees them:
 #   live_view_check.sh [--under LOADER] MONITOR WORK_DIR COLUMNSxROWS [START_SIZE]
 # With START_SIZE the terminal starts at that size and is resized during the run. The screen
-# shows the title and all four players with their six channels, no line wrapped and nothing the
+# shows the title and all four players with their roll, pitch and yaw (on the player's line from
+# 80 columns) and their six channels with values in g and deg/s, no line wrapped and nothing the
 # view does not draw; the cursor is hidden during the run, and the last frame stays on the main
 # screen after it; then an update leaves one progress line with its result. --under runs the
 # monitor under LOADER (wine64 for zavn-monitor.exe; skipped when not installed), whose console
@@ -46,22 +47,31 @@ problem() {
     cp "$screen" "$work/frame.txt"
   fi
   head -n 1 "$work/frame.txt" | grep -q '^zavn-monitor  ' || { echo "no title on top"; return; }
-  awk '
-    /^player [1-4]  Rx LINK_OK  Tx LINK_OK +[0-9]+ records\/s/ { p = $2; linked[p] = 1; next }
+  awk -v wide=$((columns >= 80)) '
+    function turned(line) { return line ~ /roll [-+][0-9]+ pitch [-+][0-9]+ yaw [-+][0-9]+( |$)/ }
+    /^player [1-4]  Rx LINK_OK  Tx LINK_OK +[0-9]+ records\/s/ {
+      p = $2; linked[p] = 1; attitude[p] = turned($0); next
+    }
     /^player / || /^exit status/ { p = 0; next }
-    /^  buttons/ { next }
+    /^  (roll .*)?buttons/ { if (p && !wide) attitude[p] += turned($0); next }
     p {
       line = $0
-      while (match(line, /[0-5] [ 0-9][ 0-9][ 0-9][ 0-9][0-9]/)) {
-        seen[p, substr(line, RSTART, 1)] = 1
+      while (match(line, /(accel +|a|gyro +|g)[xyz] +[-+][0-9]+\.[0-9]+ (g|deg\/s)( |$)/)) {
+        name = substr(line, RSTART, RLENGTH)
         line = substr(line, RSTART + RLENGTH)
+        kind = substr(name, 1, 1)
+        if ((kind == "g") != (name ~ /deg\/s/)) { print "a wrong unit: " name; bad = 1; exit }
+        sub(/ +[-+].*/, "", name)
+        seen[p, kind substr(name, length(name), 1)] = 1
       }
     }
     END {
-      for (p = 1; p <= 4; ++p) {
+      for (p = 1; p <= 4 && !bad; ++p) {
         if (!(p in linked)) { print "player " p " is not shown linked with its rate"; exit }
+        if (!attitude[p]) { print "player " p " has no roll, pitch and yaw"; exit }
         for (k = 0; k < 6; ++k) {
-          if (!((p, k) in seen)) { print "player " p " channel " k " is not shown"; exit }
+          c = substr("ag", int(k / 3) + 1, 1) substr("xyz", k % 3 + 1, 1)
+          if (!((p, c) in seen)) { print "player " p " channel " c " is not shown"; exit }
         }
       }
     }' "$work/frame.txt"

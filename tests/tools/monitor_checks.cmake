@@ -40,6 +40,17 @@ function(expect_count pattern test message)
   expect("count ${test}" "${message}: ${count}")
 endfunction()
 
+# Sets `var` to the JSON number `value` in thousandths, rounded towards zero.
+function(milli value var)
+  string(REGEX MATCH "^(-?)([0-9]+)[.]?([0-9]*)(e-)?" parts "${value}")
+  string(SUBSTRING "${CMAKE_MATCH_3}000" 0 3 fraction)
+  math(EXPR number "${CMAKE_MATCH_2} * 1000 + 1${fraction} - 1000")
+  if(CMAKE_MATCH_4)
+    set(number 0)
+  endif()
+  set(${var} ${CMAKE_MATCH_1}${number} PARENT_SCOPE)
+endfunction()
+
 # Renders `svg` (after check_svg) with headless Chromium at the SVG's size to a PNG that shows more
 # than a blank page (a few kilobytes). Without Chromium, a skip the test reports.
 function(render svg)
@@ -59,7 +70,7 @@ endfunction()
 
 if(CHECK STREQUAL "json")
   # Not on a terminal: one JSON object per line, every line parses. Two transmitters in the plot:
-  # a chart per player that sent data, the others named in one line.
+  # charts per player that sent data, the others named in one line.
   set(svg ${WORK_DIR}/motion.svg)
   expect_run(0 err "using the virtual receiver with 2 transmitters.*plot written to"
     ${MONITOR} --virtual 2 --seconds 1.5 --plot ${svg})
@@ -79,17 +90,43 @@ if(CHECK STREQUAL "json")
   expect("rx STREQUAL LINK_OK AND third STREQUAL LINK_NO_DEVICE" "player 1 linked, player 3 not")
   expect("rate GREATER 50" "player 1 streams at 100 records/s")
   expect("serial STREQUAL ZAVNTX0000000002" "player 2's serial number is asked and shown")
+  # Motion in units: the virtual transmitters tilt slowly about face up, so the accelerometer
+  # reads about 1 g, and the attitude agrees with the tilt it sees (pitch ~ asin(ay),
+  # roll ~ atan2(-ax, az), within 10 degrees).
+  foreach(p 0 1)
+    foreach(field accel_g.0 accel_g.1 accel_g.2 gyro_dps.0 attitude_deg.roll attitude_deg.pitch
+        attitude_deg.yaw)
+      string(REPLACE "." ";" field ${field})
+      string(JSON value GET "${last}" players ${p} ${field})
+      string(REPLACE ";" "_" field "${field}")
+      milli(${value} ${field})
+    endforeach()
+    math(EXPR g2 "(${accel_g_0} * (${accel_g_0}) + ${accel_g_1} * (${accel_g_1}) +
+      ${accel_g_2} * (${accel_g_2})) / 1000")
+    math(EXPR pitch_off "(${attitude_deg_pitch} - ${accel_g_1} * 57) / 1000")
+    math(EXPR roll_off "(${attitude_deg_roll} + ${accel_g_0} * 57) / 1000")
+    expect("g2 GREATER 250 AND g2 LESS 2250 AND accel_g_2 GREATER 500"
+      "|accel| within 0.5..1.5 g, face up: ${g2} thousandths of g squared in ${last}")
+    expect("gyro_dps_0 GREATER -2000000 AND gyro_dps_0 LESS 2000000 AND
+      attitude_deg_yaw GREATER_EQUAL -180000 AND attitude_deg_yaw LESS_EQUAL 180000"
+      "rotation and yaw in range in ${last}")
+    expect("pitch_off GREATER -10 AND pitch_off LESS 10 AND roll_off GREATER -10 AND
+      roll_off LESS 10" "pitch and roll off the tilt by ${pitch_off} and ${roll_off} deg")
+  endforeach()
   check_svg(${svg})
   expect("plot MATCHES \"id=.player1.*id=.player2.\" AND NOT plot MATCHES \"id=.player[34]\""
     "a chart for each player with data, none for the others")
   expect("plot MATCHES \"Data from players 1 and 2; none from players 3 and 4[.]<\""
     "the players without data named")
   expect("plot MATCHES \"over 1[.][5-9] s</title>\"" "the title gives the run's length")
-  expect_count("<path class=.line. fill=.none. stroke=.#[0-9a-f]+. [^>]*d=.M[0-9]" "EQUAL 12"
-    "six drawn channels per player")
-  expect_count(">motion [0-5]</text>" "EQUAL 12" "six named channels per player")
-  expect_count("<g class=.axis [xy]." "EQUAL 4" "each chart's two axes")
-  expect_count(">time [(]s[)]</text>|>raw value</text>" "EQUAL 4" "each axis named")
+  # Per player a chart of the raw channels, one of acceleration and one of rotation.
+  expect_count("<path class=.line. fill=.none. stroke=.#[0-9a-f]+. [^>]*d=.M[0-9]" "EQUAL 24"
+    "six raw and six unit channels drawn per player")
+  expect_count(">motion [0-5]</text>" "EQUAL 12" "six named raw channels per player")
+  expect_count(">(accel|gyro) [xyz]</text>" "EQUAL 12" "six named unit channels per player")
+  expect_count("<g class=.axis [xy]." "EQUAL 12" "each chart's two axes")
+  set(names "time [(]s[)]|raw value|acceleration [(]g[)]|rotation [(]deg/s[)]")
+  expect_count(">(${names})</text>" "EQUAL 12" "each axis named")
   expect_count("class=.tick.>[0-9]" "GREATER 20" "the axes ticked")
   expect_count("class=\"press\"" "GREATER_EQUAL 2" "the button presses marked")
   render(${svg})

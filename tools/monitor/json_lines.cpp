@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 
 #include "views.h"
@@ -24,6 +25,14 @@ std::string Array(const Values& values) {
     json += std::to_string(value);
   }
   json += ']';
+  return json;
+}
+
+// Three values in units with `decimals` places: finer than the sensors resolve.
+std::string Number3(const float* values, int decimals) {
+  char json[128];
+  std::snprintf(json, sizeof json, "[%.*f,%.*f,%.*f]", decimals, static_cast<double>(values[0]),
+                decimals, static_cast<double>(values[1]), decimals, static_cast<double>(values[2]));
   return json;
 }
 
@@ -54,6 +63,12 @@ void WriteJsonLine(std::FILE* out, const Players& players, const std::string& re
     Field(json, "rate", std::to_string(v.rate));
     Field(json, "samples", std::to_string(v.newSamples));
     Field(json, "motion", Array(v.motion));
+    Field(json, "accel_g", Number3(v.units, 4));
+    Field(json, "gyro_dps", Number3(v.units + 3, 2));
+    char attitude[96];
+    std::snprintf(attitude, sizeof attitude, "{\"roll\":%.1f,\"pitch\":%.1f,\"yaw\":%.1f}",
+                  v.attitude.roll, v.attitude.pitch, v.attitude.yaw);
+    Field(json, "attitude_deg", attitude);
     Field(json, "buttons", Array(v.buttons));
     Field(json, "extension", Array(v.extension));
     Field(json, "serial", Quoted(v.serial));

@@ -1,23 +1,31 @@
 #include "live_view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 namespace monitor {
 namespace {
 
-constexpr std::int32_t kFullScale = 65535;
-constexpr int kIndent = 2;           // channel lines and identity lines under the player's line
-constexpr int kValueWidth = 5;       // 0..65535
-constexpr int kLongLabelWidth = 9;   // "motion 0 "
-constexpr int kShortLabelWidth = 2;  // "0 "
-// A cell's label and value, with the space before the next cell.
-constexpr int kMinCellWidth = kShortLabelWidth + kValueWidth + 1;
+constexpr int kIndent = 2;  // channel lines and identity lines under the player's line
+// A channel's text: its label, its value and its unit, as "accel x   +0.12 g     " or, short,
+// "ax  +0.12 g     "; the gyro's have "deg/s" for "g    ".
+constexpr int kValueWidth = 7;       // -2000.0 deg/s, +16.00 g
+constexpr int kUnitWidth = 6;        // " deg/s"
+constexpr int kLongLabelWidth = 8;   // "accel x "
+constexpr int kShortLabelWidth = 2;  // "ax"
+// Where each channel's bar is full: the accelerometer's and gyro's usual ranges when held.
+constexpr double kBarScale[2] = {2, 250};  // +-g, +-deg/s
+// A cell's label, value and unit, with the space before the next cell.
+constexpr int kMinCellWidth = kShortLabelWidth + kValueWidth + kUnitWidth + 1;
 constexpr int kMinBarCells = 6;
 constexpr int kMaxBarCells = 24;
 constexpr int kMinTraceCells = 8;
 // Channels side by side on one line, from the richest layout to the most compact.
-constexpr int kChannelsPerLine[] = {1, 2, 3, kChannels};
+constexpr int kChannelsPerLine[] = {1, 2, 3, kUnitChannels};
+// The channels' order on the screen: two a line pair each axis's acceleration and rotation.
+constexpr int kInOrder[kUnitChannels] = {0, 1, 2, 3, 4, 5};
+constexpr int kPaired[kUnitChannels] = {0, 3, 1, 4, 2, 5};
 // Eighths of a cell, for the trace.
 const char* const kLevels[] = {"\u2581", "\u2582", "\u2583", "\u2584",
                                "\u2585", "\u2586", "\u2587", "\u2588"};
@@ -67,7 +75,8 @@ struct CellLayout {
 CellLayout LayoutCell(int columns, int perLine) {
   CellLayout cell;
   cell.width = std::max(0, columns - kIndent) / perLine;
-  int room = cell.width - kValueWidth - 2;  // a space after the value and between cells
+  // A space after the unit and between cells.
+  int room = cell.width - kValueWidth - kUnitWidth - 2;
   cell.longLabel = room - kLongLabelWidth >= kMinBarCells;
   room -= cell.longLabel ? kLongLabelWidth : kShortLabelWidth;
   if (room >= kMinBarCells + 1 + kMinTraceCells) {
@@ -79,55 +88,78 @@ CellLayout LayoutCell(int columns, int perLine) {
   return cell;
 }
 
-void AddBar(Line& line, std::int32_t value, int cells) {
-  const auto filled = static_cast<int>(static_cast<long long>(value) * cells / kFullScale);
+// Centred on zero: half full at 0, full at +scale, empty at -scale.
+void AddBar(Line& line, double value, double scale, int cells) {
+  const double share = std::clamp((value + scale) / (2 * scale), 0.0, 1.0);
+  const auto filled = static_cast<int>(std::lround(share * cells));
   for (int i = 0; i < cells; ++i) line.Glyph(i < filled ? "#" : ".");
 }
 
 // The newest `cells` looks of a channel, scaled to their own range so that movement shows.
-void AddTrace(Line& line, const std::deque<std::int32_t>& trace, int cells) {
+void AddTrace(Line& line, const std::deque<float>& trace, int cells) {
   const auto first = trace.end() - std::min<std::ptrdiff_t>(cells, std::ssize(trace));
   const auto [low, high] = std::minmax_element(first, trace.end());
   for (auto it = first; it != trace.end(); ++it) {
-    const long long span = *high - *low;
-    const long long level =
-        span == 0 ? kLevelCount / 2 - 1 : (*it - *low) * (kLevelCount - 1) / span;
-    line.Glyph(kLevels[level]);
+    const double span = *high - *low;
+    const int level =
+        span <= 0 ? kLevelCount / 2 - 1 : static_cast<int>((*it - *low) * (kLevelCount - 1) / span);
+    line.Glyph(kLevels[std::clamp(level, 0, kLevelCount - 1)]);
   }
 }
 
 void AddChannel(Line& line, const Players& players, int player, int channel,
                 const CellLayout& cell) {
-  const int start = line.used();
-  char text[32];
-  std::snprintf(text, sizeof text, cell.longLabel ? "motion %d %*d " : "%d %*d ", channel,
-                kValueWidth, players.View(player).motion[channel]);
+  const bool gyro = channel >= 3;
+  const char axis = static_cast<char>('x' + channel % 3);
+  const float value = players.View(player).units[channel];
+  char text[48];
+  if (cell.longLabel) {
+    std::snprintf(text, sizeof text, "%-5s %c ", gyro ? "gyro" : "accel", axis);
+  } else {
+    std::snprintf(text, sizeof text, "%c%c", gyro ? 'g' : 'a', axis);
+  }
   line.Add(text);
-  if (cell.barCells > 0) AddBar(line, players.View(player).motion[channel], cell.barCells);
+  std::snprintf(text, sizeof text, gyro ? "%+*.1f deg/s " : "%+*.2f g     ", kValueWidth,
+                static_cast<double>(value));
+  line.Add(text);
+  if (cell.barCells > 0) AddBar(line, value, kBarScale[gyro ? 1 : 0], cell.barCells);
   if (cell.traceCells > 0) {
     line.Add(" ");
     AddTrace(line, players.Trace(player, channel), cell.traceCells);
   }
-  line.PadTo(start + cell.width);
 }
 
-std::string PlayerLine(const PlayerView& v, int columns) {
+// "roll R pitch P yaw Y" in whole degrees.
+std::string AttitudeText(const Attitude& a) {
+  char text[64];
+  std::snprintf(text, sizeof text, "roll %+ld pitch %+ld yaw %+ld", std::lround(a.roll),
+                std::lround(a.pitch), std::lround(a.yaw));
+  return text;
+}
+
+// The attitude ends the line when it fits; else it begins the identity line.
+std::string PlayerLine(const PlayerView& v, int columns, bool& attitudeShown) {
   Line line(columns);
   char text[96];
   std::snprintf(text, sizeof text, "player %d  Rx %s  Tx %s", v.player, LinkName(v.rx),
                 LinkName(v.tx));
   line.Add(text);
+  attitudeShown = !v.linked();
   if (v.linked()) {
     std::snprintf(text, sizeof text, "  %u records/s", v.rate);
     line.AddWhole(text);
+    const std::string attitude = "  " + AttitudeText(v.attitude);
+    attitudeShown = line.used() + std::ssize(attitude) <= columns;
+    line.AddWhole(attitude);
   }
   return line.Take();
 }
 
 // Buttons and extension first: they change; the serial number and version do not.
-std::string IdentityLine(const PlayerView& v, int columns) {
+std::string IdentityLine(const PlayerView& v, int columns, bool withAttitude) {
   Line line(columns);
   line.PadTo(kIndent);
+  if (withAttitude) line.Add(AttitudeText(v.attitude) + "  ");
   line.Add("buttons");
   if (v.buttons.empty()) line.Add(" -");
   for (int b : v.buttons) line.Add(" " + std::to_string(b));
@@ -169,7 +201,7 @@ int RowsNeeded(const Players& players, const Layout& layout) {
   for (int player = 1; player <= kPlayers; ++player) {
     rows += 1;
     if (!players.View(player).linked()) continue;
-    rows += (layout.identity ? 1 : 0) + (kChannels + layout.perLine - 1) / layout.perLine;
+    rows += (layout.identity ? 1 : 0) + (kUnitChannels + layout.perLine - 1) / layout.perLine;
   }
   return rows;
 }
@@ -198,14 +230,17 @@ std::vector<std::string> ComposeLiveView(const Players& players, const std::stri
   for (int player = 1; player <= kPlayers; ++player) {
     if (layout.blankLines) frame.emplace_back();
     const PlayerView& v = players.View(player);
-    frame.push_back(PlayerLine(v, size.columns));
+    bool attitudeShown = false;
+    frame.push_back(PlayerLine(v, size.columns, attitudeShown));
     if (!v.linked()) continue;
-    if (layout.identity) frame.push_back(IdentityLine(v, size.columns));
-    for (int first = 0; first < kChannels; first += layout.perLine) {
+    if (layout.identity) frame.push_back(IdentityLine(v, size.columns, !attitudeShown));
+    const int* order = layout.perLine == 2 ? kPaired : kInOrder;
+    for (int first = 0; first < kUnitChannels; first += layout.perLine) {
       Line line(size.columns);
       line.PadTo(kIndent);
-      for (int k = first; k < std::min(first + layout.perLine, kChannels); ++k) {
-        AddChannel(line, players, player, k, cell);
+      for (int i = first; i < std::min(first + layout.perLine, kUnitChannels); ++i) {
+        line.PadTo(kIndent + (i - first) * cell.width);  // not after the last: no trailing space
+        AddChannel(line, players, player, order[i], cell);
       }
       frame.push_back(line.Take());
     }

@@ -15,7 +15,8 @@ namespace monitor {
 
 // The lines of one frame, none wider than `size.columns` and no more than `size.rows`. What does
 // not fit goes first from the least useful end: blank lines, the channels' traces, their bars,
-// then a player's identity line.
+// then a player's identity line. A player's attitude ends its line, or where that is too narrow
+// begins its identity line.
 std::vector<std::string> ComposeLiveView(const Players& players, const std::string& receiver,
                                          double seconds, TerminalSize size);
 

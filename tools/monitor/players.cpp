@@ -1,6 +1,8 @@
 #include "players.h"
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace monitor {
 namespace {
@@ -13,7 +15,25 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count) {
   return text;
 }
 
+double Degrees(double radians) {
+  return radians * 180 / std::numbers::pi;
+}
+
 }  // namespace
+
+Attitude AttitudeOf(const float (&orientation)[4]) {
+  const double w = orientation[0], x = orientation[1], y = orientation[2], z = orientation[3];
+  // The world's view of the controller's axes: forward (y), and the z parts of right (x) and up
+  // (z), the rotation matrix's columns.
+  const double forwardX = 2 * (x * y - w * z), forwardY = 1 - 2 * (x * x + z * z);
+  const double forwardZ = 2 * (y * z + w * x);
+  const double rightZ = 2 * (x * z - w * y), upZ = 1 - 2 * (x * x + y * y);
+  Attitude a;
+  a.yaw = Degrees(std::atan2(-forwardX, forwardY));
+  a.pitch = Degrees(std::asin(std::clamp(forwardZ, -1.0, 1.0)));
+  a.roll = Degrees(std::atan2(-rightZ, upZ));
+  return a;
+}
 
 const char* LinkName(std::int32_t state) {
   switch (state) {
@@ -37,6 +57,7 @@ const char* LinkName(std::int32_t state) {
 Players::Players(bool keepAll) : keepAll_(keepAll) {}
 
 void Players::Capture(double seconds) {
+  const std::int64_t nowUs = ZAVNTimeUs();
   std::uint32_t rates[kPlayers][4] = {};
   std::uint32_t* rows[kPlayers] = {rates[0], rates[1], rates[2], rates[3]};
   ZAVNGetRawdataFPS(0, rows);
@@ -73,12 +94,27 @@ void Players::Capture(double seconds) {
       }
       if (keepAll_) all_[player - 1].push_back(sample);
     }
-    // The trace: the latest value of each look that brought samples, while the link is up.
-    for (int k = 0; k < kChannels; ++k) {
-      std::deque<std::int32_t>& trace = traces_[player - 1][k];
+    // The motion in units: the latest sample's values, and per channel the mean of the samples
+    // since the last look for the trace (so that it spans the same time at any record rate).
+    const int read = ZAVNReadMotion(player, motion_.data(), ZAVN_MOTION_RING);
+    double sums[kUnitChannels] = {};
+    for (int i = 0; i < read; ++i) {
+      const ZAVNMotionSample& m = motion_[static_cast<std::size_t>(i)];
+      UnitSample sample{seconds - static_cast<double>(nowUs - m.timeUs) / 1e6, {}};
+      std::copy(m.accelG, m.accelG + 3, sample.units);
+      std::copy(m.gyroDps, m.gyroDps + 3, sample.units + 3);
+      for (int k = 0; k < kUnitChannels; ++k) sums[k] += sample.units[k];
+      if (keepAll_) allUnits_[player - 1].push_back(sample);
+      if (i == read - 1) {
+        std::copy(sample.units, sample.units + kUnitChannels, view.units);
+        view.attitude = AttitudeOf(m.orientation);
+      }
+    }
+    for (int k = 0; k < kUnitChannels; ++k) {
+      std::deque<float>& trace = traces_[player - 1][k];
       if (!view.linked()) trace.clear();
-      if (count == 0) continue;
-      trace.push_back(view.motion[k]);
+      if (read <= 0) continue;
+      trace.push_back(static_cast<float>(sums[k] / read));
       if (trace.size() > kTraceLength) trace.pop_front();
     }
   }

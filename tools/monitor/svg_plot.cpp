@@ -20,6 +20,7 @@ constexpr double kHeadingHeight = 30;     // a chart's heading, above its plot a
 constexpr double kHeadingAbovePlot = 10;  // from the heading's baseline
 constexpr double kMotionHeight = 200;
 constexpr double kExtensionHeight = 130;
+constexpr double kUnitHeight = 150;
 constexpr double kBelow = 54;              // tick labels and the axis name
 constexpr double kBelowWithPresses = 76;   // the same with the button presses between them
 constexpr double kAxisNameAboveNext = 14;  // from the time axis name's baseline to the next chart
@@ -34,11 +35,13 @@ constexpr double kDigitWidth = 7;
 constexpr double kLabelGap = 8;
 const char* const kMotionColours[kChannels] = {"#1f77b4", "#ff7f0e", "#2ca02c",
                                                "#d62728", "#9467bd", "#8c564b"};
+const char* const kUnitColours[3] = {"#1f77b4", "#ff7f0e", "#2ca02c"};  // x, y, z
 const char* const kExtensionColours[ZAVN_EXTENSION_CHANNELS] = {"#17becf", "#e377c2", "#7f7f7f"};
 
 // A few channels of one player over the run, drawn with their own value axis.
 struct Chart {
   std::string id, name, details;  // details: the heading's text after the name
+  std::string valueName = "raw value";
   double plotHeight = kMotionHeight;
   std::vector<double> seconds;
   std::vector<std::vector<double>> channels;          // each channel's value at `seconds`
@@ -83,6 +86,27 @@ Chart MotionChart(const Players& players, int player) {
   }
   for (int k = 0; k < kChannels; ++k) {
     chart.legend.push_back({kMotionColours[k], "motion " + std::to_string(k)});
+  }
+  return chart;
+}
+
+// The acceleration along (first = 0) or the rotation rate about (first = 3) x, y and z.
+Chart UnitChart(const Players& players, int player, int first) {
+  const bool gyro = first == 3;
+  Chart chart;
+  chart.id = "player" + std::to_string(player) + (gyro ? "-gyro" : "-accel");
+  chart.name = "player " + std::to_string(player) + (gyro ? " rotation rate" : " acceleration");
+  chart.valueName = gyro ? "rotation (deg/s)" : "acceleration (g)";
+  chart.plotHeight = kUnitHeight;
+  chart.details = Counted(players.AllUnitSamples(player).size(), "sample", "samples");
+  chart.channels.resize(3);
+  for (const UnitSample& sample : players.AllUnitSamples(player)) {
+    chart.seconds.push_back(sample.seconds);
+    for (int k = 0; k < 3; ++k) chart.channels[k].push_back(sample.units[first + k]);
+  }
+  for (int k = 0; k < 3; ++k) {
+    chart.legend.push_back(
+        {kUnitColours[k], std::string(gyro ? "gyro " : "accel ") + static_cast<char>('x' + k)});
   }
   return chart;
 }
@@ -184,7 +208,7 @@ void DrawChart(svg::Document& doc, const Chart& chart, double top, const svg::Ax
                          kPlotWidth, chart.plotHeight,
                          time,       svg::FittedAxis(min, max, kValueTicks)};
   const double below = chart.presses != nullptr ? kBelowWithPresses : kBelow;
-  doc.Axes(frame, "time (s)", "raw value", below - kAxisNameAboveNext);
+  doc.Axes(frame, "time (s)", chart.valueName, below - kAxisNameAboveNext);
   for (std::size_t k = 0; k < chart.channels.size(); ++k) {
     doc += "<path class=\"line\" fill=\"none\" stroke=\"" + chart.legend[k].colour +
            "\" stroke-width=\"1.3\" stroke-linejoin=\"round\" stroke-linecap=\"round\" d=\"" +
@@ -221,6 +245,10 @@ bool WritePlot(const std::string& path, const Players& players, const std::strin
     }
     with.push_back(player);
     charts.push_back(MotionChart(players, player));
+    if (!players.AllUnitSamples(player).empty()) {
+      charts.push_back(UnitChart(players, player, 0));
+      charts.push_back(UnitChart(players, player, 3));
+    }
     Chart extension = ExtensionChart(players, player);
     if (!extension.seconds.empty()) charts.push_back(std::move(extension));
   }

@@ -13,9 +13,9 @@ namespace monitor {
 void WriteJsonLine(std::FILE* out, const Players& players, const std::string& receiver,
                    double seconds);
 
-// An SVG plot of the run on `receiver`: per player that sent data its motion channels and
-// button presses over time (and its extension, when it has one); false with the system's
-// reason when the file cannot be written.
+// An SVG plot of the run on `receiver`: per player that sent data its raw motion channels and
+// button presses over time, its acceleration and rotation rate (and its extension, when it has
+// one); false with the system's reason when the file cannot be written.
 bool WritePlot(const std::string& path, const Players& players, const std::string& receiver,
                std::string& reason);
 // Whether a plot can be written to `path`, tried before the run; false with the system's reason.
