@@ -6,9 +6,9 @@
 #include "input/acknowledgements.h"
 #include "input/callbacks.h"
 #include "input/input_report.h"
+#include "input/motion.h"
 #include "input/rate_meter.h"
 #include "input/slot_report_mode.h"
-#include "input/motion.h"
 #include "input/status_records.h"
 #include "platform/system.h"
 

@@ -12,11 +12,10 @@
 //    but a larger one is a turn (a turntable), not a bias.
 // A still window's mean rate moves the bias by the weight 1/n for the n-th still window (the
 // mean of them all: a fast start), never less than kBiasSteadyWeight: a bias that changes (the
-// sensor warming up) is followed within a few windows, 3 % left after five. A record after a gap longer than
-// kMaxRecordGapSeconds starts the window anew; one with no time since the previous weighs
-// nothing.
-// What the rule cannot tell: a rotation slower than kMaxBiasDps about the vertical, smooth as no
-// hand holds it, reads as a bias.
+// sensor warming up) is followed within a few windows, 3 % left after five. A record after a gap
+// longer than kMaxRecordGapSeconds starts the window anew; one with no time since the previous
+// weighs nothing. What the rule cannot tell: a rotation slower than kMaxBiasDps about the vertical,
+// smooth as no hand holds it, reads as a bias.
 #pragma once
 
 namespace zavn::input {
