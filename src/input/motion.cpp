@@ -63,7 +63,7 @@ struct PlayerMotion {
   Attitude attitude;
   std::uint32_t resolvedGeneration = 0;
   std::int32_t resolvedSensitivity = -1;
-  std::string serial;
+  std::uint8_t serial[sizeof(PlayerStatus::SerialBlock)] = {};  // as last resolved
   std::array<ChannelScale, ZAVN_MOTION_CHANNELS> scale;
   std::atomic<std::int32_t> sensitivity{-1};  // the host's last switch; -1: none yet
   std::atomic<std::int32_t> mode{ZAVN_CALIBRATION_AUTO};
@@ -77,10 +77,10 @@ struct PlayerMotion {
 };
 platform::NeverDestroyed<std::array<PlayerMotion, kPlayers>> g_players;
 
-void Resolve(PlayerMotion& m, std::int32_t player, const std::string& serial,
+void Resolve(PlayerMotion& m, std::int32_t player, const std::uint8_t (&serial)[16],
              std::uint32_t generation, std::int32_t sensitivity) {
   const std::shared_ptr<const ProfileSet> set = CurrentProfiles();
-  const SensorProfile& profile = set->For(player, serial);
+  const SensorProfile& profile = set->For(player, PrintableSerial(serial));
   const float factor = sensitivity >= 0 && sensitivity < kGSensitivityValues
                            ? profile.gSensitivityFactor[sensitivity]
                            : 1.0f;
@@ -89,7 +89,7 @@ void Resolve(PlayerMotion& m, std::int32_t player, const std::string& serial,
     const float counts = rule.countsPerUnit * (rule.gyro ? 1.0f : factor);
     m.scale[k] = {rule.gyro, rule.axis, rule.zero, rule.sign / counts};
   }
-  m.serial = serial;
+  std::memcpy(m.serial, serial, sizeof m.serial);
   m.resolvedGeneration = generation;
   m.resolvedSensitivity = sensitivity;
 }
@@ -141,10 +141,10 @@ void AddMotionRecord(std::int32_t player, const PlayerStatus& status, const Moti
   if (!m.started || takes != m.takes) Start(m, takes);
   const std::uint32_t generation = g_profiles->generation;
   const std::int32_t sensitivity = m.sensitivity;
-  std::string serial = PrintableSerial(status.SerialBlock);
+  // The profile is looked up again only when what selects it changed, not at every record.
   if (generation != m.resolvedGeneration || sensitivity != m.resolvedSensitivity ||
-      serial != m.serial) {
-    Resolve(m, player, serial, generation, sensitivity);
+      std::memcmp(status.SerialBlock, m.serial, sizeof m.serial) != 0) {
+    Resolve(m, player, status.SerialBlock, generation, sensitivity);
   }
 
   ZAVNMotionSample out{};
