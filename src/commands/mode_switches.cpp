@@ -5,14 +5,8 @@
 
 namespace zavn::commands {
 namespace {
-constexpr std::int32_t kSwitchResult = 1;
 constexpr std::int32_t kBrowserCommand = 1;
 constexpr std::int32_t kKeyboardCommand = 2;
-
-std::int32_t SendSwitch(std::int32_t playerIndex, std::uint8_t reportId, std::int32_t value) {
-  Send(playerIndex, BuildSwitch(reportId, value));
-  return kSwitchResult;
-}
 }  // namespace
 }  // namespace zavn::commands
 

@@ -9,6 +9,11 @@ constexpr std::int32_t kMotorResult = 16;
 constexpr std::int32_t kWriteSucceeded = 1;
 }  // namespace
 
+std::int32_t SendSwitch(std::int32_t playerIndex, std::uint8_t reportId, std::int32_t value) {
+  Send(playerIndex, BuildSwitch(reportId, value));
+  return kSwitchResult;
+}
+
 void SendSerialQuery(std::int32_t playerIndex, std::int32_t subCommand) {
   Send(playerIndex, BuildSerialQuery(subCommand));
 }

@@ -19,6 +19,10 @@ platform::WriteOutcome Send(std::int32_t playerIndex, const Report<Length>& repo
                                       static_cast<std::uint32_t>(Length));
 }
 
+// What every mode switch returns.
+inline constexpr std::int32_t kSwitchResult = 1;
+// A mode switch `reportId value`; returns kSwitchResult.
+std::int32_t SendSwitch(std::int32_t playerIndex, std::uint8_t reportId, std::int32_t value);
 // The serial-number query with the fixed text.
 void SendSerialQuery(std::int32_t playerIndex, std::int32_t subCommand);
 // Serial-number data: sub-command 2 carries the 16 bytes at `serial` (nothing is sent when it

@@ -6,7 +6,7 @@
 
 extern "C" ZAVN_API int32_t ZAVN_CALL ZAVNSwitchGSensitivity(int32_t playerIndex, int32_t value) {
   namespace commands = zavn::commands;
-  commands::Send(playerIndex, commands::BuildSwitch(commands::id::kSensitivity, value));
+  const std::int32_t result = commands::SendSwitch(playerIndex, commands::id::kSensitivity, value);
   zavn::input::NoteGSensitivity(playerIndex, value);
-  return 1;
+  return result;
 }
