@@ -80,6 +80,7 @@ inline constexpr const char* kCycleSilent = "poll_cycle/4_slots_silent";
 inline constexpr const char* kCycleStreaming = "poll_cycle/4_players_streaming";
 inline constexpr const char* kPollSilent = "poll_thread/4_slots_silent";
 inline constexpr const char* kPollStreaming = "poll_thread/4_players_streaming";
+inline constexpr const char* kPollMotion = "poll_thread/4_players_1000_per_s_motion_skipped_done";
 inline constexpr const char* kLatency200 = "latency/4_players_200_per_s";
 inline constexpr const char* kLatency1000 = "latency/4_players_1000_per_s";
 inline constexpr const char* kWakeFloor = "latency/bare_thread_wake";

@@ -77,6 +77,8 @@ struct PlayerMotion {
 };
 platform::NeverDestroyed<std::array<PlayerMotion, kPlayers>> g_players;
 
+std::atomic<bool> g_skipWork{false};  // SkipMotionWork's flag
+
 void Resolve(PlayerMotion& m, std::int32_t player, const std::uint8_t (&serial)[16],
              std::uint32_t generation, std::int32_t sensitivity) {
   const std::shared_ptr<const ProfileSet> set = CurrentProfiles();
@@ -135,6 +137,7 @@ void ApplyCalibrationMode(PlayerMotion& m) {
 }  // namespace
 
 void AddMotionRecord(std::int32_t player, const PlayerStatus& status, const MotionRead& read) {
+  if (g_skipWork.load(std::memory_order_relaxed)) return;
   if (player < 1 || player > kPlayers) return;
   PlayerMotion& m = (*g_players)[player - 1];
   const std::uint32_t takes = transport::Slot(player - 1).Takes();
@@ -176,6 +179,10 @@ void AddMotionRecord(std::int32_t player, const PlayerStatus& status, const Moti
   ++m.written;
   std::memcpy(m.publishedBias, m.bias.BiasDps(), sizeof m.publishedBias);
   m.biasMeasured = m.bias.Measured();
+}
+
+void SkipMotionWork(bool skip) {
+  g_skipWork.store(skip, std::memory_order_relaxed);
 }
 
 void NoteGSensitivity(std::int32_t player, std::int32_t value) {

@@ -26,6 +26,10 @@ struct MotionRead {
 // unmeasured.
 void AddMotionRecord(std::int32_t player, const PlayerStatus& status, const MotionRead& read);
 
+// While set, AddMotionRecord returns at once. It exists for the benchmark that measures what the
+// motion work costs the poll thread, by running the same stream with and without it.
+void SkipMotionWork(bool skip);
+
 // The G-sensitivity value the host switched player 1..4 to: the acceleration's scale from then on.
 void NoteGSensitivity(std::int32_t player, std::int32_t value);
 
