@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -46,7 +47,8 @@ struct ProfileSet {
   SensorProfile fallback = DefaultProfile();
   bool hasPlayer[4] = {};
   SensorProfile player[4];
-  std::vector<std::pair<std::string, SensorProfile>> serials;
+  // A deque: the reader keeps pointers to the sections it has made while it adds more.
+  std::deque<std::pair<std::string, SensorProfile>> serials;
 
   // The serial's profile, else the player's (1..4), else the fallback. `serial` is the
   // printable serial number ("" when none is known).

@@ -159,6 +159,10 @@ elseif(CHECK STREQUAL "errors")
   expect_run(2 err "--speed needs a factor from 0.01" ${MONITOR} --replay x.pcapng --speed 0.001)
   expect_run(1 err "found no receiver [(]USB id FFFF:0008[)] among the hidraw devices"
     ${MONITOR} --real)
+  # A calibration measures a real controller: none there, nothing written.
+  expect_run(2 err "--calibrate measures a real controller" ${MONITOR} --calibrate p.ini --virtual 1)
+  expect_run(1 err "found no receiver" ${MONITOR} --calibrate ${WORK_DIR}/profile.ini)
+  expect("NOT EXISTS ${WORK_DIR}/profile.ini" "no profile written")
   # A receiver whose nodes this user may not open (root, who may, runs it as nobody): its node
   # named with owner and mode, and the udev rule that grants it, not yet installed and then
   # installed; no virtual receiver instead. Its node open to all, another vendor's, not named.

@@ -28,7 +28,7 @@ TEST_F(MotionProfileTest, SectionsReplaceWhatTheyNameOverTheDefaults) {
   const auto set = Read(
       "; measured\n[player 2]\nmotion4 = -GyroX 32700 16.0\nMotion3 = +gyroy 32768 16\n"
       "[Default]\nGSensitivity = 4 2 1 0.5  # by the value\nMotion0 = +AccelX 32800 8000\n"
-      "[serial ZX-01]\nMotion2 = -AccelZ 100 50\n");
+      "[serial ZX-01]\nMotion2 = -AccelZ 100 50\n[serial ZX-02]\nMotion2 = -AccelZ 200 50\n");
   ASSERT_NE(set, nullptr) << error_;
   const SensorProfile& fallback = set->For(1, "");
   EXPECT_EQ(fallback.channels[0].zero, 32800);
@@ -47,6 +47,7 @@ TEST_F(MotionProfileTest, SectionsReplaceWhatTheyNameOverTheDefaults) {
   EXPECT_EQ(serial.channels[4].countsPerUnit, 16.384f);  // the serial's section is over [default]
   EXPECT_EQ(serial.channels[2].zero, 100);
   EXPECT_EQ(serial.gSensitivityFactor[1], 2);
+  EXPECT_EQ(set->For(2, "ZX-02").channels[2].zero, 200);  // a later section moves no earlier one
 }
 
 TEST_F(MotionProfileTest, ABrokenRuleNamesFileLineAndKey) {

@@ -4,7 +4,6 @@
 #include "views.h"
 
 namespace monitor {
-namespace {
 
 std::string Quoted(const std::string& text) {
   std::string json = "\"";
@@ -15,6 +14,8 @@ std::string Quoted(const std::string& text) {
   json += '"';
   return json;
 }
+
+namespace {
 
 // (Built by appending: chains of operator+ set off a false -Wrestrict in some GCC 12 builds.)
 template <typename Values>

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "calibrate_run.h"
 #include "console.h"
 #include "live_view.h"
 #include "options.h"
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr auto kInterval = std::chrono::milliseconds(100);
+constexpr auto kCalibrateInterval = std::chrono::milliseconds(50);
 constexpr int kAskEveryIntervals = 10;
 constexpr double kUpdateLimitSeconds = 300;
 
@@ -51,6 +53,26 @@ bool ReportPlot(const std::string& path, bool written, const std::string& reason
   return written;
 }
 
+// --calibrate: the steps until every one is measured, then the profile file; 0 once written.
+int Calibrate(monitor::ReceiverLink& link, const monitor::Options& options,
+              const monitor::CalibrateDisplay& display, const std::atomic<bool>& interrupted) {
+  using namespace monitor;
+  CalibrationRun run(options.player);
+  const auto start = Clock::now();
+  bool done = false;
+  while (!done) {
+    std::this_thread::sleep_for(kCalibrateInterval);
+    link.Keep(options.player);
+    done = run.Look(display);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (interrupted || (options.seconds > 0 && seconds >= options.seconds)) break;
+  }
+  if (!done) return Fail("the calibration did not finish; nothing written", 1);
+  std::string error;
+  if (!run.Write(options.calibrateFile, display, error)) return Fail(error, 1);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,8 +90,11 @@ int main(int argc, char** argv) {
   }
 
   // Where the outputs go is checked before the run, not after it.
-  if (!options.plotFile.empty() && !CanWritePlot(options.plotFile, error)) {
+  if (!options.plotFile.empty() && !CanWriteFile(options.plotFile, error)) {
     return Fail("cannot write the plot to " + options.plotFile + ": " + error, 1);
+  }
+  if (!options.calibrateFile.empty() && !CanWriteFile(options.calibrateFile, error)) {
+    return Fail("cannot write the profile to " + options.calibrateFile + ": " + error, 1);
   }
 
   // From before the first connect, so that the capture holds the whole session.
@@ -88,6 +113,11 @@ int main(int argc, char** argv) {
   const bool terminal = StandardOutputIsTerminal();
   const bool json = options.json || !terminal;
 
+  if (!options.calibrateFile.empty()) {
+    const int status = Calibrate(link, options, {stdout, json}, interrupted);
+    link.Close();
+    return status;
+  }
   if (options.update) {
     if (const char* refusal = UpdateRefusal(link)) {
       link.Close();

@@ -11,9 +11,11 @@ struct Options {
   bool json = false;  // also chosen when standard output is not a terminal
   bool update = false;
   std::string plotFile;
-  std::string captureFile;  // a pcapng capture of the receiver's reports, when set
-  std::string replayFile;   // a capture the virtual receiver plays back, when set
-  double replaySpeed = 1;   // of the captured timing; 0: as fast as the library reads
+  std::string calibrateFile;  // the profile file a calibration writes, when set
+  int player = 1;             // the player a calibration measures
+  std::string captureFile;    // a pcapng capture of the receiver's reports, when set
+  std::string replayFile;     // a capture the virtual receiver plays back, when set
+  double replaySpeed = 1;     // of the captured timing; 0: as fast as the library reads
   bool replayLoop = false;
   double seconds = 0;  // 0: until Ctrl-C (or the update's end)
   bool help = false;

@@ -5,7 +5,6 @@
 #include <numbers>
 
 namespace monitor {
-namespace {
 
 std::string Printable(const std::uint8_t* bytes, std::size_t count) {
   std::string text;
@@ -14,6 +13,8 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count) {
   }
   return text;
 }
+
+namespace {
 
 double Degrees(double radians) {
   return radians * 180 / std::numbers::pi;

@@ -25,6 +25,10 @@ inline constexpr int kUnitChannels = 6;
 // counter-clockwise seen from above, -180..180; pitch: that axis's elevation above the
 // horizontal, -90..90; roll: the rotation about the forward axis by the right-hand rule (right
 // side down is positive), -180..180. Yaw, then pitch, then roll rebuild the orientation.
+// A serial number or version block as text: up to its first NUL, each byte that is not
+// printable ASCII as '.'.
+std::string Printable(const std::uint8_t* bytes, std::size_t count);
+
 struct Attitude {
   double roll = 0, pitch = 0, yaw = 0;
 };

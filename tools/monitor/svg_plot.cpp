@@ -221,7 +221,7 @@ void DrawChart(svg::Document& doc, const Chart& chart, double top, const svg::Ax
 
 }  // namespace
 
-bool CanWritePlot(const std::string& path, std::string& reason) {
+bool CanWriteFile(const std::string& path, std::string& reason) {
   std::FILE* existing = std::fopen(path.c_str(), "rb");
   if (existing != nullptr) std::fclose(existing);
   std::FILE* file = std::fopen(path.c_str(), "ab");

@@ -9,6 +9,9 @@
 
 namespace monitor {
 
+// A JSON string of printable ASCII text.
+std::string Quoted(const std::string& text);
+
 // One JSON object on one line.
 void WriteJsonLine(std::FILE* out, const Players& players, const std::string& receiver,
                    double seconds);
@@ -18,8 +21,9 @@ void WriteJsonLine(std::FILE* out, const Players& players, const std::string& re
 // one); false with the system's reason when the file cannot be written.
 bool WritePlot(const std::string& path, const Players& players, const std::string& receiver,
                std::string& reason);
-// Whether a plot can be written to `path`, tried before the run; false with the system's reason.
+// Whether a file (a plot, a profile) can be written to `path`, tried before the run; false with
+// the system's reason.
 // Leaves no file behind that was not there.
-bool CanWritePlot(const std::string& path, std::string& reason);
+bool CanWriteFile(const std::string& path, std::string& reason);
 
 }  // namespace monitor
