@@ -27,14 +27,13 @@ const char* Say(const CalibrationStep& step) {
       {"Lay it face up (+z up)", "Lay it face down (-z up)"},
   };
   static const char* const kTurn[3] = {
-      "Tip it end over end once, a full turn about its x axis, and lay it back as it was",
-      "Roll it over once, a full turn about its y axis (where it points), and lay it back as "
-      "it was",
-      "Spin it once flat on the table, a full turn about its z axis, and lay it back as it was",
+      "Tip it end over end once about x, lay it back as it was",
+      "Roll it once about y (where it points), lay it back as it was",
+      "Spin it once flat on the table about z, lay it back as it was",
   };
   switch (step.act) {
     case CalibrationAct::kHoldStill:
-      return "Lay the controller on a table and let go: the gyro's rest is measured first";
+      return "Lay it on a table and let go: the gyro at rest first";
     case CalibrationAct::kLay:
       return kLay[step.axis][step.sign > 0 ? 0 : 1];
     case CalibrationAct::kTurn:
