@@ -27,6 +27,13 @@ std::string* FileOption(const char* arg, Options& options) {
   return nullptr;
 }
 
+// Where an option that counts 1 to 4 (transmitters, a player) keeps it; null for other options.
+int* CountOption(const char* arg, Options& options) {
+  if (std::strcmp(arg, "--virtual") == 0) return &options.virtualTransmitters;
+  if (std::strcmp(arg, "--player") == 0) return &options.player;
+  return nullptr;
+}
+
 }  // namespace
 
 const char* const kUsage =
@@ -96,21 +103,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
       options.replaySpeed = number;
       ++i;
-    } else if (std::strcmp(arg, "--virtual") == 0) {
+    } else if (int* count = CountOption(arg, options)) {
       if (!ParseNumber(value, number) || number < 1 || number > kMaxTransmitters ||
           number != static_cast<int>(number)) {
-        error = "--virtual needs a number of transmitters from 1 to 4";
+        error = std::string(arg) +
+                (count == &options.player ? " needs a player" : " needs a number of transmitters") +
+                " from 1 to 4";
         return false;
       }
-      options.virtualTransmitters = static_cast<int>(number);
-      ++i;
-    } else if (std::strcmp(arg, "--player") == 0) {
-      if (!ParseNumber(value, number) || number < 1 || number > kMaxTransmitters ||
-          number != static_cast<int>(number)) {
-        error = "--player needs a player from 1 to 4";
-        return false;
-      }
-      options.player = static_cast<int>(number);
+      *count = static_cast<int>(number);
       ++i;
     } else if (std::strcmp(arg, "--seconds") == 0) {
       if (!ParseNumber(value, number) || number <= 0) {
