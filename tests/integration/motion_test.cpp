@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "support/library_fixture.h"
 #include "zavn/zavn_motion.h"
 
@@ -112,7 +114,8 @@ TEST_P(MotionTest, StillThenABiasThenASteadyTurn) {
 // The G-sensitivity switch changes the transmitter's range and the library's scale with it; a
 // profile file replaces the defaults for the player it names; a bad one changes nothing.
 TEST_P(MotionTest, TheSwitchAndAProfileSetTheScale) {
-  const std::string file = ::testing::TempDir() + "zavn-motion-profile.ini";
+  const std::string file =
+      ::testing::TempDir() + "zavn-motion-profile-" + std::to_string(::getpid()) + ".ini";
   std::ofstream(file) << "[player 2]\nMotion2 = -AccelZ 32768 8192\n";
   char error[256] = {};
   ASSERT_EQ(ZAVNLoadMotionProfile(file.c_str(), error, sizeof error), 1) << error;

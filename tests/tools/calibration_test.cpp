@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "support/library_fixture.h"
 #include "tools/monitor/calibrate_run.h"
 #include "zavn/zavn_motion.h"
@@ -86,7 +88,8 @@ TEST_P(CalibrationTest, MeasuresSensorsWithScaleAndZeroErrors) {
   const float scale[6] = {1.05f, 0.95f, 1.04f, 0.95f, 1.05f, 0.96f};
   const std::int32_t zero[6] = {300, -300, 250, -300, 300, -200};
   ASSERT_EQ(ZAVNVirtualSetSensorErrors(id_, scale, zero), 1);
-  const std::string file = ::testing::TempDir() + "zavn-calibrated.ini";
+  const std::string file =
+      ::testing::TempDir() + "zavn-calibrated-" + std::to_string(::getpid()) + ".ini";
   std::ofstream(file) << "[serial OTHER]\nMotion0 = -AccelX 32768 8192\n";
   run_ = std::make_unique<monitor::CalibrationRun>(1);
 

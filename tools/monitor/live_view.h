@@ -13,6 +13,10 @@
 
 namespace monitor {
 
+using tools::OpenTerminal;
+using tools::Terminal;
+using tools::TerminalSize;
+
 // The lines of one frame, none wider than `size.columns` and no more than `size.rows`. What does
 // not fit goes first from the least useful end: blank lines, the channels' traces, their bars,
 // then a player's identity line. A player's attitude ends its line, or where that is too narrow

@@ -54,7 +54,7 @@ bool ReportPlot(const std::string& path, bool written, const std::string& reason
 }
 
 // --calibrate: the steps until every one is measured, then the profile file; 0 once written.
-int Calibrate(monitor::ReceiverLink& link, const monitor::Options& options,
+int Calibrate(tools::ReceiverLink& link, const monitor::Options& options,
               const monitor::CalibrateDisplay& display, const std::atomic<bool>& interrupted) {
   using namespace monitor;
   CalibrationRun run(options.player);
@@ -77,6 +77,8 @@ int Calibrate(monitor::ReceiverLink& link, const monitor::Options& options,
 
 int main(int argc, char** argv) {
   using namespace monitor;
+  using tools::CatchInterrupts;
+  using tools::StandardOutputIsTerminal;
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, options, error)) return Fail(error + " (see --help)", 2);
@@ -101,7 +103,7 @@ int main(int argc, char** argv) {
   if (!options.captureFile.empty() && ZAVNStartCapture(options.captureFile.c_str()) != 1) {
     return Fail("cannot capture into " + options.captureFile, 1);
   }
-  ReceiverLink link;
+  ReceiverLink link("zavn-monitor");
   if (!link.Open(options, error)) {
     ZAVNStopCapture();
     return Fail(error, 1);

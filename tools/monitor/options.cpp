@@ -6,31 +6,14 @@
 namespace monitor {
 namespace {
 
-constexpr int kMaxTransmitters = 4;
-constexpr double kMaxSpeed = 1000;
-// The library plays at whole percents: a slower factor would round to 0, "as fast as read".
-constexpr double kMinSpeed = 0.01;
-
-bool ParseNumber(const char* text, double& value) {
-  if (text == nullptr || *text == '\0') return false;
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return *end == '\0' && value >= 0;
-}
+constexpr int kPlayers = 4;
+using tools::ParseNumber;
 
 // Where an option that names a file keeps it; null for other options.
 std::string* FileOption(const char* arg, Options& options) {
   if (std::strcmp(arg, "--plot") == 0) return &options.plotFile;
   if (std::strcmp(arg, "--capture") == 0) return &options.captureFile;
-  if (std::strcmp(arg, "--replay") == 0) return &options.replayFile;
   if (std::strcmp(arg, "--calibrate") == 0) return &options.calibrateFile;
-  return nullptr;
-}
-
-// Where an option that counts 1 to 4 (transmitters, a player) keeps it; null for other options.
-int* CountOption(const char* arg, Options& options) {
-  if (std::strcmp(arg, "--virtual") == 0) return &options.virtualTransmitters;
-  if (std::strcmp(arg, "--player") == 0) return &options.player;
   return nullptr;
 }
 
@@ -50,6 +33,8 @@ const char* const kUsage =
     "\n"
     "options:\n"
     "  --virtual N    use the virtual receiver with N transmitters (1 to 4)\n"
+    "  --rate HZ      the virtual transmitters' records per second (1 to 1000;\n"
+    "                 default 100)\n"
     "  --real         use a real receiver only; fail when none is there\n"
     "  --json         one JSON object per line and interval (also when not on a\n"
     "                 terminal)\n"
@@ -84,34 +69,25 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     const char* arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     double number = 0;
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+    const int taken = tools::ParseLinkOption(argc, argv, i, options, error);
+    if (taken < 0) return false;
+    if (taken > 0) {
+      i += taken - 1;
+    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       options.help = true;
     } else if (std::strcmp(arg, "--version") == 0) {
       options.version = true;
     } else if (std::strcmp(arg, "--json") == 0) {
       options.json = true;
-    } else if (std::strcmp(arg, "--real") == 0) {
-      options.realOnly = true;
     } else if (std::strcmp(arg, "--update") == 0) {
       options.update = true;
-    } else if (std::strcmp(arg, "--loop") == 0) {
-      options.replayLoop = true;
-    } else if (std::strcmp(arg, "--speed") == 0) {
-      if (!ParseNumber(value, number) || number > kMaxSpeed || (number > 0 && number < kMinSpeed)) {
-        error = "--speed needs a factor from 0.01 to 1000, or 0 (as fast as read)";
-        return false;
-      }
-      options.replaySpeed = number;
-      ++i;
-    } else if (int* count = CountOption(arg, options)) {
-      if (!ParseNumber(value, number) || number < 1 || number > kMaxTransmitters ||
+    } else if (std::strcmp(arg, "--player") == 0) {
+      if (!ParseNumber(value, number) || number < 1 || number > kPlayers ||
           number != static_cast<int>(number)) {
-        error = std::string(arg) +
-                (count == &options.player ? " needs a player" : " needs a number of transmitters") +
-                " from 1 to 4";
+        error = "--player needs a player from 1 to 4";
         return false;
       }
-      *count = static_cast<int>(number);
+      options.player = static_cast<int>(number);
       ++i;
     } else if (std::strcmp(arg, "--seconds") == 0) {
       if (!ParseNumber(value, number) || number <= 0) {
@@ -140,11 +116,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
     options.realOnly = true;
   }
+  if (!tools::CheckLinkOptions(options, error)) return false;
   const bool replay = !options.replayFile.empty();
-  if (int{options.realOnly} + int{options.virtualTransmitters > 0} + int{replay} > 1) {
-    error = "--real, --virtual and --replay exclude each other";
-    return false;
-  }
   if (replay && (options.update || !options.calibrateFile.empty())) {
     error = "--replay excludes --update and --calibrate: a capture does not answer commands";
     return false;

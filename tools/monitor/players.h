@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "printable.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_motion.h"
 
@@ -25,9 +26,7 @@ inline constexpr int kUnitChannels = 6;
 // counter-clockwise seen from above, -180..180; pitch: that axis's elevation above the
 // horizontal, -90..90; roll: the rotation about the forward axis by the right-hand rule (right
 // side down is positive), -180..180. Yaw, then pitch, then roll rebuild the orientation.
-// A serial number or version block as text: up to its first NUL, each byte that is not
-// printable ASCII as '.'.
-std::string Printable(const std::uint8_t* bytes, std::size_t count);
+using tools::Printable;
 
 struct Attitude {
   double roll = 0, pitch = 0, yaw = 0;

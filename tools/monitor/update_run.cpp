@@ -10,6 +10,9 @@
 #include "zavn/zavn.h"
 
 namespace monitor {
+
+using tools::OpenTerminal;
+using tools::Terminal;
 namespace {
 
 constexpr int kUpdateSlot = 1;

@@ -11,6 +11,9 @@
 
 namespace monitor {
 
+using tools::Clock;
+using tools::ReceiverLink;
+
 struct UpdateDisplay {
   std::FILE* out;
   bool json;  // one JSON object per change of progress; else a progress bar on the terminal `out`

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #endif
 
-namespace monitor {
+namespace tools {
 namespace {
 
 #if defined(_WIN32)
@@ -135,4 +135,4 @@ std::string ReceiverRefusal() {
 }
 #endif
 
-}  // namespace monitor
+}  // namespace tools

@@ -1,4 +1,4 @@
-// The terminal zavn-monitor draws on: whether there is one, Ctrl-C, and the few drawing
+// The terminal a tool draws on: whether there is one, Ctrl-C, and the few drawing
 // operations of the live view and the update's progress bar, with the screen modes that must be
 // restored however the program ends.
 #pragma once
@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-namespace monitor {
+namespace tools {
 
 bool StandardOutputIsTerminal();
 
@@ -54,4 +54,4 @@ class Terminal {
 // The terminal on `out`, which must be a terminal (StandardOutputIsTerminal() for stdout).
 std::unique_ptr<Terminal> OpenTerminal(std::FILE* out);
 
-}  // namespace monitor
+}  // namespace tools

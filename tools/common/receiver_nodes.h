@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace monitor {
+namespace tools {
 
 // The OS's HID stack with the receiver's device nodes as the library's backend finds them:
 // "hidraw /dev/hidraw3 /dev/hidraw4", or "Windows HID".
@@ -18,4 +18,4 @@ std::string RealReceiverSought();
 // Empty when no such node is there; on Windows, which gives the monitor no reason, always.
 std::string ReceiverRefusal();
 
-}  // namespace monitor
+}  // namespace tools

@@ -1,23 +1,26 @@
-// The receiver zavn-monitor shows: a real one when present (unless told otherwise), else the
-// virtual one. The library follows its arrivals and removals (ZAVNSwitchHotplug); where the
-// system cannot report them, it is reconnected whenever every link, or the link it needs, is down.
+// The receiver a tool (zavn-monitor, zavn-bridge) uses: a real one when present (unless told
+// otherwise), else the virtual one. The library follows its arrivals and removals
+// (ZAVNSwitchHotplug); where the system cannot report them, it is reconnected whenever every link,
+// or the link it needs, is down.
 #pragma once
 
 #include <chrono>
 #include <string>
 
-#include "options.h"
+#include "link_options.h"
 
-namespace monitor {
+namespace tools {
 
 using Clock = std::chrono::steady_clock;
 
 class ReceiverLink {
  public:
+  // `program` names the tool in what it says on standard error.
+  explicit ReceiverLink(const char* program) : program_(program) {}
   // Connects as the options ask; false with `error` set when there is nothing to connect to,
   // or when a real receiver is there that this user may not open (not replaced by the virtual
   // one then).
-  bool Open(const Options& options, std::string& error);
+  bool Open(const LinkOptions& options, std::string& error);
   // "a real receiver", "the virtual receiver with N transmitters" or "a replay of FILE".
   const std::string& Description() const { return description_; }
   // Why the receiver is not the one a user might expect (no real one found), or empty.
@@ -32,12 +35,13 @@ class ReceiverLink {
  private:
   bool Connect();
   void Follow();
-  bool OpenReplay(const Options& options, std::string& error);
+  bool OpenReplay(const LinkOptions& options, std::string& error);
 
+  const char* program_;
   std::string description_, notice_;
   bool virtual_ = false;
   bool following_ = false;
   Clock::time_point lastTry_{};
 };
 
-}  // namespace monitor
+}  // namespace tools

@@ -6,12 +6,11 @@
 #include "zavn/zavn.h"
 #include "zavn/zavn_virtual.h"
 
-namespace monitor {
+namespace tools {
 namespace {
 
 constexpr int kPlayers = 4;
 constexpr int kDefaultTransmitters = 2;
-constexpr int kVirtualRateHz = 100;
 constexpr auto kRetryEvery = std::chrono::milliseconds(500);
 constexpr int kErrorCapacity = 512;
 constexpr double kCapturedTimingPercent = ZAVN_REPLAY_CAPTURED_TIMING;
@@ -39,7 +38,7 @@ void ReceiverLink::Follow() {
   following_ = ZAVNSwitchHotplug(1) == 1;
 }
 
-bool ReceiverLink::Open(const Options& options, std::string& error) {
+bool ReceiverLink::Open(const LinkOptions& options, std::string& error) {
   ZAVNInit();
   if (!options.replayFile.empty()) return OpenReplay(options, error);
   if (options.virtualTransmitters == 0) {
@@ -68,7 +67,7 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   ZAVNVirtualSelect(1);
   ZAVNReset();
   ZAVNVirtualClear();
-  if (ZAVNVirtualPlugReceiver(transmitters, kVirtualRateHz) == 0 || !Connect()) {
+  if (ZAVNVirtualPlugReceiver(transmitters, options.rateHz) == 0 || !Connect()) {
     error = "the virtual receiver could not be connected";
     return false;
   }
@@ -80,7 +79,7 @@ bool ReceiverLink::Open(const Options& options, std::string& error) {
   return true;
 }
 
-bool ReceiverLink::OpenReplay(const Options& options, std::string& error) {
+bool ReceiverLink::OpenReplay(const LinkOptions& options, std::string& error) {
   ZAVNVirtualSelect(1);
   ZAVNReset();
   ZAVNVirtualClear();
@@ -114,11 +113,11 @@ void ReceiverLink::Close() {
   // The capture, if any, ends with the links; reports a slow disk made it drop are said.
   const int dropped = ZAVNStopCapture();
   if (dropped > 0) {
-    std::fprintf(stderr, "zavn-monitor: the capture lacks %d reports: the disk did not keep up\n",
+    std::fprintf(stderr, "%s: the capture lacks %d reports: the disk did not keep up\n", program_,
                  dropped);
   }
   ZAVNTerminate(0);
   if (virtual_) ZAVNVirtualClear();
 }
 
-}  // namespace monitor
+}  // namespace tools

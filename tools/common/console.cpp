@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-namespace monitor {
+namespace tools {
 namespace {
 
 std::atomic<bool>* g_interrupted = nullptr;
@@ -290,4 +290,4 @@ std::unique_ptr<Terminal> OpenTerminal(std::FILE* out) {
   return std::make_unique<VtTerminal>(out);
 }
 
-}  // namespace monitor
+}  // namespace tools

@@ -1,0 +1,28 @@
+// The command-line options that choose the receiver a tool uses, shared by the tools.
+#pragma once
+
+#include <string>
+
+namespace tools {
+
+struct LinkOptions {
+  int virtualTransmitters = 0;  // 0: a real receiver (see ReceiverLink::Open)
+  int rateHz = 100;             // the virtual transmitters' records per second
+  bool realOnly = false;
+  std::string replayFile;  // a capture the virtual receiver plays back, when set
+  double replaySpeed = 1;  // of the captured timing; 0: as fast as the library reads
+  bool replayLoop = false;
+};
+
+// A number of 0 or more, the whole text.
+bool ParseNumber(const char* text, double& value);
+
+// Reads the receiver option at argv[i]: --virtual N, --rate HZ, --real, --replay FILE, --speed X
+// or --loop. Returns how many arguments it took: 0 when argv[i] is none of them, -1 with `error`
+// set for a bad value.
+int ParseLinkOption(int argc, char** argv, int i, LinkOptions& options, std::string& error);
+
+// False with `error` set when the options exclude each other.
+bool CheckLinkOptions(const LinkOptions& options, std::string& error);
+
+}  // namespace tools
