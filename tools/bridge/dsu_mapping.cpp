@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace bridge {
+namespace bridge::dsu {
 namespace {
 
 // Each DSU motion field: the sample's axis it takes and the sign (see the table in the header).
@@ -28,7 +28,7 @@ DsuPad MapSample(const ZAVNMotionSample& sample, const ControlMapping& mapping,
   DsuPad pad;
   for (int k = 0; k < ZAVN_BUTTON_COUNT; ++k) {
     const int button = mapping.buttons[k];
-    if ((sample.buttons >> k & 1) && button >= 0 && button < dsu::kButtonCount)
+    if ((sample.buttons >> k & 1) && button >= 0 && button < kButtonCount)
       pad.buttons |= 1u << button;
   }
   for (int k = 0; extension && k < ZAVN_EXTENSION_CHANNELS; ++k) {
@@ -60,8 +60,8 @@ DsuPad MapSample(const ZAVNMotionSample& sample, const ControlMapping& mapping,
         break;
     }
   }
-  if (pad.analogL2 >= kTriggerPressed) pad.buttons |= 1u << dsu::kL2;
-  if (pad.analogR2 >= kTriggerPressed) pad.buttons |= 1u << dsu::kR2;
+  if (pad.analogL2 >= kTriggerPressed) pad.buttons |= 1u << kL2;
+  if (pad.analogR2 >= kTriggerPressed) pad.buttons |= 1u << kR2;
 
   pad.timeUs = static_cast<std::uint64_t>(std::max<std::int64_t>(sample.timeUs, 0));
   for (int k = 0; k < 3; ++k) {
@@ -71,4 +71,4 @@ DsuPad MapSample(const ZAVNMotionSample& sample, const ControlMapping& mapping,
   return pad;
 }
 
-}  // namespace bridge
+}  // namespace bridge::dsu

@@ -33,18 +33,18 @@
 #include "zavn/zavn_motion.h"
 #include "zavn/zavn_status.h"
 
-namespace bridge {
+// In bridge::dsu: tools/bridge/controls.h has a bridge::ControlMapping of its own.
+namespace bridge::dsu {
 
 enum class DsuAxis { kNone, kLeftX, kLeftY, kRightX, kRightY, kL2, kR2 };
 
 struct ControlMapping {
   static constexpr int kNoButton = -1;
-  // buttons[k]: the dsu::Button that Buttons bit k presses, or kNoButton.
+  // buttons[k]: the Button that Buttons bit k presses, or kNoButton.
   std::array<int, ZAVN_BUTTON_COUNT> buttons = {
-      dsu::kCross, dsu::kCircle,      dsu::kSquare, dsu::kTriangle, dsu::kL1,       dsu::kR1,
-      dsu::kL2,    dsu::kR2,          dsu::kShare,  dsu::kOptions,  dsu::kL3,       dsu::kR3,
-      dsu::kHome,  dsu::kTouchButton, dsu::kDpadUp, dsu::kDpadDown, dsu::kDpadLeft, dsu::kDpadRight,
-      kNoButton,   kNoButton,         kNoButton,    kNoButton,      kNoButton};
+      kCross,    kCircle,    kSquare,   kTriangle, kL1,       kR1,          kL2,      kR2,
+      kShare,    kOptions,   kL3,       kR3,       kHome,     kTouchButton, kDpadUp,  kDpadDown,
+      kDpadLeft, kDpadRight, kNoButton, kNoButton, kNoButton, kNoButton,    kNoButton};
 
   // An extension value v (its low 16 bits, signed or not) drives target by
   // (v - rest) / (full - rest): -1..1 for a stick, 0..1 for a trigger, clamped.
@@ -65,4 +65,4 @@ inline constexpr std::uint8_t kTriggerPressed = 128;
 DsuPad MapSample(const ZAVNMotionSample& sample, const ControlMapping& mapping,
                  const std::int32_t* extension = nullptr);
 
-}  // namespace bridge
+}  // namespace bridge::dsu
