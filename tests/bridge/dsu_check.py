@@ -109,7 +109,7 @@ def check_stream(address, macs, p99_limit_ms):
     rates = []
     for slot in range(4):
         own = [d for d in data if d.slot == slot]
-        check(len(own) > 1 and all((d.state, d.connected, d.mac) == (2, 1, macs[slot]) for d in own),
+        check(len(own) > 1 and {(d.state, d.connected, d.mac) for d in own} == {(2, 1, macs[slot])},
               f'slot {slot}: no packets, or one not connected or of another MAC')
         times = [d.timestamp for d in own]
         steps = [b - a for a, b in zip(times, times[1:])]
@@ -188,7 +188,8 @@ def check_floods(address, pid):
             time.sleep(0.001)  # paced so that no bad packet is lost in a full receive buffer
     time.sleep(0.5)
     for name, sender in senders.items():
-        check((raw := sender.recv_raw(0.01)) is None, f'{name} packets answered: {(raw or b"").hex(" ")}')
+        raw = sender.recv_raw(0.01)
+        check(raw is None, f'{name} packets answered: {(raw or b"").hex(" ")}')
     sender = senders['wrong CRC']
     check(answered(sender, dsu.version_request(1), dsu.MSG_VERSION), 'no answer after bad packets')
     print(f'bad packets: 10,000 unanswered ({", ".join(kinds)}); a good request answered after')
@@ -202,7 +203,7 @@ def check_floods(address, pid):
     ports = {sock.getsockname()[1] for sock in many}
     [sock.close() for sock in many]
     check(len(ports) == 1000, f'only {len(ports)} distinct client ports')
-    check(answered(sender, dsu.version_request(1), dsu.MSG_VERSION), 'no answer after 1,000 clients')
+    check(answered(sender, dsu.version_request(1), dsu.MSG_VERSION), 'no answer to 1,000 clients')
     fresh, _, data, _ = stream(address, 1.0)
     counts = [sum(d.slot == s for d in data) for s in range(4)]
     rss_after = rss_kb(pid)

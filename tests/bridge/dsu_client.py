@@ -1,11 +1,7 @@
-"""A small DSU ("cemuhook") UDP client: builds the client's requests and parses and validates
-every server packet. All numbers are little endian; a packet is a 16-byte header (magic,
-version, length of the packet after the header, CRC32 of the packet with that field zeroed,
-sender id) followed by a 32-bit message type and the message's body."""
-import random
-import socket
-import struct
-import zlib
+"""A small DSU ("cemuhook") UDP client: builds requests, parses and validates server packets.
+A packet, little endian: a 16-byte header (magic, version, length after the header, CRC32 of the
+packet with this field zeroed, sender id), a 32-bit message type, the message's body."""
+import random, socket, struct, zlib
 from collections import namedtuple
 
 VERSION = 1001
@@ -13,7 +9,10 @@ MSG_VERSION, MSG_INFO, MSG_DATA = 0x100000, 0x100001, 0x100002
 ALL, BY_SLOT, BY_MAC = 0, 1, 2  # registration flags of a data request
 HEADER = struct.Struct('<4sHHII')
 SLOT = struct.Struct('<BBBB6sB')  # slot, state, model, connection type, MAC, battery
-DATA = struct.Struct('<BIBBBB4B12BBBHHBBHHQ6f')  # everything after the slot header
+# After the slot header: connected, packet counter, two button bytes, home, touch button, four
+# stick axes, twelve analog buttons, two touches (active, id, x, y), motion timestamp µs,
+# accelerometer x y z in g, gyroscope pitch yaw roll in degrees/s.
+DATA = struct.Struct('<BIBBBB4B12BBBHHBBHHQ6f')
 BODY_SIZE = {MSG_VERSION: 2, MSG_INFO: SLOT.size + 1, MSG_DATA: SLOT.size + DATA.size}
 
 Slot = namedtuple('Slot', 'slot state model connection mac battery')
@@ -23,7 +22,7 @@ Data = namedtuple('Data', 'slot state model connection mac battery connected cou
 
 
 class DsuError(ValueError):
-    """A server packet that breaks the protocol; the message names the field and shows the bytes."""
+    """A server packet that breaks the protocol: what is wrong, and the bytes."""
     def __init__(self, what, packet):
         super().__init__(f'{what}; {len(packet)} bytes: {packet[:128].hex(" ")}')
 
@@ -60,7 +59,7 @@ def parse(packet):
     if version != VERSION:
         raise DsuError(f'version {version}, not {VERSION}', packet)
     if length != len(packet) - HEADER.size:
-        raise DsuError(f'length field {length}, datagram has {len(packet) - HEADER.size} after header', packet)
+        raise DsuError(f'length field {length}, {len(packet) - HEADER.size} after header', packet)
     zeroed = packet[:8] + bytes(4) + packet[12:]
     if crc != zlib.crc32(zeroed):
         raise DsuError(f'CRC32 {crc:#010x}, computed {zlib.crc32(zeroed):#010x}', packet)
@@ -68,7 +67,7 @@ def parse(packet):
         raise DsuError(f'unknown message type {msg_type:#x}', packet)
     body = packet[HEADER.size + 4:]
     if len(body) != BODY_SIZE[msg_type]:
-        raise DsuError(f'type {msg_type:#x} body has {len(body)} bytes, not {BODY_SIZE[msg_type]}', packet)
+        raise DsuError(f'{len(body)}-byte body for type {msg_type:#x}', packet)
     if msg_type == MSG_VERSION:
         return msg_type, server_id, struct.unpack('<H', body)[0]
     slot = Slot(*SLOT.unpack_from(body))
@@ -79,10 +78,10 @@ def parse(packet):
             raise DsuError('controller information does not end with a zero byte', packet)
         return msg_type, server_id, slot
     f = DATA.unpack_from(body, SLOT.size)
-    touches = (Touch(*f[22:26]), Touch(*f[26:30]))
-    return msg_type, server_id, Data(*slot, connected=f[0], counter=f[1], buttons=f[2:4], home=f[4],
-                                     touch_button=f[5], sticks=f[6:10], analog=f[10:22],
-                                     touches=touches, timestamp=f[30], accel=f[31:34], gyro=f[34:37])
+    return msg_type, server_id, Data(
+        *slot, connected=f[0], counter=f[1], buttons=f[2:4], home=f[4], touch_button=f[5],
+        sticks=f[6:10], analog=f[10:22], touches=(Touch(*f[22:26]), Touch(*f[26:30])),
+        timestamp=f[30], accel=f[31:34], gyro=f[34:37])
 
 
 class Client:
