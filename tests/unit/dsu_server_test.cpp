@@ -140,7 +140,7 @@ TEST(DsuServer, EachClientCountsItsOwnDataPacketsAndTheLayoutHolds) {
   sample.gyroDps[0] = 30;    // its front rising
   const std::int32_t extension[3] = {0, 32767, 32767};
   h.sent.clear();
-  h.server.SendData(3, MapSample(sample, ControlMapping{}, extension));
+  h.server.SendData(3, MapSample(sample, {}, SticksOf(extension, {})));
   ASSERT_EQ(h.sent.size(), 2u);
   EXPECT_EQ(Word(h.sent[0].bytes, 32), 2u);  // port 5000's third packet
   EXPECT_EQ(Word(h.sent[1].bytes, 32), 0u);  // port 5001's first

@@ -9,6 +9,7 @@ struct LinkOptions {
   int virtualTransmitters = 0;  // 0: a real receiver (see ReceiverLink::Open)
   int rateHz = 100;             // the virtual transmitters' records per second
   bool realOnly = false;
+  bool waitForReal = false;  // with realOnly: none there yet is no error; it is awaited
   std::string replayFile;  // a capture the virtual receiver plays back, when set
   double replaySpeed = 1;  // of the captured timing; 0: as fast as the library reads
   bool replayLoop = false;

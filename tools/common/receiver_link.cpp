@@ -56,6 +56,11 @@ bool ReceiverLink::Open(const LinkOptions& options, std::string& error) {
       if (!options.realOnly) error += "\n(or --virtual 2 to use the virtual receiver)";
       return false;
     }
+    if (options.realOnly && options.waitForReal) {
+      description_ = "no receiver yet: waiting for a " + RealReceiverSought();
+      Follow();
+      return true;
+    }
     if (options.realOnly) {
       error = "found no " + RealReceiverSought() +
               " (plug it in, or leave out --real to use the virtual one)";

@@ -5,16 +5,6 @@
 
 namespace monitor {
 
-std::string Quoted(const std::string& text) {
-  std::string json = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') json += '\\';
-    json += c;  // the texts hold printable ASCII only
-  }
-  json += '"';
-  return json;
-}
-
 namespace {
 
 // (Built by appending: chains of operator+ set off a false -Wrestrict in some GCC 12 builds.)

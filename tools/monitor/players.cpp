@@ -28,25 +28,6 @@ Attitude AttitudeOf(const float (&orientation)[4]) {
   return a;
 }
 
-const char* LinkName(std::int32_t state) {
-  switch (state) {
-    case LINK_RESET_DONE:
-      return "LINK_RESET_DONE";
-    case LINK_NOT_RESET:
-      return "LINK_NOT_RESET";
-    case LINK_OK:
-      return "LINK_OK";
-    case LINK_NO_DEVICE:
-      return "LINK_NO_DEVICE";
-    case LINK_READ_ERROR:
-      return "LINK_READ_ERROR";
-    case LINK_TIMEOUT:
-      return "LINK_TIMEOUT";
-    default:
-      return "LINK_UNKNOWN";
-  }
-}
-
 Players::Players(bool keepAll) : keepAll_(keepAll) {}
 
 void Players::Capture(double seconds) {

@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "printable.h"
+#include "words.h"
 #include "zavn/zavn.h"
 #include "zavn/zavn_motion.h"
 
 namespace monitor {
+
+using tools::LinkName;
+using tools::Printable;
+using tools::Quoted;
 
 inline constexpr int kPlayers = 4;
 inline constexpr int kChannels = ZAVN_MOTION_CHANNELS;
@@ -26,8 +30,6 @@ inline constexpr int kUnitChannels = 6;
 // counter-clockwise seen from above, -180..180; pitch: that axis's elevation above the
 // horizontal, -90..90; roll: the rotation about the forward axis by the right-hand rule (right
 // side down is positive), -180..180. Yaw, then pitch, then roll rebuild the orientation.
-using tools::Printable;
-
 struct Attitude {
   double roll = 0, pitch = 0, yaw = 0;
 };
@@ -98,8 +100,5 @@ class Players {
   std::array<std::vector<UnitSample>, kPlayers> allUnits_;
   std::array<std::vector<ButtonPress>, kPlayers> presses_;
 };
-
-// LINK_OK, LINK_TIMEOUT, ... for a link state.
-const char* LinkName(std::int32_t state);
 
 }  // namespace monitor

@@ -9,9 +9,6 @@
 
 namespace monitor {
 
-// A JSON string of printable ASCII text.
-std::string Quoted(const std::string& text);
-
 // One JSON object on one line.
 void WriteJsonLine(std::FILE* out, const Players& players, const std::string& receiver,
                    double seconds);

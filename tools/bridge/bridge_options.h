@@ -1,0 +1,30 @@
+// zavn-bridge's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link_options.h"
+
+namespace bridge {
+
+inline constexpr const char* kDsuLoopback = "127.0.0.1";
+inline constexpr std::uint16_t kDsuPort = 26760;
+
+struct Options : tools::LinkOptions {
+  bool dsu = false;
+  bool gamepad = false;  // with neither: every output the system has
+  std::string dsuHost = kDsuLoopback;
+  std::uint16_t dsuPort = kDsuPort;  // 0: any free port
+  double seconds = 0;                // 0: until Ctrl-C or SIGTERM
+  bool json = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Fills `options` from the arguments; false with `error` set for a bad command line.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace bridge
