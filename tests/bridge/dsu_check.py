@@ -180,10 +180,11 @@ def answered(client, request, expected_type):
 def check_floods(address, pid):
     rss_before = rss_kb(pid)
     kinds = malformed()
-    senders = {name: dsu.Client(address) for name in kinds}
+    senders, empty = {name: dsu.Client(address) for name in kinds}, 0
     for i in range(10000):
         name = list(kinds)[i % len(kinds)]
-        senders[name].send(kinds[name](i // len(kinds)))
+        senders[name].send(packet := kinds[name](i // len(kinds)))
+        empty += not packet
         if i % 20 == 19:
             time.sleep(0.001)  # paced so that no bad packet is lost in a full receive buffer
     time.sleep(0.5)
@@ -213,16 +214,18 @@ def check_floods(address, pid):
     check(min(counts) >= 500, f'a fresh client after 1,000 clients got {counts} in 1 s')
     check(rss_after - rss_before < 10 * 1024, f'VmRSS grew {rss_after - rss_before} kB')
     [client.close() for client in [*senders.values(), fresh]]
+    return empty
 
 
-def stop(proc, lines):
+def stop(proc, lines, empty):
     proc.send_signal(signal.SIGTERM)
     record = event(lines, 'stop', 10)
     status = proc.wait(10)
+    print(f'stop: status {status} after SIGTERM, {json.dumps(record)}')
     check(status == 0, f'bridge exited with status {status} after SIGTERM')
     bad = record.get('dsu_bad_packets')
-    check(bad is None or bad >= 10000, f'stop line counts {bad} dsu_bad_packets, sent 10,000')
-    print(f'stop: status 0, {json.dumps(record)}')
+    check(bad is None or bad >= 10000,
+          f'stop line counts {bad} dsu_bad_packets, sent 10,000 ({empty} of them empty)')
 
 
 def main():
@@ -238,8 +241,7 @@ def main():
         macs = check_info(address)
         check_expiry(*check_stream(address, macs, args.p99_ms))
         check_registrations(address, macs)
-        check_floods(address, proc.pid)
-        stop(proc, lines)
+        stop(proc, lines, check_floods(address, proc.pid))
     except dsu.DsuError as error:
         raise SystemExit(f'FAIL: malformed server packet: {error}')
     finally:
