@@ -133,13 +133,17 @@ std::shared_ptr<const ProfileSet> ReadProfileFile(const char* path, std::string&
   auto set = std::make_shared<ProfileSet>();
   std::vector<Line> lines;
   SensorProfile* section = &set->fallback;
+  bool controls = false;  // in a section of the controls, which zavn-bridge reads
   std::string text;
   for (int number = 1; std::getline(file, text); ++number) {
     const std::string line = Trim(text.substr(0, text.find_first_of(";#")));
     const std::string where = std::string(path) + ":" + std::to_string(number) + ": ";
     if (line.empty()) continue;
     if (line.front() == '[') {
-      section = line.back() == ']' ? Section(*set, line.substr(1, line.size() - 2)) : nullptr;
+      const std::string header = line.back() == ']' ? line.substr(1, line.size() - 2) : "";
+      controls = Lower(Trim(header)).rfind("controls", 0) == 0;
+      if (controls) continue;
+      section = Section(*set, header);
       if (section == nullptr) {
         error = where + line +
                 ": not a section of a motion profile ([default], [player 1..4], "
@@ -148,6 +152,7 @@ std::shared_ptr<const ProfileSet> ReadProfileFile(const char* path, std::string&
       }
       continue;
     }
+    if (controls) continue;
     const auto equals = line.find('=');
     const std::string key = Trim(line.substr(0, equals));
     if (equals == std::string::npos) {

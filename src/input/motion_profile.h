@@ -8,7 +8,8 @@
 //   Motion0 = +AccelX 32768 8192     ; sign and quantity, zero (counts), counts per g or per deg/s
 //   Motion3 = -GyroZ 32768 16.384
 //   GSensitivity = 2 1 0.5 0.25      ; counts-per-g factor after the switch's value 0, 1, 2, 3
-// Comments start with ';' or '#'. Names match without regard to case.
+// Comments start with ';' or '#'. Names match without regard to case. Sections whose name
+// starts with "controls" hold zavn-bridge's mapping of the buttons and extension: passed over.
 #pragma once
 
 #include <cstdint>

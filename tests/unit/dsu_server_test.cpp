@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../../tools/bridge/dsu_mapping.h"
-#include "../../tools/bridge/dsu_server.h"
+#include "tools/bridge/dsu_mapping.h"
+#include "tools/bridge/dsu_server.h"
 
 namespace bridge {
 namespace {

@@ -41,6 +41,8 @@ const char* const kUsage =
     "                 0: any free one); an address other than loopback serves the\n"
     "                 network, and a warning says so\n"
     "  --gamepad      a gamepad and a motion sensor device per player (Linux)\n"
+    "  --profile FILE the sensor profile and the mapping of the buttons and\n"
+    "                 extension (default: the file ZAVN_MOTION_PROFILE names)\n"
     "  --virtual N    use the virtual receiver with N transmitters (1 to 4)\n"
     "  --rate HZ      the virtual transmitters' records per second (1 to 1000;\n"
     "                 default 100)\n"
@@ -76,6 +78,13 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "--dsu-address needs ADDRESS:PORT, e.g. 127.0.0.1:26760";
         return false;
       }
+      ++i;
+    } else if (std::strcmp(arg, "--profile") == 0) {
+      if (value == nullptr || *value == '\0') {
+        error = "--profile needs a file name";
+        return false;
+      }
+      options.profileFile = value;
       ++i;
     } else if (std::strcmp(arg, "--seconds") == 0) {
       double number = 0;

@@ -17,6 +17,7 @@ struct Options : tools::LinkOptions {
   std::string dsuHost = kDsuLoopback;
   std::uint16_t dsuPort = kDsuPort;  // 0: any free port
   double seconds = 0;                // 0: until Ctrl-C or SIGTERM
+  std::string profileFile;           // the sensor profile and controls mapping, when set
   bool json = false;
   bool help = false;
   bool version = false;

@@ -23,13 +23,11 @@ class DsuOutput : public Output {
     server_.SetController(player - 1, {state.connected, state.mac});
   }
   void Sample(int player, const ZAVNMotionSample& sample, const PlayerControls& controls) override {
-    server_.SendData(player - 1,
-                     dsu::MapSample(sample, mapping_, SticksOf(controls.extension, mapping_)));
+    server_.SendData(player - 1, dsu::MapSample(sample, *controls.mapping, controls.sticks));
   }
 
  private:
   DsuServer server_;
-  ControlMapping mapping_;
 };
 
 }  // namespace bridge

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "bridge_options.h"
 #include "change_log.h"
 #include "console.h"
+#include "control_profile.h"
 #include "dsu_output.h"
 #include "player_feed.h"
 #include "receiver_link.h"
@@ -63,6 +65,23 @@ int main(int argc, char** argv) {
     options.waitForReal = true;
   }
 
+  // The profile's sensor part for the library, its controls for the outputs.
+  const char* named = std::getenv("ZAVN_MOTION_PROFILE");
+  const std::string profile = !options.profileFile.empty() ? options.profileFile
+                              : named != nullptr           ? named
+                                                           : "";
+  ControlProfiles controls;
+  if (!profile.empty()) {
+    char reason[512] = {};
+    if (!options.profileFile.empty() &&
+        ZAVNLoadMotionProfile(profile.c_str(), reason, sizeof reason) != 1) {
+      return Fail(reason, 1);
+    }
+    const std::unique_ptr<ControlProfiles> read = ReadControlProfiles(profile, error);
+    if (read == nullptr) return Fail(error, 1);
+    controls = *read;
+  }
+
   ChangeLog log(stdout, options.json);
   std::vector<Output*> outputs{&log};
   // The outputs first: a port in use or a device not allowed is said before anything runs.
@@ -100,7 +119,7 @@ int main(int argc, char** argv) {
   tools::CatchInterrupts(stop);
   const auto start = std::chrono::steady_clock::now();
   {
-    PlayerFeed feed(outputs);
+    PlayerFeed feed(outputs, controls);
     feed.Run(stop, options.seconds, [&link] { link.Keep(); });
   }
   link.Close();

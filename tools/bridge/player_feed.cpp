@@ -56,10 +56,12 @@ std::array<std::uint8_t, 6> MacOf(const std::string& serial, int player) {
   return mac;
 }
 
-PlayerFeed::PlayerFeed(std::vector<Output*> outputs)
+PlayerFeed::PlayerFeed(std::vector<Output*> outputs, const ControlProfiles& profiles)
     : outputs_(std::move(outputs)),
+      profiles_(profiles),
       status_(std::make_unique<PlayerStatus>()),
       samples_(ZAVN_MOTION_RING) {
+  for (PlayerControls& controls : controls_) controls.mapping = &profiles_.fallback;
   ZAVNInitGetRawDataCallBack(Wake);
 }
 
@@ -102,9 +104,10 @@ void PlayerFeed::LookAtPlayers(bool askSerials, Clock::time_point now,
     } else {
       if (linkedSince[player - 1] == Clock::time_point{}) linkedSince[player - 1] = now;
       ZAVNGetStatus(player, status_.get());
-      std::copy(std::begin(status_->Extension), std::end(status_->Extension),
-                controls_[player - 1].extension);
       state.serial = tools::Printable(status_->SerialBlock, sizeof status_->SerialBlock);
+      PlayerControls& controls = controls_[player - 1];
+      controls.mapping = &profiles_.For(player, state.serial);
+      controls.sticks = SticksOf(status_->Extension, *controls.mapping);
       if (state.serial.empty() && askSerials) ZAVNAskSerialNumber(player, 0, nullptr, 1);
       state.connected = !state.serial.empty() || now - linkedSince[player - 1] >= kSerialGrace;
     }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "control_profile.h"
+#include "controls.h"
 #include "zavn/zavn.h"
 
 namespace bridge {
@@ -26,9 +28,11 @@ struct PlayerState {
   bool operator==(const PlayerState&) const = default;
 };
 
-// The controls that come beside the samples: the latest extension triple.
+// What goes with a player's samples: its transmitter's mapping of the buttons and extension,
+// and the sticks and triggers of its latest extension triple through it.
 struct PlayerControls {
-  std::int32_t extension[ZAVN_EXTENSION_CHANNELS] = {};
+  const ControlMapping* mapping = nullptr;
+  StickState sticks;
 };
 
 class Output {
@@ -47,8 +51,9 @@ std::array<std::uint8_t, 6> MacOf(const std::string& serial, int player);
 
 class PlayerFeed {
  public:
-  // Registers the library's raw-data callback, which wakes the feed, until destroyed.
-  explicit PlayerFeed(std::vector<Output*> outputs);
+  // Registers the library's raw-data callback, which wakes the feed, until destroyed. The
+  // controls of each transmitter are mapped as `profiles` says.
+  PlayerFeed(std::vector<Output*> outputs, const ControlProfiles& profiles);
   ~PlayerFeed();
   PlayerFeed(const PlayerFeed&) = delete;
   PlayerFeed& operator=(const PlayerFeed&) = delete;
@@ -67,6 +72,7 @@ class PlayerFeed {
   void HandOnSamples();
 
   std::vector<Output*> outputs_;
+  const ControlProfiles& profiles_;
   std::array<PlayerState, kPlayers> states_{};
   std::array<PlayerControls, kPlayers> controls_{};
   std::unique_ptr<PlayerStatus> status_;
