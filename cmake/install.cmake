@@ -1,7 +1,8 @@
 # cmake --install: the library, its headers, a CMake package (find_package(ZAVN) gives
 # ZAVN::ZAVN_Main), a pkg-config file (zavn.pc) and, on Linux, the receiver's udev rule.
 # Components, one package each (cmake/packaging.cmake): runtime (the shared library), dev (the
-# link library, headers, CMake package and zavn.pc), monitor (zavn-monitor and the udev rule).
+# link library, headers, CMake package and zavn.pc), monitor (zavn-monitor and the udev rule),
+# bridge (zavn-bridge and, on Linux, its udev rule and systemd user unit).
 include(CMakePackageConfigHelpers)
 set(zavn_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ZAVN)
 
@@ -35,4 +36,9 @@ install(FILES ${PROJECT_BINARY_DIR}/zavn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-zavn-receiver.rules
     DESTINATION lib/udev/rules.d COMPONENT monitor)  # where udev looks, whatever the libdir
+  # A user unit, not enabled: `systemctl --user enable --now zavn-bridge` starts it at each login.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/zavn-bridge.service.in
+    ${PROJECT_BINARY_DIR}/zavn-bridge.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/zavn-bridge.service DESTINATION lib/systemd/user
+    COMPONENT bridge)
 endif()

@@ -3,19 +3,20 @@
 # libzavn-main1: the shared library, named after its SONAME as Debian names runtime libraries.
 # libzavn-main-dev: the link library, headers, CMake package and zavn.pc, for exactly that runtime.
 # zavn-monitor: the monitor and the udev rule (files a second runtime, libzavn-main2, could not
-# also hold). The version is the project's; dependencies on system libraries come from
-# dpkg-shlibdeps.
+# also hold). zavn-bridge: the bridge, its udev rule and its systemd user unit; it depends on
+# zavn-monitor for the receiver's udev rule, without which it reaches no receiver. The version
+# is the project's; dependencies on system libraries come from dpkg-shlibdeps.
 set(ZAVN_PACKAGE_CONTACT "ZAVN developers <zavn@example.org>" CACHE STRING
   "The Maintainer field of the Debian packages")
 
 set(CPACK_PACKAGE_NAME zavn)
 set(CPACK_PACKAGE_CONTACT "${ZAVN_PACKAGE_CONTACT}")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev monitor)
+set(CPACK_COMPONENTS_ALL runtime dev monitor bridge)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The monitor's libZAVN_Main.so.1 is in another package: dpkg-shlibdeps reads it from the build.
+# The programs' libZAVN_Main.so.1 is in another package: dpkg-shlibdeps reads it from the build.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)  # "(= version)" on the components named below
 
@@ -43,5 +44,14 @@ set(CPACK_COMPONENT_MONITOR_DESCRIPTION "Monitor of the motion-controller receiv
 zavn-monitor shows each player's links, records and motion live, writes JSON
 lines or a plot and runs firmware updates. The udev rule gives the receiver's
 hidraw nodes to the user at the seat.")
+
+set(CPACK_DEBIAN_BRIDGE_PACKAGE_NAME zavn-bridge)
+set(CPACK_DEBIAN_BRIDGE_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_BRIDGE_DEPENDS runtime monitor)
+set(CPACK_COMPONENT_BRIDGE_DESCRIPTION "Motion controllers of the receiver for emulators and games
+zavn-bridge serves each player's motion and buttons to emulators through a
+DSU (cemuhook) server on 127.0.0.1:26760 and, through uinput, as gamepads
+with motion sensors. Its udev rule gives /dev/uinput and its gamepads to the
+user at the seat; its systemd user unit, not enabled, runs it at each login.")
 
 include(CPack)
