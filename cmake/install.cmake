@@ -36,6 +36,8 @@ install(FILES ${PROJECT_BINARY_DIR}/zavn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-zavn-receiver.rules
     DESTINATION lib/udev/rules.d COMPONENT monitor)  # where udev looks, whatever the libdir
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/71-zavn-bridge.rules
+    DESTINATION lib/udev/rules.d COMPONENT bridge)
   # A user unit, not enabled: `systemctl --user enable --now zavn-bridge` starts it at each login.
   configure_file(${PROJECT_SOURCE_DIR}/packaging/systemd/zavn-bridge.service.in
     ${PROJECT_BINARY_DIR}/zavn-bridge.service @ONLY)
