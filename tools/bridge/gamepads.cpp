@@ -202,7 +202,7 @@ std::string UinputRefusal(int why) {
 
 // A player's two devices and what its gamepad last reported.
 struct Gamepads::Pad {
-  Uinput gamepad, motion;
+  Uinput motion, gamepad;  // made in this order, removed in the other
   std::uint32_t pressed = 0;
   std::array<int, kPadAxes> axes{};  // as the kernel starts them: all 0
   std::int64_t firstUs = -1;
@@ -249,13 +249,16 @@ void Gamepads::Sample(int player, const ZAVNMotionSample& sample, const PlayerCo
 
   libevdev_uinput* motion = pad->motion.get();
   for (int k = 0; k < 3; ++k) {
-    const MotionSource accel = kAccelSources[k], gyro = kGyroSources[k];
+    const MotionSource from = kAccelSources[k];
     libevdev_uinput_write_event(
         motion, EV_ABS, static_cast<unsigned>(ABS_X + k),
-        Counts(accel.sign * sample.accelG[accel.axis], kCountsPerG, kMaxG * kCountsPerG));
+        Counts(from.sign * sample.accelG[from.axis], kCountsPerG, kMaxG * kCountsPerG));
+  }
+  for (int k = 0; k < 3; ++k) {
+    const MotionSource from = kGyroSources[k];
     libevdev_uinput_write_event(
         motion, EV_ABS, static_cast<unsigned>(ABS_RX + k),
-        Counts(gyro.sign * sample.gyroDps[gyro.axis], kCountsPerDps, kMaxDps * kCountsPerDps));
+        Counts(from.sign * sample.gyroDps[from.axis], kCountsPerDps, kMaxDps * kCountsPerDps));
   }
   if (pad->firstUs < 0) pad->firstUs = sample.timeUs;
   const auto sinceFirst = static_cast<std::uint32_t>(sample.timeUs - pad->firstUs);

@@ -40,10 +40,11 @@
 //   ABS_RZ  -gyroDps[1]        its right side rising
 //
 // Both devices have bus BUS_VIRTUAL, vendor 0xFFFF (the receiver's), product 0x00B1, version 1:
-// with a vendor and product SDL gives all four players one GUID, and a gamepad with BTN_SOUTH
-// gets its mapping generated. Both have phys "zavn-bridge/playerN". uinput cannot set `uniq`,
-// which is what SDL pairs a motion node with its gamepad by, so SDL shows the gamepad without
-// sensors; programs that pair by name or phys find them.
+// SDL makes its GUID of these ids (not of the name), the same for the four players, and
+// generates a mapping for a gamepad with BTN_SOUTH that no mapping names. Both devices have phys
+// "zavn-bridge/playerN". uinput cannot set `uniq`, by which SDL pairs a motion node with its
+// gamepad, so SDL shows the gamepad without sensors; programs that pair by name or phys find
+// them.
 #pragma once
 
 #include <array>
