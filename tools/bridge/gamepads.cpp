@@ -60,19 +60,25 @@ constexpr Key kKeys[] = {
 enum PadAxis { kLeftX, kLeftY, kRightX, kRightY, kL2, kR2, kPadAxes };
 constexpr unsigned kPadAxisCodes[kPadAxes] = {ABS_X, ABS_Y, ABS_RX, ABS_RY, ABS_HAT2Y, ABS_HAT2X};
 
-// The motion node's axes from the sample's: which of its axes, and the sign (see gamepads.h).
+// The motion node's axes (ABS_X, ABS_Y, ABS_Z and ABS_RX, ABS_RY, ABS_RZ) from the sample's:
+// which of its axes, and the sign (see gamepads.h).
 struct MotionSource {
   int axis;
   float sign;
 };
-constexpr MotionSource kAccelSources[3] = {
-    {0, +1.0f}, {2, +1.0f}, {1, -1.0f}};  // ABS_X, ABS_Y, ABS_Z
-constexpr MotionSource kGyroSources[3] = {
-    {0, +1.0f}, {2, +1.0f}, {1, -1.0f}};  // ABS_RX, ABS_RY, ABS_RZ
+constexpr MotionSource kAccelSources[3] = {{0, +1.0f}, {2, +1.0f}, {1, -1.0f}};
+constexpr MotionSource kGyroSources[3] = {{0, +1.0f}, {2, +1.0f}, {1, -1.0f}};
 
 bool Has(std::uint32_t pressed, Control control) {
   return (pressed >> static_cast<int>(control) & 1u) != 0;
 }
+
+// The controls the gamepad has a key for.
+constexpr std::uint32_t kKeyControls = [] {
+  std::uint32_t controls = 0;
+  for (const Key& key : kKeys) controls |= 1u << static_cast<int>(key.control);
+  return controls;
+}();
 
 int Counts(double value, double perUnit, int limit) {
   if (!std::isfinite(value)) return 0;
@@ -173,7 +179,7 @@ std::string InstalledRule() {
 std::string UinputRefusal(int why) {
   std::string text = std::string("cannot open ") + kNode + " for writing: " + std::strerror(why);
   const std::string load =
-      "The uinput module must be loaded for it:\n"
+      "The uinput module must be loaded:\n"
       "  sudo modprobe uinput\n"
       "(to load it at each boot: echo uinput | sudo tee /etc/modules-load.d/uinput.conf)";
   struct stat status {};
@@ -267,7 +273,8 @@ void Gamepads::Sample(int player, const ZAVNMotionSample& sample, const PlayerCo
 
   if (controls.mapping == nullptr) return;
   const StickState& sticks = controls.sticks;
-  const std::uint32_t pressed = PressedControls(sample.buttons, sticks, *controls.mapping);
+  const std::uint32_t pressed =
+      PressedControls(sample.buttons, sticks, *controls.mapping) & kKeyControls;
   // A trigger's button pressed with the trigger short of pressing it is full travel.
   const auto trigger = [pressed](Control control, float travel) {
     return Has(pressed, control) && travel < kTriggerPressed ? 1.0f : travel;

@@ -40,8 +40,8 @@
 //   ABS_RZ  -gyroDps[1]        its right side rising
 //
 // Both devices have bus BUS_VIRTUAL, vendor 0xFFFF (the receiver's), product 0x00B1, version 1:
-// SDL makes its GUID of these ids (not of the name), the same for the four players, and
-// generates a mapping for a gamepad with BTN_SOUTH that no mapping names. Both devices have phys
+// SDL's GUID for them holds these ids, so that one SDL mapping serves the four players; without
+// one, SDL generates a mapping for a gamepad with BTN_SOUTH. Both devices have phys
 // "zavn-bridge/playerN". uinput cannot set `uniq`, by which SDL pairs a motion node with its
 // gamepad, so SDL shows the gamepad without sensors; programs that pair by name or phys find
 // them.
