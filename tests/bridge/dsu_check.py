@@ -126,7 +126,8 @@ def check_stream(address, macs, p99_limit_ms):
     print(f'latency: min {latency[0]} p50 {latency[len(latency) // 2]} p99 {p99} '
           f'max {latency[-1]} µs')
     check(latency[0] >= 0, f'a packet stamped {-latency[0]} µs ahead of CLOCK_MONOTONIC')
-    check(p99 < p99_limit_ms * 1000, f'latency p99 {p99} µs, limit {p99_limit_ms} ms')
+    check(p99_limit_ms <= 0 or p99 < p99_limit_ms * 1000,
+          f'latency p99 {p99} µs, limit {p99_limit_ms} ms')
     return client, last_send
 
 
@@ -172,9 +173,12 @@ def malformed():
 
 
 def answered(client, request, expected_type):
-    client.send(request)
-    reply = client.recv(1.0)
-    return reply is not None and reply[0] == expected_type
+    """Whether request is answered with expected_type, sent up to 3 times as UDP may lose it."""
+    for _ in range(3):
+        client.send(request)
+        if (reply := client.recv(1.0)) is not None:
+            return reply[0] == expected_type
+    return False
 
 
 def check_floods(address, pid):
@@ -186,7 +190,7 @@ def check_floods(address, pid):
         senders[name].send(packet := kinds[name](i // len(kinds)))
         empty += not packet
         if i % 20 == 19:
-            time.sleep(0.001)  # paced so that no bad packet is lost in a full receive buffer
+            time.sleep(0.001)  # paced so that none is lost in the server's full receive buffer
     time.sleep(0.5)
     for name, sender in senders.items():
         raw = sender.recv_raw(0.01)
@@ -201,6 +205,7 @@ def check_floods(address, pid):
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         sock.bind(('127.0.0.1', 0))
         sock.sendto(dsu.data_request(n), address)
+        time.sleep(0.001 if n % 20 == 19 else 0)
     ports = {sock.getsockname()[1] for sock in many}
     [sock.close() for sock in many]
     check(len(ports) == 1000, f'only {len(ports)} distinct client ports')
@@ -231,7 +236,7 @@ def stop(proc, lines, empty):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('bridge', help='path of zavn-bridge')
-    parser.add_argument('--p99-ms', type=float, default=2.0, help='latency limit, 99th percentile')
+    parser.add_argument('--p99-ms', type=float, default=2.0, help='latency limit, 99th percentile (0: shown only)')
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)
     proc, lines = start_bridge(args.bridge)

@@ -61,10 +61,11 @@ void DsuServer::Run() {
   while (running_) {
     Endpoint from;
     const long length = socket_.ReceiveFrom(buffer, sizeof buffer, from, 200);
-    if (length > 0)
-      HandleRequest(buffer, static_cast<std::size_t>(length), from);
-    else if (length < 0)
+    if (length >= 0) {
+      HandleRequest(buffer, static_cast<std::size_t>(length), from);  // an empty one is bad too
+    } else if (length != UdpSocket::kNothing) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));  // don't spin on an error
+    }
   }
 }
 

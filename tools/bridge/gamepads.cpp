@@ -39,8 +39,9 @@ struct Key {
 constexpr Key kKeys[] = {
     {Control::kSouth, BTN_SOUTH},
     {Control::kEast, BTN_EAST},
-    {Control::kWest, BTN_WEST},
-    {Control::kNorth, BTN_NORTH},
+    // As Xbox pads send them (BTN_X, BTN_Y): SDL reads these codes so for every vendor but Sony.
+    {Control::kWest, BTN_X},
+    {Control::kNorth, BTN_Y},
     {Control::kL1, BTN_TL},
     {Control::kR1, BTN_TR},
     {Control::kL2, BTN_TL2},

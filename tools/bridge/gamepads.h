@@ -2,7 +2,7 @@
 // that any program reads as it reads a real pad's event nodes.
 //
 // "ZAVN Controller N", a gamepad as the kernel's gamepad.rst describes it:
-//   BTN_SOUTH, BTN_EAST, BTN_WEST, BTN_NORTH   cross, circle, square, triangle (by position)
+//   BTN_SOUTH, BTN_EAST, BTN_X, BTN_Y          cross, circle, square, triangle (by position)
 //   BTN_TL, BTN_TR, BTN_TL2, BTN_TR2           L1, R1, L2, R2
 //   BTN_SELECT, BTN_START, BTN_MODE            share, options, home
 //   BTN_THUMBL, BTN_THUMBR                     L3, R3
@@ -14,10 +14,10 @@
 //                                              triggers, which SDL's generated mapping also
 //                                              takes first; a trigger pressed by its button
 //                                              alone reads full travel
-// The touch pad's click has no gamepad code and is left out. SDL's generated mapping reads
-// BTN_X/BTN_Y (= BTN_NORTH/BTN_WEST, the codes Xbox pads send for their west and north buttons)
-// as its X and Y for every vendor but Sony, so an SDL program without a mapping for this pad
-// sees square and triangle swapped.
+// The touch pad's click has no gamepad code and is left out. The west and north buttons send
+// BTN_X and BTN_Y, as Xbox pads do, not gamepad.rst's BTN_WEST and BTN_NORTH (the same codes
+// the other way round): SDL's generated mapping reads them so for every vendor but Sony, and
+// SDL is what most games read pads through.
 //
 // "ZAVN Controller N Motion Sensors", with INPUT_PROP_ACCELEROMETER (event-codes.rst): the
 // acceleration on ABS_X, ABS_Y, ABS_Z in 8192 counts per g over +-16 g (the widest range the

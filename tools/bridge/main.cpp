@@ -104,9 +104,15 @@ int main(int argc, char** argv) {
 #ifdef ZAVN_BRIDGE_GAMEPADS
   Gamepads gamepads;
   if (gamepad) {
-    if (!gamepads.Open(error)) return Fail(error, 1);
-    log.Serving("gamepad", gamepads.Place());
-    outputs.push_back(&gamepads);
+    if (gamepads.Open(error)) {
+      log.Serving("gamepad", gamepads.Place());
+      outputs.push_back(&gamepads);
+    } else if (options.gamepad) {
+      return Fail(error, 1);
+    } else {
+      // Every output the system has: without uinput, DSU alone, and why.
+      std::fprintf(stderr, "zavn-bridge: no gamepads: %s\n", error.c_str());
+    }
   }
 #else
   (void)gamepad;

@@ -32,13 +32,16 @@ class UdpSocket {
   bool IsOpen() const;
   std::uint16_t Port() const { return port_; }
 
-  // Waits up to timeoutMs for a datagram: its length, 0 on timeout (or after Shutdown), -1 on an
-  // error. A datagram longer than capacity fills the buffer and reads as capacity bytes: with a
-  // buffer larger than any valid request, such a length tells an oversized one.
+  // Waits up to timeoutMs for a datagram: its length (0 for an empty one), kNothing on timeout
+  // (or after Shutdown), -1 on an error. A datagram longer than capacity fills the buffer and
+  // reads as capacity bytes: with a buffer larger than any valid request, such a length tells an
+  // oversized one.
+  static constexpr long kNothing = -2;
   long ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, Endpoint& from, int timeoutMs);
   bool SendTo(const Endpoint& to, const std::uint8_t* bytes, std::size_t length);
 
-  // Wakes a thread waiting in ReceiveFrom, which returns 0 from then on; safe from any thread.
+  // Wakes a thread waiting in ReceiveFrom, which returns kNothing from then on; safe from any
+  // thread.
   void Shutdown();
   // Releases the socket; call it once no other thread uses the socket.
   void Close();

@@ -68,17 +68,17 @@ bool UdpSocket::Open(const std::string& address, std::uint16_t port, std::string
 
 long UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, Endpoint& from,
                             int timeoutMs) {
-  if (handle_ == kNone || shutdown_) return 0;
+  if (handle_ == kNone || shutdown_) return kNothing;
   const int fd = static_cast<int>(handle_);
   pollfd wait{fd, POLLIN, 0};
   const int ready = poll(&wait, 1, timeoutMs);
-  if (ready < 0) return errno == EINTR ? 0 : -1;
-  if (ready == 0 || shutdown_) return 0;
+  if (ready < 0) return errno == EINTR ? kNothing : -1;
+  if (ready == 0 || shutdown_) return kNothing;
   sockaddr_in peer{};
   socklen_t size = sizeof peer;
   const ssize_t length =
       recvfrom(fd, buffer, capacity, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), &size);
-  if (length < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+  if (length < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? kNothing : -1;
   from.address = ntohl(peer.sin_addr.s_addr);
   from.port = ntohs(peer.sin_port);
   return static_cast<long>(length);

@@ -94,7 +94,7 @@ bool UdpSocket::Open(const std::string& address, std::uint16_t port, std::string
 
 long UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, Endpoint& from,
                             int timeoutMs) {
-  if (handle_ == kNone || shutdown_) return 0;
+  if (handle_ == kNone || shutdown_) return kNothing;
   const SOCKET s = Handle(handle_);
   fd_set readable;
   FD_ZERO(&readable);
@@ -102,7 +102,7 @@ long UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, Endpoint
   timeval timeout{timeoutMs / 1000, timeoutMs % 1000 * 1000};
   const int ready = select(0, &readable, nullptr, nullptr, &timeout);
   if (ready < 0) return -1;
-  if (ready == 0 || shutdown_) return 0;
+  if (ready == 0 || shutdown_) return kNothing;
   sockaddr_in peer{};
   int size = sizeof peer;
   int length = recvfrom(s, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
@@ -112,7 +112,7 @@ long UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, Endpoint
     if (code == WSAEMSGSIZE)
       length = static_cast<int>(capacity);  // the buffer holds its first capacity bytes
     else
-      return code == WSAECONNRESET || code == WSAEWOULDBLOCK || code == WSAEINTR ? 0 : -1;
+      return code == WSAECONNRESET || code == WSAEWOULDBLOCK || code == WSAEINTR ? kNothing : -1;
   }
   from.address = ntohl(peer.sin_addr.s_addr);
   from.port = ntohs(peer.sin_port);
