@@ -236,7 +236,8 @@ def stop(proc, lines, empty):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('bridge', help='path of zavn-bridge')
-    parser.add_argument('--p99-ms', type=float, default=2.0, help='latency limit, 99th percentile (0: shown only)')
+    parser.add_argument('--p99-ms', type=float, default=2.0,
+                        help='latency limit, 99th percentile (0: shown only)')
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)
     proc, lines = start_bridge(args.bridge)
