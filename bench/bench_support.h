@@ -91,6 +91,7 @@ inline constexpr const char* kCaptureOn = "capture/report_while_capturing";
 inline constexpr const char* kCaptureOff = "capture/report_not_capturing";
 inline constexpr const char* kReplay = "replay/4_players_1000_per_s_captured_timing";
 inline constexpr const char* kMotionRecord = "motion/per_record";
+inline constexpr const char* kBridgeDsu = "bridge/sample_to_dsu_packet_4_players_1000_per_s";
 }  // namespace name
 
 // Registration of each benchmark file's benchmarks, after the options are known.
@@ -99,5 +100,6 @@ void RegisterStatusBenchmarks();
 void RegisterPollBenchmarks();
 void RegisterCaptureBenchmarks();
 void RegisterMotionBenchmarks();
+void RegisterBridgeBenchmarks();
 
 }  // namespace zavn::bench

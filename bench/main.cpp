@@ -401,6 +401,23 @@ void MotionRows(Table& table) {
   }
 }
 
+// zavn-bridge's sample to DSU packet on loopback, as a client sees it: arrival less motion time.
+constexpr double kBridgeP99LimitMs = 2;
+
+void BridgeRows(Table& table) {
+  const std::string label = "zavn-bridge sample → DSU packet, 4 players × 1000 records/s";
+  if (!table.Has(name::kBridgeDsu, "p99_ms")) {
+    table.Missing(label);
+    return;
+  }
+  table.Reference(label + ", p50 / max",
+                  Number("%.3f ms", table.Counter(name::kBridgeDsu, "p50_ms")) +
+                      Number(" / %.2f ms", table.Counter(name::kBridgeDsu, "max_ms")));
+  const double p99 = table.Counter(name::kBridgeDsu, "p99_ms");
+  table.Goal(label + ", p99", p99, kBridgeP99LimitMs, Number("%.3f ms", p99),
+             Number("%.0f ms", kBridgeP99LimitMs));
+}
+
 }  // namespace
 }  // namespace zavn::bench
 
@@ -423,6 +440,7 @@ int main(int argc, char** argv) {
   RegisterPollBenchmarks();
   RegisterCaptureBenchmarks();
   RegisterMotionBenchmarks();
+  RegisterBridgeBenchmarks();
 
   // The runs' details go to standard error, the table to standard output.
   Collector collector;
@@ -441,6 +459,7 @@ int main(int argc, char** argv) {
   CaptureRows(table);
   ReplayRows(table);
   MotionRows(table);
+  BridgeRows(table);
   table.Print();
   if (Failures() != 0 || table.MissingRows() != 0) {
     std::fprintf(stderr, "%d benchmark(s) failed, %d figure(s) missing\n", Failures(),
