@@ -59,16 +59,11 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    const int taken = tools::ParseLinkOption(argc, argv, i, options, error);
+    int taken = tools::ParseLinkOption(argc, argv, i, options, error);
+    if (taken == 0) taken = tools::ParseCommonOption(argc, argv, i, options, error);
     if (taken < 0) return false;
     if (taken > 0) {
       i += taken - 1;
-    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      options.help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      options.version = true;
-    } else if (std::strcmp(arg, "--json") == 0) {
-      options.json = true;
     } else if (std::strcmp(arg, "--dsu") == 0) {
       options.dsu = true;
     } else if (std::strcmp(arg, "--gamepad") == 0) {
@@ -85,14 +80,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         return false;
       }
       options.profileFile = value;
-      ++i;
-    } else if (std::strcmp(arg, "--seconds") == 0) {
-      double number = 0;
-      if (!tools::ParseNumber(value, number) || number <= 0) {
-        error = "--seconds needs a positive number of seconds";
-        return false;
-      }
-      options.seconds = number;
       ++i;
     } else {
       error = std::string("unknown option ") + arg;

@@ -4,23 +4,19 @@
 #include <cstdint>
 #include <string>
 
-#include "link_options.h"
+#include "tool_options.h"
 
 namespace bridge {
 
 inline constexpr const char* kDsuLoopback = "127.0.0.1";
 inline constexpr std::uint16_t kDsuPort = 26760;
 
-struct Options : tools::LinkOptions {
+struct Options : tools::LinkOptions, tools::CommonOptions {
   bool dsu = false;
   bool gamepad = false;  // with neither: every output the system has
   std::string dsuHost = kDsuLoopback;
   std::uint16_t dsuPort = kDsuPort;  // 0: any free port
-  double seconds = 0;                // 0: until Ctrl-C or SIGTERM
   std::string profileFile;           // the sensor profile and controls mapping, when set
-  bool json = false;
-  bool help = false;
-  bool version = false;
 };
 
 // Fills `options` from the arguments; false with `error` set for a bad command line.

@@ -1,12 +1,9 @@
 #include "gamepads.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,16 +12,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
+
+#include "node_access.h"
 
 namespace bridge {
 namespace {
 
 constexpr const char* kNode = "/dev/uinput";
 constexpr const char* kRule = "71-zavn-bridge.rules";
-constexpr const char* kRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
-                                        "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 
 constexpr int kVendor = 0xFFFF, kProduct = 0x00B1, kVersion = 1;
 
@@ -157,52 +153,16 @@ int MakeMotion(const std::string& name, int player, Uinput& made) {
   return Make(device, made);
 }
 
-std::string UserName(uid_t user) {
-  const passwd* entry = getpwuid(user);
-  return entry != nullptr ? entry->pw_name : "uid " + std::to_string(user);
-}
-
-std::string GroupName(gid_t group) {
-  const struct group* entry = getgrgid(group);
-  return entry != nullptr ? entry->gr_name : "gid " + std::to_string(group);
-}
-
-std::string InstalledRule() {
-  std::error_code error;
-  for (const char* folder : kRuleFolders) {
-    const std::string path = std::string(folder) + "/" + kRule;
-    if (std::filesystem::exists(path, error)) return path;
-  }
-  return {};
-}
-
-// Why /dev/uinput could not be opened (`why`, an errno), and what gives it to this user.
 std::string UinputRefusal(int why) {
   std::string text = std::string("cannot open ") + kNode + " for writing: " + std::strerror(why);
   const std::string load =
       "The uinput module must be loaded:\n"
       "  sudo modprobe uinput\n"
       "(to load it at each boot: echo uinput | sudo tee /etc/modules-load.d/uinput.conf)";
-  struct stat status {};
-  if (why == ENOENT || stat(kNode, &status) != 0) return text + "\n" + load;
-  if (why != EACCES && why != EPERM) return text + "\n" + load;
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-  text += "\nuser " + UserName(geteuid()) + " may not write " + kNode + " (owner " +
-          UserName(status.st_uid) + ", group " + GroupName(status.st_gid) + ", mode " + mode +
-          ").\n";
-  const std::string rule = InstalledRule();
-  if (rule.empty()) {
-    text += "The udev rule packaging/udev/" + std::string(kRule) +
-            " gives it to the user at the seat (a local login):\n"
-            "the zavn-bridge package puts it in /usr/lib/udev/rules.d, as does cmake --install\n"
-            "with prefix /usr (or copy it into /etc/udev/rules.d); then run\n";
-  } else {
-    text += "The udev rule " + rule +
-            " gives it to the user at the seat (a local login: not over ssh, not as a system "
-            "service) once applied:\n";
-  }
-  return text + "  sudo udevadm control --reload-rules && sudo udevadm trigger\n" + load;
+  const std::string refused = tools::NodeRefusal("", kNode);
+  if (refused.empty()) return text + "\n" + load;
+  return text + "\nuser " + tools::CurrentUser() + " may not write " + refused + ".\n" +
+         tools::RuleAdvice("", kRule, "zavn-bridge", "it") + "\n" + load;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "link_options.h"
+#include "tool_options.h"
 
 namespace tools {
 

@@ -10,10 +10,7 @@
 #include <vector>
 
 #if !defined(_WIN32)
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "node_access.h"
 #endif
 
 namespace tools {
@@ -25,9 +22,6 @@ constexpr const char* kHidStack = "Windows HID";
 constexpr const char* kHidStack = "hidraw";
 constexpr const char* kReceiverId = "HID_ID=0003:0000FFFF:00000008";  // USB, vendor, product
 constexpr const char* kRule = "70-zavn-receiver.rules";
-// Where udev reads rules from.
-constexpr const char* kRuleFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
-                                        "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 
 // A folder that stands in for / where the receiver's nodes and rule are looked for: the tests'
 // made-up sysfs, nodes and rule folders. Unset, the system's own.
@@ -54,40 +48,6 @@ std::vector<std::string> ReceiverNodes(const std::string& root) {
   return nodes;
 }
 
-std::string UserName(uid_t user) {
-  const passwd* entry = getpwuid(user);
-  return entry != nullptr ? entry->pw_name : "uid " + std::to_string(user);
-}
-
-std::string GroupName(gid_t group) {
-  const struct group* entry = getgrgid(group);
-  return entry != nullptr ? entry->gr_name : "gid " + std::to_string(group);
-}
-
-// "/dev/hidraw3 (owner root, group root, mode 0600)" when this user may not open it for reading
-// and writing, as the library opens it; else empty (a node that is missing is another matter).
-std::string Refused(const std::string& root, const std::string& node) {
-  const std::string path = root + node;
-  struct stat status {};
-  if (access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES ||
-      stat(path.c_str(), &status) != 0) {
-    return {};
-  }
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-  return path + " (owner " + UserName(status.st_uid) + ", group " + GroupName(status.st_gid) +
-         ", mode " + mode + ")";
-}
-
-// Where udev finds the receiver's rule, or empty.
-std::string InstalledRule(const std::string& root) {
-  std::error_code error;
-  for (const char* folder : kRuleFolders) {
-    const std::string path = std::string(folder) + "/" + kRule;
-    if (std::filesystem::exists(root + path, error)) return path;
-  }
-  return {};
-}
 #endif
 
 }  // namespace
@@ -115,23 +75,13 @@ std::string ReceiverRefusal() {
   const std::string root = Root();
   std::string refused;
   for (const std::string& node : ReceiverNodes(root)) {
-    const std::string why = Refused(root, node);
+    const std::string why = NodeRefusal(root, node);
     if (!why.empty()) refused += "  " + why + "\n";
   }
   if (refused.empty()) return {};
-  std::string text = "found a receiver (USB id FFFF:0008), but user " + UserName(getuid()) +
-                     " may not read and write its nodes:\n" + refused;
-  const std::string rule = InstalledRule(root);
-  if (rule.empty()) {
-    text += "The udev rule packaging/udev/" + std::string(kRule) +
-            " gives them to the user at the seat:\n"
-            "the zavn-monitor package puts it in /usr/lib/udev/rules.d, as does cmake --install\n"
-            "with prefix /usr (or copy it into /etc/udev/rules.d); then run\n";
-  } else {
-    text += "The udev rule " + rule + " gives them to the user at the seat\n" +
-            "(a local login) once applied: plug the receiver in again, or run\n";
-  }
-  return text + "  sudo udevadm control --reload-rules && sudo udevadm trigger";
+  return "found a receiver (USB id FFFF:0008), but user " + CurrentUser() +
+         " may not read and write its nodes:\n" + refused +
+         RuleAdvice(root, kRule, "zavn-monitor", "them");
 }
 #endif
 

@@ -69,16 +69,11 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     const char* arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     double number = 0;
-    const int taken = tools::ParseLinkOption(argc, argv, i, options, error);
+    int taken = tools::ParseLinkOption(argc, argv, i, options, error);
+    if (taken == 0) taken = tools::ParseCommonOption(argc, argv, i, options, error);
     if (taken < 0) return false;
     if (taken > 0) {
       i += taken - 1;
-    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      options.help = true;
-    } else if (std::strcmp(arg, "--version") == 0) {
-      options.version = true;
-    } else if (std::strcmp(arg, "--json") == 0) {
-      options.json = true;
     } else if (std::strcmp(arg, "--update") == 0) {
       options.update = true;
     } else if (std::strcmp(arg, "--player") == 0) {
@@ -88,13 +83,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         return false;
       }
       options.player = static_cast<int>(number);
-      ++i;
-    } else if (std::strcmp(arg, "--seconds") == 0) {
-      if (!ParseNumber(value, number) || number <= 0) {
-        error = "--seconds needs a positive number of seconds";
-        return false;
-      }
-      options.seconds = number;
       ++i;
     } else if (std::string* file = FileOption(arg, options)) {
       if (value == nullptr || *value == '\0') {

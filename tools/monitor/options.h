@@ -7,16 +7,12 @@
 
 namespace monitor {
 
-struct Options : tools::LinkOptions {
-  bool json = false;  // also chosen when standard output is not a terminal
+struct Options : tools::LinkOptions, tools::CommonOptions {  // --json also off a terminal
   bool update = false;
   std::string plotFile;
   std::string calibrateFile;  // the profile file a calibration writes, when set
   int player = 1;             // the player a calibration measures
   std::string captureFile;    // a pcapng capture of the receiver's reports, when set
-  double seconds = 0;         // 0: until Ctrl-C (or the update's end)
-  bool help = false;
-  bool version = false;
 };
 
 // Fills `options` from the arguments; false with `error` set for a bad command line.

@@ -1,4 +1,4 @@
-#include "link_options.h"
+#include "tool_options.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +71,28 @@ int ParseLinkOption(int argc, char** argv, int i, LinkOptions& options, std::str
     return 2;
   }
   return 0;
+}
+
+int ParseCommonOption(int argc, char** argv, int i, CommonOptions& options, std::string& error) {
+  const char* arg = argv[i];
+  if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+    options.help = true;
+  } else if (std::strcmp(arg, "--version") == 0) {
+    options.version = true;
+  } else if (std::strcmp(arg, "--json") == 0) {
+    options.json = true;
+  } else if (std::strcmp(arg, "--seconds") == 0) {
+    double number = 0;
+    if (!ParseNumber(i + 1 < argc ? argv[i + 1] : nullptr, number) || number <= 0) {
+      error = "--seconds needs a positive number of seconds";
+      return -1;
+    }
+    options.seconds = number;
+    return 2;
+  } else {
+    return 0;
+  }
+  return 1;
 }
 
 bool CheckLinkOptions(const LinkOptions& options, std::string& error) {
