@@ -7,6 +7,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dsu_client as dsu  # noqa: E402
 
 
+SECONDS = 40  # the bridge's run: the checks take about 15 s of it (more under Wine)
+
+
 def check(condition, message):
     if not condition:
         raise SystemExit(f'FAIL: {message}')
@@ -16,11 +19,11 @@ def now_us():
     return time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
 
 
-def start_bridge(path):
+def start_bridge(path, under):
     """The bridge and a queue of its stdout lines (None at the end), read by a thread."""
-    proc = subprocess.Popen([path, '--virtual', '4', '--rate', '1000', '--dsu', '--dsu-address',
-                             '127.0.0.1:0', '--seconds', '40', '--json'], stdout=subprocess.PIPE,
-                            text=True)
+    proc = subprocess.Popen([*under, path, '--virtual', '4', '--rate', '1000', '--dsu',
+                             '--dsu-address', '127.0.0.1:0', '--seconds', str(SECONDS), '--json'],
+                            stdout=subprocess.PIPE, text=True)
     lines = queue.Queue()
     threading.Thread(target=lambda: [*map(lines.put, proc.stdout), lines.put(None)],
                      daemon=True).start()
@@ -125,7 +128,9 @@ def check_stream(address, macs, p99_limit_ms):
     p99 = latency[len(latency) * 99 // 100]
     print(f'latency: min {latency[0]} p50 {latency[len(latency) // 2]} p99 {p99} '
           f'max {latency[-1]} µs')
-    check(latency[0] >= 0, f'a packet stamped {-latency[0]} µs ahead of CLOCK_MONOTONIC')
+    # Under Wine the stamps come from its QueryPerformanceCounter, not quite this clock.
+    check(p99_limit_ms <= 0 or latency[0] >= 0,
+          f'a packet stamped {-latency[0]} µs ahead of CLOCK_MONOTONIC')
     check(p99_limit_ms <= 0 or p99 < p99_limit_ms * 1000,
           f'latency p99 {p99} µs, limit {p99_limit_ms} ms')
     return client, last_send
@@ -181,7 +186,7 @@ def answered(client, request, expected_type):
     return False
 
 
-def check_floods(address, pid):
+def check_floods(address, pid, under):
     rss_before = rss_kb(pid)
     kinds = malformed()
     senders, empty = {name: dsu.Client(address) for name in kinds}, 0
@@ -210,6 +215,10 @@ def check_floods(address, pid):
     [sock.close() for sock in many]
     check(len(ports) == 1000, f'only {len(ports)} distinct client ports')
     check(answered(sender, dsu.version_request(1), dsu.MSG_VERSION), 'no answer to 1,000 clients')
+    if under:
+        # The last 32 of them stay subscribed for 5 s, 32 times the stream: more than Wine's
+        # sockets carry beside a fresh client's. Natively it is served meanwhile.
+        time.sleep(5.5)
     fresh, _, data, _ = stream(address, 1.0)
     counts = [sum(d.slot == s for d in data) for s in range(4)]
     rss_after = rss_kb(pid)
@@ -222,14 +231,18 @@ def check_floods(address, pid):
     return empty
 
 
-def stop(proc, lines, empty):
-    proc.send_signal(signal.SIGTERM)
-    record = event(lines, 'stop', 10)
+def stop(proc, lines, empty, under):
+    """SIGTERM ends the bridge; under Wine, which does not pass it on, its --seconds do."""
+    if not under:
+        proc.send_signal(signal.SIGTERM)
+    record = event(lines, 'stop', SECONDS + 10 if under else 10)
     status = proc.wait(10)
-    print(f'stop: status {status} after SIGTERM, {json.dumps(record)}')
-    check(status == 0, f'bridge exited with status {status} after SIGTERM')
+    how = 'at its --seconds' if under else 'after SIGTERM'
+    print(f'stop: status {status} {how}, {json.dumps(record)}')
+    check(status == 0, f'bridge exited with status {status} {how}')
     bad = record.get('dsu_bad_packets')
-    check(bad is None or bad >= 10000,
+    # Wine's sockets drop part of the flood before the server reads it: counted natively only.
+    check(bad is None or bool(under) or bad >= 10000,
           f'stop line counts {bad} dsu_bad_packets, sent 10,000 ({empty} of them empty)')
 
 
@@ -238,16 +251,18 @@ def main():
     parser.add_argument('bridge', help='path of zavn-bridge')
     parser.add_argument('--p99-ms', type=float, default=2.0,
                         help='latency limit, 99th percentile (0: shown only)')
+    parser.add_argument('--under', default='', help='a program to run it with, e.g. wine64')
     args = parser.parse_args()
     sys.stdout.reconfigure(line_buffering=True)
-    proc, lines = start_bridge(args.bridge)
+    under = args.under.split()
+    proc, lines = start_bridge(args.bridge, under)
     try:
-        host, port = event(lines, 'dsu', 10)['address'].rsplit(':', 1)
+        host, port = event(lines, 'dsu', 30 if under else 10)['address'].rsplit(':', 1)
         address = (host, int(port))
         macs = check_info(address)
         check_expiry(*check_stream(address, macs, args.p99_ms))
         check_registrations(address, macs)
-        stop(proc, lines, check_floods(address, proc.pid))
+        stop(proc, lines, check_floods(address, proc.pid, under), under)
     except dsu.DsuError as error:
         raise SystemExit(f'FAIL: malformed server packet: {error}')
     finally:
