@@ -38,8 +38,9 @@ def start_sdl(seconds):
     sdl = start([f'{work}/sdl_pads', str(seconds)], env=dict(
         os.environ, SDL_VIDEODRIVER='dummy', SDL_AUDIODRIVER='dummy',
         SDL_JOYSTICK_DISABLE_UDEV='1', SDL_JOYSTICK_HIDAPI='0'))
-    for _ in range(300):
-        time.sleep(0.1 * (not sdl[1]))
+    end = time.monotonic() + 30
+    while not sdl[1] and time.monotonic() < end:
+        time.sleep(0.1)
     check(sdl[1], 'sdl_pads did not start')
     return sdl
 
@@ -150,8 +151,8 @@ def main():
         # The first press may have begun before the player connected; SDL releases the buttons
         # of a pad that goes.
         for at, button in downs[1:]:
-            up = min(float(w[1]) for w in words
-                     if w[0] == 'up' and w[2] == pad and w[3] == button and float(w[1]) > at)
+            up = min((float(w[1]) for w in words if w[0] == 'up' and w[2] == pad and
+                      w[3] == button and float(w[1]) > at), default=math.inf)
             check(up > stop or 0.5 < up - at < 0.7, f'{button} held {up - at:.2f} s')
         presses.append(f'{player}: {" ".join(got)}')
     print(f'sdl: {len(pads)} game controllers; presses (0.6 s each) {"; ".join(presses)}')
