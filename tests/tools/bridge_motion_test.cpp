@@ -1,12 +1,21 @@
 // The bridge's DSU packets against the virtual controller's truth: lying on three faces and
 // turning about each axis in turn, each data packet carries its sample's motion on the axes DSU
-// clients expect of a DualShock 4.
+// clients expect of a DualShock 4. And the DSU server's threads meeting.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "support/library_fixture.h"
 #include "tools/bridge/dsu_mapping.h"
 #include "tools/bridge/dsu_server.h"
+#include "tools/bridge/player_feed.h"
 #include "zavn/zavn_motion.h"
 
 namespace zavn::testing {
@@ -76,3 +85,95 @@ TEST_F(BridgeMotionTest, LyingFlatAndTurningAboutEachAxisReadAsADualShock4) {
 
 }  // namespace
 }  // namespace zavn::testing
+
+namespace bridge {
+namespace {
+
+// The server's threads as the bridge runs them: its request thread answering a client on
+// loopback while the feed sends data, the controllers change and it closes mid-stream.
+TEST(DsuServerThreads, RequestsDataAndCloseMeetWithoutARace) {
+  DsuServer server;
+  std::string error;
+  ASSERT_TRUE(server.Open("127.0.0.1", 0, error)) << error;
+  const int client = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(client, 0);
+  timeval wait{0, 1000};
+  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(server.Port());
+  std::vector<std::uint8_t> request(dsu::kMessageOffset + 8);
+  dsu::Seal(request.data(), request.size(), 7, dsu::kDataType, false);
+  std::atomic<int> received{0};
+  std::jthread asking([&](std::stop_token stop) {
+    std::uint8_t packet[128];
+    while (!stop.stop_requested()) {
+      sendto(client, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+             sizeof to);
+      if (recv(client, packet, sizeof packet, 0) > 0) ++received;
+    }
+  });
+  std::jthread naming([&server](std::stop_token stop) {
+    for (int k = 0; !stop.stop_requested(); ++k) server.SetController(k % 4, {k % 3 != 0, {}});
+  });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int k = 0; received < 200 && std::chrono::steady_clock::now() < limit; ++k) {
+    server.SendData(k % 4, {});
+  }
+  server.Close();  // while the others go on
+  for (int k = 0; k < 100; ++k) server.SendData(k % 4, {});
+  asking.request_stop();
+  naming.request_stop();
+  asking.join();
+  close(client);
+  EXPECT_GT(received, 0);
+  EXPECT_GT(server.Read().requests, 0u);
+}
+
+}  // namespace
+}  // namespace bridge
+
+namespace bridge {
+namespace {
+
+// The feed as the bridge runs it, on the OS clock: woken by the poll thread's callback, it hands
+// each player's samples on in order, until its stop.
+TEST(PlayerFeedThreads, TheSamplesReachTheOutputsInOrder) {
+  struct Counting : Output {
+    void PlayerChanged(int, const PlayerState&) override {}
+    void Sample(int player, const ZAVNMotionSample& sample, const PlayerControls&) override {
+      std::uint32_t& last = lastSample[player - 1];
+      inOrder = inOrder && (last == 0 || sample.sample == last + 1);
+      last = sample.sample;
+    }
+    std::uint32_t lastSample[kPlayers] = {};
+    bool inOrder = true;
+  } counting;
+  const std::int32_t previous = ZAVNVirtualSelect(1);
+  ZAVNReset();
+  ZAVNVirtualClear();
+  ASSERT_GT(ZAVNVirtualPlugReceiver(2, 1000), 0);
+  ZAVNConnectRx();
+  ZAVNRoutineFunc();
+  const ControlProfiles profiles;
+  std::atomic<bool> stop{false};
+  {
+    PlayerFeed feed({&counting}, profiles);
+    std::jthread stopping([&stop] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      stop = true;
+    });
+    feed.Run(stop, 0, [] {});
+  }
+  ZAVNTerminate(0);
+  ZAVNReset();
+  ZAVNVirtualClear();
+  ZAVNVirtualSelect(previous);
+  EXPECT_GT(counting.lastSample[0], 0u);
+  EXPECT_GT(counting.lastSample[1], 0u);
+  EXPECT_TRUE(counting.inOrder);
+}
+
+}  // namespace
+}  // namespace bridge
