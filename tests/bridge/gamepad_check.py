@@ -56,7 +56,10 @@ def watch(reader, seconds):
         if reader.is_alive() and len(came) < 2 * PLAYERS and time.monotonic() > listed + 0.02:
             listed = time.monotonic()
             for path in set(evdev.list_devices()) - {n.path for n in nodes.values()}:
-                device = evdev.InputDevice(path)
+                try:
+                    device = evdev.InputDevice(path)
+                except OSError:  # gone already
+                    continue
                 if not device.name.startswith('ZAVN') or device.name in came:
                     device.close()
                     continue
