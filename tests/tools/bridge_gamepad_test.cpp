@@ -1,7 +1,7 @@
 // The bridge's motion sensor node against the virtual controller's truth: lying on three faces
 // and turning about each axis in turn, the node's axes read each sample's motion on a DualShock
-// 4's motion axes at their resolutions. Runs where /dev/uinput may be written (the kernel test's
-// guest); skipped elsewhere.
+// 4's motion axes at their resolutions; the player's nodes go as it leaves. Runs where /dev/uinput
+// may be written (the kernel test's guest); skipped elsewhere.
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <unistd.h>
@@ -101,6 +101,12 @@ TEST_F(BridgeGamepadTest, TheMotionNodeReadsEachSampleOnADualShock4sAxes) {
   }
   close(libevdev_get_fd(node));
   libevdev_free(node);
+
+  // The player leaves: both its nodes go at once.
+  gamepads.PlayerChanged(1, {});
+  for (const char* name : {"ZAVN Controller 1", "ZAVN Controller 1 Motion Sensors"}) {
+    EXPECT_EQ(OpenNamed(name), nullptr) << name;
+  }
 }
 
 }  // namespace
