@@ -28,7 +28,8 @@ TEST_F(MotionProfileTest, SectionsReplaceWhatTheyNameOverTheDefaults) {
   const auto set = Read(
       "; measured\n[player 2]\nmotion4 = -GyroX 32700 16.0\nMotion3 = +gyroy 32768 16\n"
       "[Default]\nGSensitivity = 4 2 1 0.5  # by the value\nMotion0 = +AccelX 32800 8000\n"
-      "[serial ZX-01]\nMotion2 = -AccelZ 100 50\n[controls]\nButton0 = Home\n[serial ZX-02]\nMotion2 = -AccelZ 200 50\n");
+      "[serial ZX-01]\nMotion2 = -AccelZ 100 50\n[controls]\nButton0 = Home\n[serial "
+      "ZX-02]\nMotion2 = -AccelZ 200 50\n");
   ASSERT_NE(set, nullptr) << error_;
   const SensorProfile& fallback = set->For(1, "");
   EXPECT_EQ(fallback.channels[0].zero, 32800);
