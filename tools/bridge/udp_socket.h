@@ -21,15 +21,15 @@ struct Endpoint {
 
 class UdpSocket {
  public:
-  UdpSocket();
-  ~UdpSocket();
+  UdpSocket() = default;
+  ~UdpSocket() { Close(); }
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
 
   // Binds to an address ("127.0.0.1", "0.0.0.0", "localhost") and port (0: any free port).
   // false with the system's reason in error.
   bool Open(const std::string& address, std::uint16_t port, std::string& error);
-  bool IsOpen() const;
+  bool IsOpen() const { return handle_ != kNone; }
   std::uint16_t Port() const { return port_; }
 
   // Waits up to timeoutMs for a datagram: its length (0 for an empty one), kNothing on timeout
@@ -47,7 +47,9 @@ class UdpSocket {
   void Close();
 
  private:
-  std::intptr_t handle_;  // a descriptor, or a Winsock SOCKET
+  // No socket: -1 is neither a descriptor nor a SOCKET (INVALID_SOCKET is ~0).
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;  // a descriptor, or a Winsock SOCKET
   std::uint16_t port_ = 0;
   std::atomic<bool> shutdown_{false};
 };

@@ -14,22 +14,11 @@
 namespace bridge {
 namespace {
 
-constexpr std::intptr_t kNone = -1;
-
 std::string SystemError(const char* what) {
   return std::string(what) + ": " + std::system_category().message(errno);
 }
 
 }  // namespace
-
-UdpSocket::UdpSocket() : handle_(kNone) {}
-UdpSocket::~UdpSocket() {
-  Close();
-}
-
-bool UdpSocket::IsOpen() const {
-  return handle_ != kNone;
-}
 
 bool UdpSocket::Open(const std::string& address, std::uint16_t port, std::string& error) {
   Close();

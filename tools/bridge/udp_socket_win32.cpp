@@ -15,8 +15,6 @@
 namespace bridge {
 namespace {
 
-constexpr std::intptr_t kNone = static_cast<std::intptr_t>(INVALID_SOCKET);
-
 std::string SystemError(const std::string& what, int code = WSAGetLastError()) {
   char text[256] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -42,15 +40,6 @@ SOCKET Handle(std::intptr_t handle) {
 }
 
 }  // namespace
-
-UdpSocket::UdpSocket() : handle_(kNone) {}
-UdpSocket::~UdpSocket() {
-  Close();
-}
-
-bool UdpSocket::IsOpen() const {
-  return handle_ != kNone;
-}
 
 bool UdpSocket::Open(const std::string& address, std::uint16_t port, std::string& error) {
   Close();
