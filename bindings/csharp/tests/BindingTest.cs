@@ -171,10 +171,12 @@ static unsafe class BindingTest
             lock (events[p - 1]) seen = events[p - 1].ToList();
             var got = taken[p - 1];
             // An event comes before its sample is handed over: the records of the read being
-            // decoded at the last snapshot are still to come.
+            // decoded at the last snapshot are still to come. A read holds the records made since
+            // the one before, more than a few when the collector held the poll thread up (up to
+            // a quarter of a second's, allowed here).
             int lag = eventsAtSnapshot[p - 1] - got.Count;
             bool prefix = got.Count <= seen.Count && got.Select((s, k) => s.SequenceEqual(seen[k])).All(x => x);
-            Check(got.Count > RateHz / 2 && lag >= 0 && lag <= 5 && prefix,
+            Check(got.Count > RateHz / 2 && lag >= 0 && lag <= RateHz / 4 && prefix,
                   "player " + p + ": each sample once, in order, as the event reported it",
                   got.Count + " snapshot samples, " + eventsAtSnapshot[p - 1] + " events by then");
             MotionRecord latest;
