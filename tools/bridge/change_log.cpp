@@ -76,12 +76,10 @@ void ChangeLog::Stopped(double seconds, const DsuOutput* dsu) {
   std::string line = text;
   if (dsu != nullptr) {
     const DsuServer::Counters c = dsu->Counters();
-    std::snprintf(text, sizeof text,
-                  "; DSU: %llu requests answered or taken, %llu bad packets ignored, %llu data "
-                  "packets sent",
-                  static_cast<unsigned long long>(c.requests),
-                  static_cast<unsigned long long>(c.badPackets),
-                  static_cast<unsigned long long>(c.dataPackets));
+    std::snprintf(
+        text, sizeof text, "; DSU: %llu requests, %llu bad packets ignored, %llu packets sent",
+        static_cast<unsigned long long>(c.requests), static_cast<unsigned long long>(c.badPackets),
+        static_cast<unsigned long long>(c.dataPackets));
     line += text;
   }
   Line(line);

@@ -154,11 +154,13 @@ int MakeMotion(const std::string& name, int player, Uinput& made) {
 }
 
 std::string UinputRefusal(int why) {
-  std::string text = std::string("cannot open ") + kNode + " for writing: " + std::strerror(why);
+  // Each line within 80 columns, after the program's "zavn-bridge: no gamepads: ".
+  std::string text = std::string("cannot open ") + kNode + ": " + std::strerror(why);
   const std::string load =
       "The uinput module must be loaded:\n"
       "  sudo modprobe uinput\n"
-      "(to load it at each boot: echo uinput | sudo tee /etc/modules-load.d/uinput.conf)";
+      "and, to load it at each boot:\n"
+      "  echo uinput | sudo tee /etc/modules-load.d/uinput.conf";
   const std::string refused = tools::NodeRefusal("", kNode);
   if (refused.empty()) return text + "\n" + load;
   return text + "\nuser " + tools::CurrentUser() + " may not write " + refused + ".\n" +

@@ -57,14 +57,15 @@ std::string RuleAdvice(const std::string& root, const std::string& rule, const s
     }
   }
   std::string text;
+  // Lines within 80 columns.
   if (installed.empty()) {
     text = "The udev rule packaging/udev/" + rule + " gives " + what +
-           " to the user at the seat:\nthe " + package +
-           " package puts it in /usr/lib/udev/rules.d, as does cmake --install\n"
-           "with prefix /usr (or copy it into /etc/udev/rules.d); then run\n";
+           "\nto the user at the seat: the " + package +
+           " package puts it in\n/usr/lib/udev/rules.d, as does cmake --install with prefix /usr "
+           "(or copy it\ninto /etc/udev/rules.d); then run\n";
   } else {
     text = "The udev rule " + installed + " gives " + what +
-           " to the user at the seat\n(a local login, not over ssh) once applied: run\n";
+           "\nto the user at the seat (a local login, not over ssh) once applied: run\n";
   }
   return text + "  sudo udevadm control --reload-rules && sudo udevadm trigger";
 }

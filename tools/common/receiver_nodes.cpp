@@ -80,7 +80,7 @@ std::string ReceiverRefusal() {
   }
   if (refused.empty()) return {};
   return "found a receiver (USB id FFFF:0008), but user " + CurrentUser() +
-         " may not read and write its nodes:\n" + refused +
+         "\nmay not read and write its nodes:\n" + refused +
          RuleAdvice(root, kRule, "zavn-monitor", "them");
 }
 #endif
