@@ -1,10 +1,11 @@
 #include "control_profile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "words.h"
 
 namespace bridge {
 namespace {
@@ -14,17 +15,8 @@ constexpr const char* kControlNames[kControls] = {
     "options", "l3",     "r3",     "home",     "touch", "up", "down", "left", "right"};
 constexpr const char* kAxisNames[] = {"none", "leftx", "lefty", "rightx", "righty", "l2", "r2"};
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
+using tools::Lowered;
+using tools::Trimmed;
 
 // The index after `prefix` in `key` ("button12" -> 12) when it is below `count`; else -1.
 int Numbered(const std::string& key, const std::string& prefix, int count) {
@@ -44,7 +36,7 @@ bool Integer(const std::string& word, std::int32_t& value) {
 }
 
 bool ParseButton(const std::string& value, int& control) {
-  const std::string name = Lower(value);
+  const std::string name = Lowered(value);
   if (name == "none") {
     control = ControlMapping::kNoControl;
     return true;
@@ -58,7 +50,7 @@ bool ParseAxis(const std::string& value, ControlMapping::Axis& axis) {
   std::istringstream words(value);
   std::string target, kind, rest, full, extra;
   if (!(words >> target)) return false;
-  const auto* found = std::find(std::begin(kAxisNames), std::end(kAxisNames), Lower(target));
+  const auto* found = std::find(std::begin(kAxisNames), std::end(kAxisNames), Lowered(target));
   if (found == std::end(kAxisNames)) return false;
   ControlMapping::Axis parsed;
   parsed.target = static_cast<StickAxis>(found - std::begin(kAxisNames));
@@ -67,7 +59,7 @@ bool ParseAxis(const std::string& value, ControlMapping::Axis& axis) {
     return !(words >> extra);
   }
   if (!(words >> kind >> rest >> full) || (words >> extra)) return false;
-  kind = Lower(kind);
+  kind = Lowered(kind);
   if ((kind != "signed" && kind != "unsigned") || !Integer(rest, parsed.rest) ||
       !Integer(full, parsed.full) || parsed.rest == parsed.full) {
     return false;
@@ -81,7 +73,7 @@ bool ParseAxis(const std::string& value, ControlMapping::Axis& axis) {
 
 const ControlMapping& ControlProfiles::For(int playerIndex, const std::string& serial) const {
   for (const auto& [name, mapping] : serials) {
-    if (!serial.empty() && Lower(name) == Lower(serial)) return mapping;
+    if (!serial.empty() && Lowered(name) == Lowered(serial)) return mapping;
   }
   if (playerIndex >= 1 && playerIndex <= 4 && hasPlayer[playerIndex - 1]) {
     return player[playerIndex - 1];
@@ -106,24 +98,24 @@ std::unique_ptr<ControlProfiles> ReadControlProfiles(const std::string& path, st
   std::vector<std::string> serials;
   std::string text;
   for (int number = 1; std::getline(file, text); ++number) {
-    const std::string line = Trim(text.substr(0, text.find_first_of(";#")));
+    const std::string line = Trimmed(text.substr(0, text.find_first_of(";#")));
     if (line.empty()) continue;
     const std::string where = path + ":" + std::to_string(number) + ": ";
     if (line.front() == '[') {
-      const std::string header = Trim(line.substr(1, line.size() - 2));
-      const std::string name = Lower(header);
+      const std::string header = Trimmed(line.substr(1, line.size() - 2));
+      const std::string name = Lowered(header);
       section = -1;
       if (line.back() != ']' || name.rfind("controls", 0) != 0) continue;
-      const std::string rest = Trim(header.substr(8));
-      const std::string restName = Lower(rest);
+      const std::string rest = Trimmed(header.substr(8));
+      const std::string restName = Lowered(rest);
       if (rest.empty()) {
         section = 0;
       } else if (restName.size() == 8 && restName.rfind("player ", 0) == 0 && restName[7] >= '1' &&
                  restName[7] <= '4') {
         section = restName[7] - '0';
         profiles->hasPlayer[section - 1] = true;
-      } else if (restName.rfind("serial ", 0) == 0 && !Trim(rest.substr(7)).empty()) {
-        serials.push_back(Trim(rest.substr(7)));
+      } else if (restName.rfind("serial ", 0) == 0 && !Trimmed(rest.substr(7)).empty()) {
+        serials.push_back(Trimmed(rest.substr(7)));
         section = 4 + static_cast<int>(serials.size());
       } else {
         error = where + line +
@@ -136,10 +128,11 @@ std::unique_ptr<ControlProfiles> ReadControlProfiles(const std::string& path, st
     if (section < 0) continue;
     const auto equals = line.find('=');
     if (equals == std::string::npos) {
-      error = where + Trim(line) + ": not a key = value line";
+      error = where + Trimmed(line) + ": not a key = value line";
       return nullptr;
     }
-    lines.push_back({number, section, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
+    lines.push_back(
+        {number, section, Trimmed(line.substr(0, equals)), Trimmed(line.substr(equals + 1))});
   }
   // [controls] first, wherever it stands, then the others over it.
   for (const bool fallback : {true, false}) {
@@ -153,7 +146,7 @@ std::unique_ptr<ControlProfiles> ReadControlProfiles(const std::string& path, st
       ControlMapping& mapping = line.section == 0   ? profiles->fallback
                                 : line.section <= 4 ? profiles->player[line.section - 1]
                                                     : profiles->serials[line.section - 5].second;
-      const std::string key = Lower(line.key);
+      const std::string key = Lowered(line.key);
       const int button = Numbered(key, "button", ZAVN_BUTTON_COUNT);
       const int channel = Numbered(key, "extension", ZAVN_EXTENSION_CHANNELS);
       const char* rule = "not a key of the controls (Button0..Button22, Extension0..Extension2)";

@@ -1,5 +1,8 @@
 #include "words.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "zavn/zavn.h"
 
 namespace tools {
@@ -39,6 +42,18 @@ std::string Quoted(const std::string& text) {
   }
   json += '"';
   return json;
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::string Lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
 }
 
 }  // namespace tools

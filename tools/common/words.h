@@ -14,6 +14,12 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count);
 // "LINK_OK", "LINK_NO_DEVICE", ...
 const char* LinkName(std::int32_t state);
 
+// Without the spaces, tabs and carriage returns at either end.
+std::string Trimmed(const std::string& text);
+
+// In lower case (ASCII), as INI names are compared.
+std::string Lowered(std::string text);
+
 // A JSON string of printable ASCII text.
 std::string Quoted(const std::string& text);
 

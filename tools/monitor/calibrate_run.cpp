@@ -1,7 +1,5 @@
 #include "calibrate_run.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -54,20 +52,11 @@ const char* StateText(StepState state) {
   return kTexts[static_cast<int>(state)];
 }
 
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
 // The name of the INI section a line opens, lower case; "" for other lines.
 std::string SectionOf(const std::string& line) {
-  const std::string text = Trimmed(line);
+  const std::string text = tools::Trimmed(line);
   if (text.size() < 2 || text.front() != '[' || text.back() != ']') return "";
-  std::string name = Trimmed(text.substr(1, text.size() - 2));
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name;
+  return tools::Lowered(tools::Trimmed(text.substr(1, text.size() - 2)));
 }
 
 }  // namespace
@@ -147,9 +136,7 @@ std::string CalibrationRun::Section() const {
 bool CalibrationRun::Write(const std::string& path, const CalibrateDisplay& display,
                            std::string& error) {
   const std::string section = Section();
-  std::string lower = section;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = tools::Lowered(section);
   // The file's other sections as they are; this transmitter's, measured again, at its end.
   std::string text;
   {
